@@ -1,0 +1,20 @@
+// The activation functions of the neurons, shared by every path that runs a neuron so that all of them
+// give the same bits.
+#ifndef MPLNET_ENGINE_ACTIVATION_H_
+#define MPLNET_ENGINE_ACTIVATION_H_
+
+#include <cmath>
+
+#include "mplnet/engine.h"
+
+namespace mplnet::internal {
+
+// The output of a neuron of activation type `atype` and steepness `alpha` for the sum `s`.
+inline double Activate(unsigned atype, double alpha, double s) {
+  if (atype == Neuron::TH) return std::tanh(alpha * s);
+  return 1.0 / (1.0 + std::exp(-alpha * s));
+}
+
+}  // namespace mplnet::internal
+
+#endif  // MPLNET_ENGINE_ACTIVATION_H_

@@ -1,0 +1,50 @@
+// The facade `MPL`: construction at library load, the run and the output buffer.
+#include "host/tavra_dll.h"
+
+#include <algorithm>
+#include <new>
+
+namespace mplnet {
+
+CTavraDll MPL;
+
+std::mutex& ExportMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+CTavraDll::CTavraDll() : net(std::make_unique<Perceptron>()) {}
+
+CTavraDll::~CTavraDll() {
+  out_buffer.reset();
+  net.reset();
+}
+
+const char* CTavraDll::Run(const double* in_array, int in_size) {
+  in_copy_.assign(in_array, in_array + std::max(in_size, 0));
+  net->Run(in_copy_);
+  return "MPLRun: successful";
+}
+
+void ReserveOutputs(std::unique_ptr<double[]>& buffer, std::size_t& size, std::size_t n) {
+  if (n > kMaxOutputCount) throw std::bad_alloc();
+  if (buffer != nullptr && size == n) return;  // steady state: the same buffer serves every run
+  buffer.reset();
+  size = 0;
+  buffer = std::make_unique<double[]>(n);
+  size = n;
+}
+
+int CTavraDll::GetOutput() {
+  const std::vector<double> outputs = net->GetOutput();
+  ReserveOutputs(out_buffer, out_buffer_size, outputs.size());
+  std::copy(outputs.begin(), outputs.end(), out_buffer.get());
+  return static_cast<int>(outputs.size());
+}
+
+int CTavraDll::GetArrayOutputSize() const {
+  const std::vector<int> counts = net->GetNCount();
+  return counts.empty() ? 0 : std::max(counts.back(), 0);
+}
+
+}  // namespace mplnet

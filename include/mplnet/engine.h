@@ -1,0 +1,295 @@
+// The network engine: links, neurons, and the perceptron that owns them.
+//
+// A network is a `Perceptron`: a set of elements (`Elem`), each a `Neuron` at a position (layer,
+// index), plus a table of how many elements each layer holds. Elements and links are found through a
+// coordinate key, the decimal digits of the two numbers written one after the other ("1" and "23" give
+// "123"). Different pairs can share a key, and then the key, not the pair, decides identity: (1, 23) and
+// (12, 3) are one link. Elements and links keep the order in which they were added.
+//
+// The engine does no training: weights come from a network file or from random draws. The classes take
+// no locks; one caller at a time.
+#ifndef MPLNET_ENGINE_H_
+#define MPLNET_ENGINE_H_
+
+#include <mplnet/export.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace mplnet {
+
+// The coordinate key of a pair: the decimal digits of `x` followed directly by those of `y`.
+MPLNET_API std::string CoordinateKey(std::int64_t x, std::int64_t y);
+
+// Replaces the source of random draws process-wide; nullptr restores the default (a 50 ms pause, then
+// a fresh generator seeded from the millisecond clock, one uniform value in [0, 1)).
+MPLNET_API void SetRandomSource(std::function<double()> source);
+
+namespace detail {
+// A process-wide, ever-growing stamp: every change to a link table takes a new one, so two different
+// states never carry the same stamp, even in two different tables.
+inline std::uint64_t NextStamp() {
+  static std::atomic<std::uint64_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+struct KeyHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+}  // namespace detail
+
+// A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
+// removal goes last. Every change, and every access that could change a value, takes a new `stamp()`,
+// so a holder can tell cheaply whether anything may have changed since it last looked.
+template <typename T>
+class OrderedMap {
+ public:
+  using value_type = std::pair<std::string, T>;
+  using const_iterator = typename std::vector<value_type>::const_iterator;
+  using iterator = typename std::vector<value_type>::iterator;
+
+  // Number of entries.
+  std::size_t size() const { return entries_.size(); }
+  // Whether there is no entry.
+  bool empty() const { return entries_.empty(); }
+  // Whether an entry has this key.
+  bool contains(std::string_view key) const { return index_.find(key) != index_.end(); }
+  // The value under `key`, or nullptr.
+  const T* find(std::string_view key) const {
+    auto it = index_.find(key);
+    return it == index_.end() ? nullptr : &entries_[it->second].second;
+  }
+  // The value under `key` for changing, or nullptr.
+  T* find(std::string_view key) {
+    auto it = index_.find(key);
+    if (it == index_.end()) return nullptr;
+    Touch();
+    return &entries_[it->second].second;
+  }
+  // Adds an entry at the end; false, and nothing changes, when the key is taken.
+  bool insert(std::string key, T value) {
+    if (contains(key)) return false;
+    index_.emplace(key, entries_.size());
+    entries_.emplace_back(std::move(key), std::move(value));
+    Touch();
+    return true;
+  }
+  // Removes the entry under `key`; false when there is none.
+  bool erase(std::string_view key) {
+    auto it = index_.find(key);
+    if (it == index_.end()) return false;
+    const std::size_t pos = it->second;
+    index_.erase(it);
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pos));
+    for (std::size_t i = pos; i < entries_.size(); ++i) index_.find(entries_[i].first)->second = i;
+    Touch();
+    return true;
+  }
+  // Removes every entry.
+  void clear() {
+    entries_.clear();
+    index_.clear();
+    Touch();
+  }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+  // Iteration that may change values.
+  iterator begin() {
+    Touch();
+    return entries_.begin();
+  }
+  iterator end() { return entries_.end(); }
+  // The stamp of the last change (or possible change); 0 for a map never touched.
+  std::uint64_t stamp() const { return stamp_; }
+  // Takes a new stamp: for holders that changed a value through a pointer they kept.
+  void Touch() { stamp_ = detail::NextStamp(); }
+
+ private:
+  std::vector<value_type> entries_;
+  std::unordered_map<std::string, std::size_t, detail::KeyHash, std::equal_to<>> index_;
+  std::uint64_t stamp_ = 0;
+};
+
+// An address of a neuron: layer and index.
+struct Coordinate {
+  int x = 0;  // layer of the neuron
+  int y = 0;  // index of the neuron within its layer
+};
+
+// One incoming link of a neuron, identified by the neuron it comes from.
+struct SynapseWeight {
+  int x = 0;             // layer of the source neuron
+  int y = 0;             // index of the source neuron in its layer
+  double in = 0.0;       // the input value last fed through this link
+  double weight = 0.0;   // the link's weight
+  double delta_w = 0.0;  // weight change; kept for callers, never read by the engine
+};
+
+// The incoming links of a neuron, keyed by the coordinate key of their source.
+class MPLNET_API Synapse {
+ public:
+  // The links in the order they were added.
+  OrderedMap<SynapseWeight> synapse_links;
+
+  // Adds a link from (_x, _y) with weight `_in` unless a link has that key already.
+  void Add(int _x, int _y, double _in);
+  // Adds a link from (_x, _y) with a random weight unless a link has that key already.
+  void Add(int _x, int _y);
+  // Removes the link with the key of (_x, _y), if any.
+  void Del(int _x, int _y);
+  // Sets the weight of the link with the key of (_x, _y); nothing if there is none.
+  void SetWeight(int _x, int _y, double _in);
+  // Whether a link has the key of (_x, _y).
+  bool Exist(int _x, int _y) const;
+  // Draws a new weight (one draw in every case) and gives it to the link, if it exists.
+  bool InitSynapse(int _x, int _y);
+  // One random draw, uniform in [0, 1).
+  static double getRand();
+  // A snapshot of the links in link order: `x`, `y` and `weight`, with `in` and `delta_w` 0.
+  std::vector<SynapseWeight> getSynapses() const;
+};
+
+// A neuron: its incoming links, attributes, and the state of its last run.
+class MPLNET_API Neuron : public Synapse {
+ public:
+  static constexpr unsigned ATTR_ATYPE = 0;  // attribute selector: activation type
+  static constexpr unsigned ATTR_NTYPE = 1;  // attribute selector: neuron type
+  static constexpr unsigned ATTR_ALPHA = 2;  // attribute selector: steepness
+  static constexpr unsigned Null = 0;        // no activation type; no neuron type
+  static constexpr unsigned TH = 1;          // activation: hyperbolic tangent
+  static constexpr unsigned SIGM = 2;        // activation: logistic sigmoid
+  static constexpr unsigned EXP = 3;         // activation computed like SIGM
+  static constexpr unsigned NInput = 1;      // neuron type: input
+  static constexpr unsigned NHiden = 2;      // neuron type: hidden
+  static constexpr unsigned NOutput = 3;     // neuron type: output
+
+  // An input neuron without links.
+  Neuron();
+  // An input neuron with its input link keyed (0, 0) of weight 1 (one random draw is spent on it).
+  Neuron(unsigned _x, unsigned _y);
+  // A neuron with a random threshold and random-weight links from (_layer, 0) … (_layer, _count − 1).
+  Neuron(unsigned _layer, unsigned _count, unsigned _atype, double _alpha);
+  // A neuron with a random threshold and one random-weight link from each coordinate, in order.
+  Neuron(const std::vector<Coordinate>& _links, unsigned _atype, double _alpha);
+
+  // Sets an attribute; false, and nothing changes, for an unknown selector or a type out of range.
+  bool SetAttr(unsigned _attr, double _param);
+  // An attribute as a double; 0.0 for an unknown selector.
+  double GetAttr(unsigned _attr) const;
+  // Feeds `_in` through the link with the key of (_x, _y); nothing if there is none.
+  void setInput(double _in, int _x, int _y);
+  // Computes `sum` and `output` from the links' inputs.
+  void Run();
+  // The derivative of the activation, given an output value `_in` of this neuron.
+  double dActive(double _in) const;
+  double getOutput() const { return output; }
+  double getSum() const { return sum; }
+  double getThreshold() const { return threshold; }
+  // Sets the threshold subtracted from the weighted sum.
+  void setThreshold(double _in);
+  // The number of links, as a double.
+  double getCount() const { return static_cast<double>(synapse_links.size()); }
+  // Stamp of the last change to the attributes or threshold; see OrderedMap::stamp().
+  std::uint64_t attrStamp() const { return attr_stamp_; }
+
+ private:
+  friend class Perceptron;
+  double Active(double _in) const;
+
+  double Alpha = 0.0;
+  unsigned atype = Null;
+  unsigned ntype = NInput;
+  double threshold = 0.0;
+  double output = 0.0;
+  double sum = 0.0;
+  std::uint64_t attr_stamp_ = 0;
+};
+
+// One element of a network: a neuron at a position.
+struct Elem {
+  unsigned x = 0;                  // layer, 0 = input layer
+  unsigned y = 0;                  // index within the layer
+  std::shared_ptr<Neuron> kernel;  // the element's neuron, shared with every holder
+};
+
+// The network: elements by coordinate key, in the order they were added, and the count per layer.
+class MPLNET_API Perceptron {
+ public:
+  double SIGM_ALFA = 2.0;  // steepness of sigmoid neurons built with random links
+  double TANH_ALFA = 0.5;  // steepness of tanh and exponential-type neurons built with random links
+
+  // An empty network without layers.
+  Perceptron();
+  // A complete network with random weights: an input layer, hidden layers, an output layer.
+  explicit Perceptron(const std::vector<int>& _ncount);
+
+  // Adds an input element without links; false if the key is taken.
+  bool Add(unsigned _x, unsigned _y);
+  // Adds a non-input element linked to every index of the layer before; false if the key is taken,
+  // `_x` is 0, or `_atype` is not TH, SIGM or EXP.
+  bool Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype);
+  // Removes the element; false if there is none. Links to it and the layer table stay.
+  bool Del(unsigned _x, unsigned _y);
+  // Sets an attribute of the element; false if there is no element or the neuron refuses.
+  bool SetAttr(unsigned _x, unsigned _y, unsigned _attr, double _param);
+  // An attribute of the element; 0.0 if there is no element.
+  double GetAttr(unsigned _x, unsigned _y, unsigned _attr) const;
+  // Sets the element's threshold; nothing if there is no element.
+  void setThreshold(unsigned _x, unsigned _y, double _in);
+  // Adds link (_x2, _y2) with weight `_in` to element (_x1, _y1) if it exists and lacks that key.
+  void AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in);
+  // As above with a random weight.
+  void AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2);
+  // Removes link (_x2, _y2) from element (_x1, _y1), if both exist.
+  void DelLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2);
+  // The consumers of neuron (_x, _y): every element with a link of that key, in map order.
+  std::vector<Coordinate> GetLinks(unsigned _x, unsigned _y) const;
+  // Sets the weight of an existing link; creates nothing.
+  void setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in);
+  // Gives the link a new random weight, creating it first when absent.
+  void setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2);
+  // Sets the activation type of every element's neuron (values other than 0 to 3 change nothing).
+  void setActivationAll(unsigned _func);
+  // Replaces all elements and the layer table by the given elements, shared, in list order.
+  void SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl);
+
+  // The element with the key of (_x, _y), or nullptr.
+  std::shared_ptr<Elem> getElem(int _x, int _y) const;
+  // The number of layers.
+  int GetLCount() const { return static_cast<int>(ncount.size()); }
+  // A copy of the element count per layer.
+  std::vector<int> GetNCount() const { return ncount; }
+  // The elements themselves (shared, not copies), in map order.
+  std::vector<std::shared_ptr<Elem>> GetMPL() const;
+
+  // The forward pass: layer by layer, index by index. Feeds only the inputs given; an element missing
+  // from a layer's range is skipped and a link to a missing element feeds 0.
+  void Run(const std::vector<double>& _in);
+  // Feeds an input element and runs it.
+  void CalcNeuron(double _in, int _x, int _y);
+  // Gathers the inputs of a non-input element from its sources and runs it.
+  void CalcNeuron(int _x, int _y);
+  // The outputs of the last layer, by index (0 for a missing element); empty without layers.
+  std::vector<double> GetOutput() const;
+
+ private:
+  // Applies the layer growth rule for layer `_x`; false when the layer lies beyond what a network
+  // can hold.
+  bool GrowTo(unsigned _x);
+
+  OrderedMap<std::shared_ptr<Elem>> mpl;
+  std::vector<int> ncount;
+};
+
+}  // namespace mplnet
+
+#endif  // MPLNET_ENGINE_H_

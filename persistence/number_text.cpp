@@ -1,0 +1,230 @@
+#include "persistence/number_text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace mplnet {
+namespace {
+
+constexpr std::string_view kUnicodeMinus = "\xE2\x88\x92";  // U+2212, used by some locales
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view TrimBlanks(std::string_view t) {
+  while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && IsBlank(t.back())) t.remove_suffix(1);
+  return t;
+}
+
+bool ConsumePrefix(std::string_view& t, std::string_view prefix) {
+  if (prefix.empty() || t.substr(0, prefix.size()) != prefix) return false;
+  t.remove_prefix(prefix.size());
+  return true;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::size_t CountDigits(std::string_view t) {
+  std::size_t n = 0;
+  while (n < t.size() && IsDigit(t[n])) ++n;
+  return n;
+}
+
+#ifdef _WIN32
+std::string LocaleText(LCTYPE type, const char* fallback) {
+  wchar_t wide[16];
+  const int n = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, wide, 16);
+  if (n <= 1) return fallback;
+  char utf8[64];
+  const int m = WideCharToMultiByte(CP_UTF8, 0, wide, n - 1, utf8, sizeof utf8, nullptr, nullptr);
+  return m > 0 ? std::string(utf8, static_cast<std::size_t>(m)) : std::string(fallback);
+}
+#endif
+
+}  // namespace
+
+NumberSymbols CurrentNumberSymbols() {
+  NumberSymbols symbols;
+#ifdef _WIN32
+  symbols.decimal = LocaleText(LOCALE_SDECIMAL, ".");
+  symbols.minus = LocaleText(LOCALE_SNEGATIVESIGN, "-");
+#else
+  const std::lconv* conv = std::localeconv();
+  if (conv != nullptr && conv->decimal_point != nullptr && conv->decimal_point[0] != '\0') {
+    symbols.decimal = conv->decimal_point;
+  }
+#endif
+  return symbols;
+}
+
+std::string FormatReal(double v, const NumberSymbols& symbols) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+  if (v == 0) return "0";  // negative zero included
+
+  // Round to 15 significant digits first ("d.dddddddddddddde+XX"), then choose the notation from
+  // the rounded exponent, so 999999999999999.9 becomes 1E+15 rather than a 16-digit integer.
+  char sci[32];
+  const auto done =
+      std::to_chars(sci, sci + sizeof sci, std::fabs(v), std::chars_format::scientific, 14);
+  const std::string_view text(sci, static_cast<std::size_t>(done.ptr - sci));
+  const std::size_t e = text.find('e');
+  char digits[15];
+  digits[0] = text[0];
+  for (std::size_t i = 1; i < 15; ++i) digits[i] = text[i + 1];
+  int exponent = 0;
+  std::from_chars(text.data() + e + 2, text.data() + text.size(), exponent);
+  if (text[e + 1] == '-') exponent = -exponent;
+  std::size_t n = 15;
+  while (n > 1 && digits[n - 1] == '0') --n;
+
+  std::string out;
+  if (v < 0) out += symbols.minus;
+  if (exponent >= -4 && exponent <= 14) {
+    if (exponent >= 0) {
+      const auto whole = static_cast<std::size_t>(exponent) + 1;
+      for (std::size_t i = 0; i < whole; ++i) out += i < n ? digits[i] : '0';
+      if (n > whole) {
+        out += symbols.decimal;
+        out.append(digits + whole, n - whole);
+      }
+    } else {
+      out += '0';
+      out += symbols.decimal;
+      out.append(static_cast<std::size_t>(-exponent - 1), '0');
+      out.append(digits, n);
+    }
+  } else {
+    out += digits[0];
+    if (n > 1) {
+      out += symbols.decimal;
+      out.append(digits + 1, n - 1);
+    }
+    out += 'E';
+    out += exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) out += '0';
+    out += std::to_string(magnitude);
+  }
+  return out;
+}
+
+std::string FormatReal(double v) { return FormatReal(v, CurrentNumberSymbols()); }
+
+std::string FormatUnsigned(std::uint64_t v) {
+  char buf[24];
+  const auto done = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, done.ptr);
+}
+
+std::string FormatInt(std::int64_t v) {
+  char buf[24];
+  const auto done = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, done.ptr);
+}
+
+std::optional<double> ParseReal(std::string_view text, const NumberSymbols& symbols) {
+  std::string_view t = TrimBlanks(text);
+  const bool plus = ConsumePrefix(t, "+");
+  const bool negative = !plus && (ConsumePrefix(t, "-") || ConsumePrefix(t, kUnicodeMinus) ||
+                                  ConsumePrefix(t, symbols.minus));
+  const bool signed_text = plus || negative;
+  if (EqualsIgnoringAsciiCase(t, "infinity")) {
+    return negative ? -std::numeric_limits<double>::infinity()
+                    : std::numeric_limits<double>::infinity();
+  }
+  if (!signed_text && EqualsIgnoringAsciiCase(t, "nan")) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+
+  const std::string_view whole = t.substr(0, CountDigits(t));
+  t.remove_prefix(whole.size());
+  std::string_view fraction;
+  if (ConsumePrefix(t, ".") || ConsumePrefix(t, ",") || ConsumePrefix(t, symbols.decimal)) {
+    fraction = t.substr(0, CountDigits(t));
+    t.remove_prefix(fraction.size());
+  }
+  if (whole.empty() && fraction.empty()) return std::nullopt;
+  bool negative_exponent = false;
+  std::string_view exponent;
+  if (!t.empty() && (t.front() == 'e' || t.front() == 'E')) {
+    t.remove_prefix(1);
+    if (!ConsumePrefix(t, "+")) negative_exponent = ConsumePrefix(t, "-");
+    exponent = t.substr(0, CountDigits(t));
+    t.remove_prefix(exponent.size());
+    if (exponent.empty()) return std::nullopt;
+  }
+  if (!t.empty()) return std::nullopt;
+
+  // Rebuild the number in the one syntax std::from_chars takes: [-]digits[.digits][e[-]digits].
+  char local[128];
+  std::string heap;
+  char* buf = local;
+  const std::size_t need = whole.size() + fraction.size() + exponent.size() + 6;
+  if (need > sizeof local) {
+    heap.resize(need);
+    buf = heap.data();
+  }
+  char* p = buf;
+  if (negative) *p++ = '-';
+  if (whole.empty()) *p++ = '0';
+  p = std::copy(whole.begin(), whole.end(), p);
+  if (!fraction.empty()) {
+    *p++ = '.';
+    p = std::copy(fraction.begin(), fraction.end(), p);
+  }
+  if (!exponent.empty()) {
+    *p++ = 'e';
+    if (negative_exponent) *p++ = '-';
+    p = std::copy(exponent.begin(), exponent.end(), p);
+  }
+  double value = 0;
+  const auto done = std::from_chars(buf, p, value, std::chars_format::general);
+  // result_out_of_range covers both overflow and a non-zero value that would round to zero.
+  if (done.ec != std::errc() || done.ptr != p) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ParseReal(std::string_view text) {
+  return ParseReal(text, CurrentNumberSymbols());
+}
+
+std::optional<std::uint16_t> ParseUInt16(std::string_view text) {
+  std::string_view t = TrimBlanks(text);
+  bool negative = false;
+  if (!ConsumePrefix(t, "+")) negative = ConsumePrefix(t, "-");
+  if (t.empty() || CountDigits(t) != t.size()) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : t) {
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    if (value > 65535) return std::nullopt;
+  }
+  if (negative && value != 0) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace mplnet

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
+#   scripts/install-deps.sh            the native build, its tests, benchmarks and tool
+#   scripts/install-deps.sh --windows  also the MinGW-w64 cross compiler and Wine for the 32-bit DLL
+set -euo pipefail
+
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          locales-all libfann-dev)
+windows=0
+for arg in "$@"; do
+  case "$arg" in
+    --windows) windows=1 ;;
+    *) echo "unknown option: $arg" >&2; exit 2 ;;
+  esac
+done
+if [[ $windows == 1 ]]; then
+  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[[ ${#missing[@]} == 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) == 0 ]] || sudo=(sudo)
+if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null
