@@ -24,13 +24,17 @@ void Synapse::Add(int _x, int _y) {
   synapse_links.insert(std::move(key), SynapseWeight{_x, _y, 0.0, getRand(), 0.0});
 }
 
-void Synapse::Del(int _x, int _y) { synapse_links.erase(CoordinateKey(_x, _y)); }
+void Synapse::Del(int _x, int _y) {
+  synapse_links.erase(CoordinateKey(_x, _y));
+}
 
 void Synapse::SetWeight(int _x, int _y, double _in) {
   if (SynapseWeight* link = synapse_links.find(CoordinateKey(_x, _y))) link->weight = _in;
 }
 
-bool Synapse::Exist(int _x, int _y) const { return synapse_links.contains(CoordinateKey(_x, _y)); }
+bool Synapse::Exist(int _x, int _y) const {
+  return synapse_links.contains(CoordinateKey(_x, _y));
+}
 
 bool Synapse::InitSynapse(int _x, int _y) {
   const double draw = getRand();  // drawn whether or not the link exists
@@ -69,8 +73,9 @@ Neuron::Neuron(const std::vector<Coordinate>& _links, unsigned _atype, double _a
 }
 
 namespace {
-// The whole-number value of a type parameter, fraction dropped, if it lies in [lo, hi]; -1 otherwise.
-// Comparing before converting keeps NaN, infinities and huge values from undefined conversions.
+// The whole-number value of a type parameter, fraction dropped, if it lies in [lo, hi]; -1
+// otherwise. Comparing before converting keeps NaN, infinities and huge values from undefined
+// conversions.
 int TypeValue(double param, int lo, int hi) {
   if (!(param > lo - 1.0 && param < hi + 1.0)) return -1;
   const int value = static_cast<int>(param);
@@ -131,7 +136,9 @@ void Neuron::Run() {
   output = Active(sum);
 }
 
-double Neuron::Active(double _in) const { return internal::Activate(atype, Alpha, _in); }
+double Neuron::Active(double _in) const {
+  return internal::Activate(atype, Alpha, _in);
+}
 
 double Neuron::dActive(double _in) const {
   if (atype == TH) return Alpha * (1.0 - _in) * (1.0 + _in);

@@ -94,7 +94,8 @@ double Perceptron::GetAttr(unsigned _x, unsigned _y, unsigned _attr) const {
 }
 
 void Perceptron::setThreshold(unsigned _x, unsigned _y, double _in) {
-  if (Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)))) neuron->setThreshold(_in);
+  if (Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y))))
+    neuron->setThreshold(_in);
 }
 
 void Perceptron::AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in) {
@@ -133,7 +134,8 @@ void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y
   if (neuron == nullptr) return;
   const auto x = static_cast<int>(_x2);
   const auto y = static_cast<int>(_y2);
-  if (!neuron->Exist(x, y)) neuron->Add(x, y);  // a new link costs a draw that is overwritten at once
+  if (!neuron->Exist(x, y))
+    neuron->Add(x, y);  // a new link costs a draw that is overwritten at once
   neuron->SetWeight(x, y, Synapse::getRand());
 }
 
@@ -149,7 +151,8 @@ void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
   mpl.clear();
   ncount.clear();
   for (const std::shared_ptr<Elem>& elem : _mpl) {
-    if (elem == nullptr || elem->kernel == nullptr) continue;  // an element never lives without a neuron
+    if (elem == nullptr || elem->kernel == nullptr)
+      continue;  // an element never lives without a neuron
     std::string description;
     if (!GrowTo(elem->x)) {
       description = "layer " + std::to_string(elem->x) + " of element (" + std::to_string(elem->x) +
@@ -185,7 +188,8 @@ void Perceptron::Run(const std::vector<double>& _in) {
     for (int j = 0; j < ncount[i]; ++j) {
       if (i == 0) {
         // Inputs beyond the array given are not fed: those elements keep their previous output.
-        if (static_cast<std::size_t>(j) < _in.size()) CalcNeuron(_in[static_cast<std::size_t>(j)], 0, j);
+        if (static_cast<std::size_t>(j) < _in.size())
+          CalcNeuron(_in[static_cast<std::size_t>(j)], 0, j);
       } else {
         CalcNeuron(static_cast<int>(i), j);
       }
@@ -204,7 +208,8 @@ void Perceptron::CalcNeuron(int _x, int _y) {
   Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)));
   if (neuron == nullptr) return;
   for (const SynapseWeight& link : neuron->getSynapses()) {
-    // A source computed later in the pass gives its output of the previous pass; a missing one gives 0.
+    // A source computed later in the pass gives its output of the previous pass; a missing one
+    // gives 0.
     const Neuron* source = NeuronOf(std::as_const(mpl).find(CoordinateKey(link.x, link.y)));
     neuron->setInput(source != nullptr ? source->getOutput() : 0.0, link.x, link.y);
   }

@@ -1,8 +1,8 @@
 // The source of random weights and thresholds.
 //
-// By default every draw pauses 50 ms and then seeds a fresh generator from the millisecond clock, so
-// that consecutive generators get different seeds. Tests and tools replace the source to draw at once
-// and reproducibly; nothing on the load, run or save path draws at all.
+// By default every draw pauses 50 ms and then seeds a fresh generator from the millisecond clock,
+// so that consecutive generators get different seeds. Tests and tools replace the source to draw at
+// once and reproducibly; nothing on the load, run or save path draws at all.
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -31,7 +31,8 @@ double DefaultDraw() {
                       std::chrono::steady_clock::now().time_since_epoch())
                       .count();
   std::mt19937 generator(static_cast<std::mt19937::result_type>(ms));
-  // 53 random bits over 2^53: uniform in [0, 1) and never 1, which a distribution's rounding can give.
+  // 53 random bits over 2^53: uniform in [0, 1) and never 1, which a distribution's rounding can
+  // give.
   const auto high = static_cast<double>(generator() >> 5);
   const auto low = static_cast<double>(generator() >> 6);
   return (high * 67108864.0 + low) / 9007199254740992.0;

@@ -1,10 +1,12 @@
-// The exports: each takes the process-wide lock, checks its arguments, works through the facade, and
-// answers with a constant status text. Nothing thrown inside ever leaves an export.
+// The exports: each takes the process-wide lock, checks its arguments, works through the facade,
+// and answers with a constant status text. Nothing thrown inside ever leaves an export.
 #include <algorithm>
 #include <mutex>
 
+#include "host/bar_log.h"
 #include "host/tavra_dll.h"
 #include "mplnet/mplnet.h"
+#include "persistence/platform_paths.h"
 
 using mplnet::ExportMutex;
 using mplnet::MPL;
@@ -33,6 +35,18 @@ MPLNET_EXPORT int MPLNET_CALL MPLGetOutArraySize(void) {
     return MPL.net != nullptr ? MPL.GetArrayOutputSize() : 0;
   } catch (...) {
     return 0;
+  }
+}
+
+MPLNET_EXPORT char* MPLNET_CALL MPLSetData(const RateInfo* rates, int rates_total, int shift,
+                                           int nrate) {
+  // The declared result is a plain char pointer, as hosts declare it; the text itself is read-only.
+  try {
+    std::lock_guard<std::mutex> lock(ExportMutex());
+    return const_cast<char*>(
+        mplnet::SetData(rates, rates_total, shift, nrate, mplnet::kBarLogFile));
+  } catch (...) {
+    return const_cast<char*>("Error: MPLSetData, internal error");
   }
 }
 

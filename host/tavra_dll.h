@@ -30,9 +30,9 @@ class CTavraDll {
   // The last layer's size; 0 without layers.
   int GetArrayOutputSize() const;
 
-  std::unique_ptr<Perceptron> net;        // the current network
-  std::unique_ptr<double[]> out_buffer;   // outputs of the last run
-  std::size_t out_buffer_size = 0;        // number of doubles in out_buffer
+  std::unique_ptr<Perceptron> net;       // the current network
+  std::unique_ptr<double[]> out_buffer;  // outputs of the last run
+  std::size_t out_buffer_size = 0;       // number of doubles in out_buffer
 
  private:
   std::vector<double> in_copy_;  // reused between runs while the input size stays

@@ -1,13 +1,13 @@
 // The network engine: links, neurons, and the perceptron that owns them.
 //
 // A network is a `Perceptron`: a set of elements (`Elem`), each a `Neuron` at a position (layer,
-// index), plus a table of how many elements each layer holds. Elements and links are found through a
-// coordinate key, the decimal digits of the two numbers written one after the other ("1" and "23" give
-// "123"). Different pairs can share a key, and then the key, not the pair, decides identity: (1, 23) and
-// (12, 3) are one link. Elements and links keep the order in which they were added.
+// index), plus a table of how many elements each layer holds. Elements and links are found through
+// a coordinate key, the decimal digits of the two numbers written one after the other ("1" and "23"
+// give "123"). Different pairs can share a key, and then the key, not the pair, decides identity:
+// (1, 23) and (12, 3) are one link. Elements and links keep the order in which they were added.
 //
-// The engine does no training: weights come from a network file or from random draws. The classes take
-// no locks; one caller at a time.
+// The engine does no training: weights come from a network file or from random draws. The classes
+// take no locks; one caller at a time.
 #ifndef MPLNET_ENGINE_H_
 #define MPLNET_ENGINE_H_
 
@@ -29,13 +29,13 @@ namespace mplnet {
 // The coordinate key of a pair: the decimal digits of `x` followed directly by those of `y`.
 MPLNET_API std::string CoordinateKey(std::int64_t x, std::int64_t y);
 
-// Replaces the source of random draws process-wide; nullptr restores the default (a 50 ms pause, then
-// a fresh generator seeded from the millisecond clock, one uniform value in [0, 1)).
+// Replaces the source of random draws process-wide; nullptr restores the default (a 50 ms pause,
+// then a fresh generator seeded from the millisecond clock, one uniform value in [0, 1)).
 MPLNET_API void SetRandomSource(std::function<double()> source);
 
 namespace detail {
-// A process-wide, ever-growing stamp: every change to a link table takes a new one, so two different
-// states never carry the same stamp, even in two different tables.
+// A process-wide, ever-growing stamp: every change to a link table takes a new one, so two
+// different states never carry the same stamp, even in two different tables.
 inline std::uint64_t NextStamp() {
   static std::atomic<std::uint64_t> counter{0};
   return counter.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -48,8 +48,8 @@ struct KeyHash {
 }  // namespace detail
 
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
-// removal goes last. Every change, and every access that could change a value, takes a new `stamp()`,
-// so a holder can tell cheaply whether anything may have changed since it last looked.
+// removal goes last. Every change, and every access that could change a value, takes a new
+// `stamp()`, so a holder can tell cheaply whether anything may have changed since it last looked.
 template <typename T>
 class OrderedMap {
  public:
@@ -176,7 +176,8 @@ class MPLNET_API Neuron : public Synapse {
   Neuron();
   // An input neuron with its input link keyed (0, 0) of weight 1 (one random draw is spent on it).
   Neuron(unsigned _x, unsigned _y);
-  // A neuron with a random threshold and random-weight links from (_layer, 0) … (_layer, _count − 1).
+  // A neuron with a random threshold and random-weight links from (_layer, 0) … (_layer, _count −
+  // 1).
   Neuron(unsigned _layer, unsigned _count, unsigned _atype, double _alpha);
   // A neuron with a random threshold and one random-weight link from each coordinate, in order.
   Neuron(const std::vector<Coordinate>& _links, unsigned _atype, double _alpha);
@@ -271,8 +272,8 @@ class MPLNET_API Perceptron {
   // The elements themselves (shared, not copies), in map order.
   std::vector<std::shared_ptr<Elem>> GetMPL() const;
 
-  // The forward pass: layer by layer, index by index. Feeds only the inputs given; an element missing
-  // from a layer's range is skipped and a link to a missing element feeds 0.
+  // The forward pass: layer by layer, index by index. Feeds only the inputs given; an element
+  // missing from a layer's range is skipped and a link to a missing element feeds 0.
   void Run(const std::vector<double>& _in);
   // Feeds an input element and runs it.
   void CalcNeuron(double _in, int _x, int _y);

@@ -2,8 +2,8 @@
 //
 // MPLNET_CALL is the calling convention of the five C exports: standard-call on 32-bit Windows (the
 // callee removes its arguments, as the hosts expect), the platform default elsewhere.
-// MPLNET_EXPORT marks those five functions, MPLNET_API the public engine classes. Everything else is
-// hidden: the shared library is built with hidden visibility by default.
+// MPLNET_EXPORT marks those five functions, MPLNET_API the public engine classes. Everything else
+// is hidden: the shared library is built with hidden visibility by default.
 #ifndef MPLNET_EXPORT_H_
 #define MPLNET_EXPORT_H_
 

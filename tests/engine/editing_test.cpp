@@ -1,9 +1,9 @@
 // Building a network from layer sizes, and editing it element by element and link by link.
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "mplnet/engine.h"
 #include "test_support.h"
@@ -15,7 +15,8 @@ using testing::ScopedRandomSource;
 
 std::vector<std::pair<int, int>> Links(const Perceptron& p, int x, int y) {
   std::vector<std::pair<int, int>> links;
-  for (const SynapseWeight& w : p.getElem(x, y)->kernel->getSynapses()) links.emplace_back(w.x, w.y);
+  for (const SynapseWeight& w : p.getElem(x, y)->kernel->getSynapses())
+    links.emplace_back(w.x, w.y);
   return links;
 }
 

@@ -1,9 +1,9 @@
 // Links and neurons: identity by coordinate key, attributes, and a neuron's run.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <limits>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "mplnet/engine.h"
 #include "test_support.h"
@@ -120,12 +120,18 @@ TEST(NeuronTest, SetAttrAcceptsAndRefusesAsTheTypesAllow) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const Case cases[] = {
-      {Neuron::ATTR_NTYPE, 0, false, 0, 1, 0},    {Neuron::ATTR_NTYPE, 3, true, 0, 3, 0},
-      {Neuron::ATTR_NTYPE, 4, false, 0, 1, 0},    {Neuron::ATTR_NTYPE, 2.7, true, 0, 2, 0},
-      {Neuron::ATTR_ATYPE, 0, true, 0, 1, 0},     {Neuron::ATTR_ATYPE, 2.9, true, 2, 1, 0},
-      {Neuron::ATTR_ATYPE, 4, false, 0, 1, 0},    {Neuron::ATTR_ATYPE, -1, false, 0, 1, 0},
-      {Neuron::ATTR_ATYPE, nan, false, 0, 1, 0},  {Neuron::ATTR_ATYPE, inf, false, 0, 1, 0},
-      {Neuron::ATTR_ATYPE, 1e300, false, 0, 1, 0}, {Neuron::ATTR_ALPHA, -2.5, true, 0, 1, -2.5},
+      {Neuron::ATTR_NTYPE, 0, false, 0, 1, 0},
+      {Neuron::ATTR_NTYPE, 3, true, 0, 3, 0},
+      {Neuron::ATTR_NTYPE, 4, false, 0, 1, 0},
+      {Neuron::ATTR_NTYPE, 2.7, true, 0, 2, 0},
+      {Neuron::ATTR_ATYPE, 0, true, 0, 1, 0},
+      {Neuron::ATTR_ATYPE, 2.9, true, 2, 1, 0},
+      {Neuron::ATTR_ATYPE, 4, false, 0, 1, 0},
+      {Neuron::ATTR_ATYPE, -1, false, 0, 1, 0},
+      {Neuron::ATTR_ATYPE, nan, false, 0, 1, 0},
+      {Neuron::ATTR_ATYPE, inf, false, 0, 1, 0},
+      {Neuron::ATTR_ATYPE, 1e300, false, 0, 1, 0},
+      {Neuron::ATTR_ALPHA, -2.5, true, 0, 1, -2.5},
       {7, 1, false, 0, 1, 0},
   };
   for (const Case& c : cases) {

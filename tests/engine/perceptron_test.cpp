@@ -1,9 +1,9 @@
 // The perceptron core: elements by key, the layer table, and the forward pass.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <memory>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "mplnet/engine.h"
 #include "test_support.h"

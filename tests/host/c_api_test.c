@@ -21,6 +21,7 @@ int main(void) {
   }
   expect_text(MPLRun(out, in, 2), "Error: MPLRun, no network loaded", "MPLRun without a network");
   expect_text(MPLRun(NULL, NULL, 0), "Error: MPLRun, no network loaded", "MPLRun with NULL arrays");
+  expect_text(MPLSetData(NULL, 1, 0, 0), "Error: MPLSetData, rates is NULL", "MPLSetData with NULL");
   if (out[0] != -1.0) {
     printf("FAIL MPLRun wrote into out_array on an error\n");
     ++failures;

@@ -1,11 +1,11 @@
 // The run exports and the facade behind them, with networks placed in the facade by the tests.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host/tavra_dll.h"
 #include "mplnet/mplnet.h"
