@@ -36,8 +36,8 @@ std::string TemporaryName(const std::string& path) {
 #ifdef _WIN32
 std::wstring Widen(std::string_view text, UINT code_page) {
   if (text.empty()) return {};
-  const int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
   if (n > 0) {
     MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
@@ -59,7 +59,8 @@ std::string Narrow(std::wstring_view wide, UINT code_page) {
 
 bool WriteAll(HANDLE file, std::string_view content) {
   while (!content.empty()) {
-    const DWORD chunk = content.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(content.size());
+    const DWORD chunk =
+        content.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(content.size());
     DWORD written = 0;
     if (!WriteFile(file, content.data(), chunk, &written, nullptr) || written == 0) return false;
     content.remove_prefix(written);
@@ -82,9 +83,13 @@ bool WriteAll(int fd, std::string_view content) {
 
 #ifdef _WIN32
 
-std::string Utf8FromCodePage(std::string_view text) { return Narrow(Widen(text, CP_ACP), CP_UTF8); }
+std::string Utf8FromCodePage(std::string_view text) {
+  return Narrow(Widen(text, CP_ACP), CP_UTF8);
+}
 
-std::string CodePageFromUtf8(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), CP_ACP); }
+std::string CodePageFromUtf8(std::string_view utf8) {
+  return Narrow(Widen(utf8, CP_UTF8), CP_ACP);
+}
 
 std::filesystem::path NativePath(std::string_view utf8) {
   return std::filesystem::path(Widen(utf8, CP_UTF8));
@@ -136,11 +141,17 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
 
 #else
 
-std::string Utf8FromCodePage(std::string_view text) { return std::string(text); }
+std::string Utf8FromCodePage(std::string_view text) {
+  return std::string(text);
+}
 
-std::string CodePageFromUtf8(std::string_view utf8) { return std::string(utf8); }
+std::string CodePageFromUtf8(std::string_view utf8) {
+  return std::string(utf8);
+}
 
-std::filesystem::path NativePath(std::string_view utf8) { return std::filesystem::path(utf8); }
+std::filesystem::path NativePath(std::string_view utf8) {
+  return std::filesystem::path(utf8);
+}
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();

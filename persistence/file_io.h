@@ -1,8 +1,8 @@
 // Whole-file reads, atomic whole-file replacement, and the one place where file names change form.
 //
-// Inside the library file names are UTF-8. On Windows the host hands over 8-bit names in the process's
-// code page and the system wants UTF-16, so both conversions live here; elsewhere names are bytes and
-// pass through unchanged.
+// Inside the library file names are UTF-8. On Windows the host hands over 8-bit names in the
+// process's code page and the system wants UTF-16, so both conversions live here; elsewhere names
+// are bytes and pass through unchanged.
 #ifndef MPLNET_PERSISTENCE_FILE_IO_H_
 #define MPLNET_PERSISTENCE_FILE_IO_H_
 
@@ -25,9 +25,9 @@ enum class ReadResult { kOk, kMissing, kFailed };
 // kFailed: it exists but cannot be read (a folder, no permission, an I/O error).
 ReadResult ReadWholeFile(const std::string& path, std::string& content);
 
-// Replaces the file's content as one step: `content` goes to a new file in the same folder, is flushed
-// to disk and renamed over `path`. True on success; on failure the old file (if any) is untouched and
-// no temporary file is left behind.
+// Replaces the file's content as one step: `content` goes to a new file in the same folder, is
+// flushed to disk and renamed over `path`. True on success; on failure the old file (if any) is
+// untouched and no temporary file is left behind.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace mplnet

@@ -22,8 +22,12 @@ namespace {
 
 constexpr std::string_view kUnicodeMinus = "\xE2\x88\x92";  // U+2212, used by some locales
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::string_view TrimBlanks(std::string_view t) {
   while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);
@@ -133,7 +137,9 @@ std::string FormatReal(double v, const NumberSymbols& symbols) {
   return out;
 }
 
-std::string FormatReal(double v) { return FormatReal(v, CurrentNumberSymbols()); }
+std::string FormatReal(double v) {
+  return FormatReal(v, CurrentNumberSymbols());
+}
 
 std::string FormatUnsigned(std::uint64_t v) {
   char buf[24];

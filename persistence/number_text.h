@@ -1,10 +1,10 @@
 // Number texts shared by the network file and the bar log.
 //
-// Writing follows the process locale for the decimal separator and the negative sign and never writes
-// group separators. Reading is deliberately wider than writing: "." and "," are both taken as the
-// decimal separator whatever the locale, and nothing is ever taken as grouping, so a file written under
-// any locale reads back to the same values under any other. Digits are converted exactly
-// (std::from_chars), never through the C library's locale-dependent functions.
+// Writing follows the process locale for the decimal separator and the negative sign and never
+// writes group separators. Reading is deliberately wider than writing: "." and "," are both taken
+// as the decimal separator whatever the locale, and nothing is ever taken as grouping, so a file
+// written under any locale reads back to the same values under any other. Digits are converted
+// exactly (std::from_chars), never through the C library's locale-dependent functions.
 #ifndef MPLNET_PERSISTENCE_NUMBER_TEXT_H_
 #define MPLNET_PERSISTENCE_NUMBER_TEXT_H_
 
@@ -39,8 +39,9 @@ std::string FormatInt(std::int64_t v);
 // Reads a real number: blanks around; an optional sign ("+", "-", U+2212 or the locale's negative
 // sign); digits with at most one decimal separator ("." or "," or the locale's), at least one digit
 // on either side of it ("1.", ".5" are accepted); an optional exponent ("E" or "e", optional sign,
-// digits). "NaN" and an optionally signed "Infinity" are read in any case. Anything else, and any value
-// outside the range of double (1e400, or 1e-400 which would silently become 0), gives nullopt.
+// digits). "NaN" and an optionally signed "Infinity" are read in any case. Anything else, and any
+// value outside the range of double (1e400, or 1e-400 which would silently become 0), gives
+// nullopt.
 std::optional<double> ParseReal(std::string_view text, const NumberSymbols& symbols);
 // ParseReal under the process locale's symbols.
 std::optional<double> ParseReal(std::string_view text);

@@ -1,7 +1,7 @@
 // The library's two fixed file names, in one place for the network file and the bar log.
 //
-// Windows hosts expect the historical names on drive C:. Other systems have no drive C:, so their temp
-// folder stands in for both.
+// Windows hosts expect the historical names on drive C:. Other systems have no drive C:, so their
+// temp folder stands in for both.
 #ifndef MPLNET_PERSISTENCE_PLATFORM_PATHS_H_
 #define MPLNET_PERSISTENCE_PLATFORM_PATHS_H_
 

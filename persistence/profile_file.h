@@ -1,20 +1,22 @@
 // Profile files ("INI files") read and written by our own code on every platform.
 //
 // A ProfileDocument is one parsed snapshot of a file that keeps every original line byte for byte.
-// Queries and edits work in memory through hash look-ups, and Commit() writes the content back as one
-// atomic replacement in which only changed and added lines differ from the file as read: comments,
-// blank lines, unknown lines, the encoding and the line ends all stay. A whole network is therefore
-// saved or loaded with one read and at most one write, in time linear in the file's size.
+// Queries and edits work in memory through hash look-ups, and Commit() writes the content back as
+// one atomic replacement in which only changed and added lines differ from the file as read:
+// comments, blank lines, unknown lines, the encoding and the line ends all stay. A whole network is
+// therefore saved or loaded with one read and at most one write, in time linear in the file's size.
 //
 // Hand-edited files are read the way the Windows profile functions read them:
 // - section and key names match without regard to ASCII case; blanks around names and values are
 //   trimmed, and a value in one matching pair of '"' or '\'' loses the pair;
 // - lines starting with ';' are comments; blank lines and lines without '=' are ignored; a value is
 //   everything after the first '=' ("1 ; x" included);
-// - "[a]b]" opens section "a]b" (the last ']' closes), "[NoClose" is an ignored line, "[S] ; c" opens S;
+// - "[a]b]" opens section "a]b" (the last ']' closes), "[NoClose" is an ignored line, and
+//   "[S] ; c" opens S;
 // - a duplicate section or key is listed each time, but reads and writes use the first;
 // - lines before the first section belong to no section;
-// - UTF-8 with or without byte-order mark and UTF-16LE with byte-order mark are read; any line ends.
+// - UTF-8 with or without byte-order mark and UTF-16LE with byte-order mark are read, with any line
+//   ends.
 // New lines are written with CR LF, in the file's own encoding (UTF-8 without mark for a new file).
 #ifndef MPLNET_PERSISTENCE_PROFILE_FILE_H_
 #define MPLNET_PERSISTENCE_PROFILE_FILE_H_
@@ -54,7 +56,8 @@ class ProfileDocument {
   bool readable() const { return readable_; }
   ProfileEncoding encoding() const { return encoding_; }
 
-  // Names of all sections in file order, duplicates included; the views live as long as the document.
+  // Names of all sections in file order, duplicates included; the views live as long as the
+  // document.
   std::vector<std::string_view> SectionNames() const;
   // Key names of the first section called `section`, in file order; empty when there is none.
   std::vector<std::string_view> KeyNames(std::string_view section) const;
@@ -62,26 +65,27 @@ class ProfileDocument {
   // section or the key is missing.
   std::optional<std::string_view> Value(std::string_view section, std::string_view key) const;
 
-  // Sets `key` to `value` in `section`: in place on the key's own line, else as a new line after the
-  // section's last entry, else in a new section at the end of the file. Names are trimmed. False, and
-  // nothing changed, for texts that would break the file's lines: CR, LF or NUL anywhere, '=' in the
-  // key or a key starting with ';' or '[', ']' in the section name.
+  // Sets `key` to `value` in `section`: in place on the key's own line, else as a new line after
+  // the section's last entry, else in a new section at the end of the file. Names are trimmed.
+  // False, and nothing changed, for texts that would break the file's lines: CR, LF or NUL
+  // anywhere, '=' in the key or a key starting with ';' or '[', ']' in the section name.
   bool SetValue(std::string_view section, std::string_view key, std::string_view value);
-  // With `entries` (a run "k=v\0k2=v2\0\0"): they become the section's only entries, placed where its
-  // first entry stood, and pieces without '=' are dropped; the section is appended if missing. Without
-  // `entries`: the section is removed with all its lines (nothing to do if it is missing). False, and
-  // nothing changed, for texts SetValue would refuse.
+  // With `entries` (a run "k=v\0k2=v2\0\0"): they become the section's only entries, placed where
+  // its first entry stood, and pieces without '=' are dropped; the section is appended if missing.
+  // Without `entries`: the section is removed with all its lines (nothing to do if it is missing).
+  // False, and nothing changed, for texts SetValue would refuse.
   bool SetSection(std::string_view section, std::optional<std::string_view> entries);
 
   // True when an edit is waiting for Commit.
   bool changed() const { return changed_; }
   // Writes the content over the file as one atomic replacement if anything changed. False when the
-  // write failed or the file could not be read in the first place; the file on disk is then as it was.
+  // write failed or the file could not be read in the first place; the file on disk is then as it
+  // was.
   bool Commit();
 
  private:
-  using NameIndex = std::unordered_map<std::string_view, std::size_t, ProfileNameHash,
-                                       ProfileNameEqual>;
+  using NameIndex =
+      std::unordered_map<std::string_view, std::size_t, ProfileNameHash, ProfileNameEqual>;
   struct Entry {
     std::string_view key;    // trimmed, as spelled in the file
     std::string_view value;  // trimmed and unquoted
@@ -121,7 +125,7 @@ class ProfileDocument {
   std::string_view bom_;
   std::vector<std::string_view> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  NameIndex first_section_;  // first live section of each name
+  NameIndex first_section_;       // first live section of each name
   std::deque<std::string> kept_;  // storage of every line made after reading; never moves
 };
 

@@ -1,0 +1,449 @@
+#include "persistence/profile_file.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "persistence/file_io.h"
+
+namespace mplnet {
+namespace {
+
+constexpr std::string_view kBlanks = " \t\v\f";
+
+std::string_view TrimLeft(std::string_view t) {
+  const std::size_t start = t.find_first_not_of(kBlanks);
+  return start == std::string_view::npos ? std::string_view() : t.substr(start);
+}
+
+std::string_view Trim(std::string_view t) {
+  t = TrimLeft(t);
+  return t.substr(0, t.find_last_not_of(kBlanks) + 1);
+}
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+struct ParsedLine {
+  enum class Kind { kOther, kSection, kEntry };
+  Kind kind = Kind::kOther;
+  std::string_view name;  // section name or key
+  std::string_view value;
+};
+
+ParsedLine ParseLine(std::string_view text) {
+  text = TrimLeft(text);
+  if (text.empty() || text[0] == ';') return {};
+  if (text[0] == '[') {
+    // The last ']' closes the name, so "[a]b]" is section "a]b"; without one the line is ignored.
+    const std::size_t close = text.rfind(']');
+    if (close == std::string_view::npos) return {};
+    return {ParsedLine::Kind::kSection, Trim(text.substr(1, close - 1)), {}};
+  }
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) return {};
+  std::string_view value = Trim(text.substr(equals + 1));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return {ParsedLine::Kind::kEntry, Trim(text.substr(0, equals)), value};
+}
+
+// Texts that would end a line early, or be read back as something else, are never written.
+bool HasLineBreak(std::string_view t) {
+  return t.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+bool ValidSectionName(std::string_view name) {
+  return !HasLineBreak(name) && name.find(']') == std::string_view::npos;
+}
+bool ValidKeyName(std::string_view key) {
+  return !HasLineBreak(key) && key.find('=') == std::string_view::npos &&
+         (key.empty() || (key[0] != ';' && key[0] != '['));
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at `i`; malformed bytes decode one at a time as U+FFFD.
+char32_t NextCodePoint(std::string_view t, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(t[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  if (lead < 0x80) {
+    length = 1;
+  } else if (lead >= 0xC2 && lead < 0xE0) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead < 0xF0) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead < 0xF5) {
+    length = 4;
+  }
+  if (length == 0 || i + length > t.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  }
+  i += length;
+  return c;
+}
+
+std::string Utf16LeFromUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  const auto put = [&](char32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = NextCodePoint(text, i);
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::size_t ProfileNameHash::operator()(std::string_view name) const noexcept {
+  std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+  for (const char c : name) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ull;
+  return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+ProfileDocument::ProfileDocument(std::string path) : path_(std::move(path)) {
+  Parse();
+}
+
+void ProfileDocument::Parse() {
+  const ReadResult read = ReadWholeFile(path_, original_);
+  if (read == ReadResult::kFailed) readable_ = false;
+  if (read != ReadResult::kOk) return;
+
+  std::string_view content = original_;
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") {
+    encoding_ = ProfileEncoding::kUtf8Bom;
+    bom_ = content.substr(0, 3);
+  } else if (content.substr(0, 2) == "\xFF\xFE") {
+    encoding_ = ProfileEncoding::kUtf16LeBom;
+    bom_ = content.substr(0, 2);
+  }
+  content.remove_prefix(bom_.size());
+
+  const bool wide = encoding_ == ProfileEncoding::kUtf16LeBom;
+  const std::size_t width = wide ? 2 : 1;
+  const std::size_t count = content.size() / width;
+  const auto unit = [&](std::size_t i) -> char32_t {
+    if (!wide) return static_cast<unsigned char>(content[i]);
+    return static_cast<unsigned char>(content[2 * i]) |
+           (static_cast<char32_t>(static_cast<unsigned char>(content[2 * i + 1])) << 8);
+  };
+  // Every UTF-16 unit becomes at most three UTF-8 bytes, so the views into decoded_ never move.
+  if (wide) decoded_.reserve(count * 3);
+
+  std::size_t start = 0;
+  while (start < count) {
+    std::size_t end = start;
+    while (end < count && unit(end) != '\n' && unit(end) != '\r') ++end;
+    std::size_t next = end;
+    if (next < count && unit(next) == '\r') ++next;
+    if (next < count && unit(next) == '\n') ++next;
+    Line line;
+    line.raw = content.substr(start * width, (next - start) * width);
+    if (!wide) {
+      line.text = content.substr(start, end - start);
+    } else {
+      const std::size_t from = decoded_.size();
+      for (std::size_t i = start; i < end; ++i) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < end && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) < 0xE000) {
+          c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+          c = 0xFFFD;
+        }
+        AppendUtf8(decoded_, c);
+      }
+      line.text = std::string_view(decoded_).substr(from);
+    }
+    AddLine(line);
+    start = next;
+  }
+  if (start * width < content.size()) AddLine({content.substr(start * width), {}});  // odd byte
+}
+
+void ProfileDocument::AddLine(Line line) {
+  const ParsedLine parsed = ParseLine(line.text);
+  if (parsed.kind == ParsedLine::Kind::kSection) {
+    Section section;
+    section.name = parsed.name;
+    section.header = line.raw;
+    sections_.push_back(std::move(section));
+    first_section_.try_emplace(parsed.name, sections_.size() - 1);
+    return;
+  }
+  if (sections_.empty()) {
+    preamble_.push_back(line.raw);
+    return;
+  }
+  Section& section = sections_.back();
+  section.body.push_back(line.raw);
+  if (parsed.kind == ParsedLine::Kind::kEntry) {
+    section.entries.push_back({parsed.name, parsed.value, section.body.size() - 1});
+    section.keys.try_emplace(parsed.name, section.entries.size() - 1);
+  }
+}
+
+ProfileDocument::Section* ProfileDocument::Find(std::string_view section) {
+  const auto found = first_section_.find(Trim(section));
+  return found == first_section_.end() ? nullptr : &sections_[found->second];
+}
+
+const ProfileDocument::Section* ProfileDocument::Find(std::string_view section) const {
+  const auto found = first_section_.find(Trim(section));
+  return found == first_section_.end() ? nullptr : &sections_[found->second];
+}
+
+std::vector<std::string_view> ProfileDocument::SectionNames() const {
+  std::vector<std::string_view> names;
+  names.reserve(sections_.size());
+  for (const Section& section : sections_) {
+    if (!section.removed) names.push_back(section.name);
+  }
+  return names;
+}
+
+std::vector<std::string_view> ProfileDocument::KeyNames(std::string_view section) const {
+  std::vector<std::string_view> names;
+  if (const Section* found = Find(section)) {
+    names.reserve(found->entries.size());
+    for (const Entry& entry : found->entries) names.push_back(entry.key);
+  }
+  return names;
+}
+
+std::optional<std::string_view> ProfileDocument::Value(std::string_view section,
+                                                       std::string_view key) const {
+  const Section* found = Find(section);
+  if (found == nullptr) return std::nullopt;
+  const auto entry = found->keys.find(Trim(key));
+  if (entry == found->keys.end()) return std::nullopt;
+  return found->entries[entry->second].value;
+}
+
+bool ProfileDocument::SetValue(std::string_view section, std::string_view key,
+                               std::string_view value) {
+  section = Trim(section);
+  key = Trim(key);
+  if (!ValidSectionName(section) || !ValidKeyName(key) || HasLineBreak(value)) return false;
+  Section* target = Find(section);
+  if (target == nullptr) target = &AppendSection(section);
+
+  std::string text;
+  const auto found = target->keys.find(key);
+  if (found != target->keys.end()) {
+    // Replace the line in place, keeping the key's spelling and the line's own line end.
+    Entry& entry = target->entries[found->second];
+    text.append(entry.key).append("=").append(value);
+    const Line line = MakeLine(text, LineEnd(target->body[entry.line]));
+    target->body[entry.line] = line.raw;
+    entry.value = ParseLine(line.text).value;
+  } else {
+    text.append(key).append("=").append(value);
+    const Line line = MakeLine(text, NewLineEnd());
+    const ParsedLine parsed = ParseLine(line.text);
+    const std::size_t at = target->entries.empty() ? 0 : target->entries.back().line + 1;
+    target->body.insert(target->body.begin() + static_cast<std::ptrdiff_t>(at), line.raw);
+    target->entries.push_back({parsed.name, parsed.value, at});
+    target->keys.try_emplace(parsed.name, target->entries.size() - 1);
+  }
+  changed_ = true;
+  return true;
+}
+
+bool ProfileDocument::SetSection(std::string_view section,
+                                 std::optional<std::string_view> entries) {
+  section = Trim(section);
+  if (!ValidSectionName(section)) return false;
+  if (!entries) {
+    const auto found = first_section_.find(section);
+    if (found == first_section_.end()) return true;
+    const std::size_t index = found->second;
+    sections_[index].removed = true;
+    first_section_.erase(found);
+    for (std::size_t i = index + 1; i < sections_.size(); ++i) {
+      if (!sections_[i].removed && ProfileNameEqual()(sections_[i].name, section)) {
+        first_section_.emplace(sections_[i].name, i);
+        break;
+      }
+    }
+    changed_ = true;
+    return true;
+  }
+
+  std::vector<std::pair<std::string_view, std::string_view>> pairs;
+  std::string_view run = *entries;
+  while (!run.empty()) {
+    const std::size_t end = run.find('\0');
+    const std::string_view piece = run.substr(0, end);
+    if (piece.empty()) break;  // the closing second NUL
+    run = end == std::string_view::npos ? std::string_view() : run.substr(end + 1);
+    if (HasLineBreak(piece)) return false;
+    const std::size_t equals = piece.find('=');
+    if (equals == std::string_view::npos) continue;
+    const std::string_view key = Trim(piece.substr(0, equals));
+    if (!ValidKeyName(key)) return false;
+    pairs.emplace_back(key, piece.substr(equals + 1));
+  }
+
+  Section* target = Find(section);
+  if (target == nullptr) target = &AppendSection(section);
+  std::vector<bool> is_entry(target->body.size(), false);
+  for (const Entry& entry : target->entries) is_entry[entry.line] = true;
+  const std::size_t at = target->entries.empty() ? 0 : target->entries.front().line;
+  std::vector<std::string_view> body(target->body.begin(),
+                                     target->body.begin() + static_cast<std::ptrdiff_t>(at));
+  std::vector<Entry> list;
+  for (const auto& [key, value] : pairs) {
+    std::string text;
+    text.append(key).append("=").append(value);
+    const Line line = MakeLine(text, NewLineEnd());
+    const ParsedLine parsed = ParseLine(line.text);
+    list.push_back({parsed.name, parsed.value, body.size()});
+    body.push_back(line.raw);
+  }
+  for (std::size_t i = at; i < target->body.size(); ++i) {
+    if (!is_entry[i]) body.push_back(target->body[i]);
+  }
+  target->body = std::move(body);
+  target->entries = std::move(list);
+  IndexKeys(*target);
+  changed_ = true;
+  return true;
+}
+
+bool ProfileDocument::Commit() {
+  if (!changed_) return true;
+  if (!readable_) return false;
+  std::size_t total = bom_.size();
+  for (const std::string_view raw : preamble_) total += raw.size() + 4;
+  for (const Section& section : sections_) {
+    total += section.header.size() + 4;
+    for (const std::string_view raw : section.body) total += raw.size() + 4;
+  }
+  std::string out;
+  out.reserve(total);
+  out.append(bom_);
+  // A line without a line end (the file's last line) gets one when something now follows it.
+  bool open = false;
+  const auto put = [&](std::string_view raw) {
+    if (open) out.append(NewLineEnd());
+    out.append(raw);
+    open = LineEnd(raw).empty();
+  };
+  for (const std::string_view raw : preamble_) put(raw);
+  for (const Section& section : sections_) {
+    if (section.removed) continue;
+    put(section.header);
+    for (const std::string_view raw : section.body) put(raw);
+  }
+  if (!ReplaceFileAtomically(path_, out)) return false;
+  changed_ = false;
+  return true;
+}
+
+ProfileDocument::Section& ProfileDocument::AppendSection(std::string_view name) {
+  std::string header;
+  header.reserve(name.size() + 2);
+  header.append("[").append(name).append("]");
+  const Line line = MakeLine(header, NewLineEnd());
+  Section section;
+  section.name = ParseLine(line.text).name;
+  section.header = line.raw;
+  sections_.push_back(std::move(section));
+  first_section_.try_emplace(sections_.back().name, sections_.size() - 1);
+  return sections_.back();
+}
+
+void ProfileDocument::IndexKeys(Section& section) {
+  section.keys.clear();
+  for (std::size_t i = 0; i < section.entries.size(); ++i) {
+    section.keys.try_emplace(section.entries[i].key, i);
+  }
+}
+
+ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, std::string_view line_end) {
+  if (encoding_ != ProfileEncoding::kUtf16LeBom) {
+    std::string bytes;
+    bytes.reserve(text.size() + line_end.size());
+    bytes.append(text).append(line_end);
+    const std::string_view raw = Keep(std::move(bytes));
+    return {raw, raw.substr(0, text.size())};
+  }
+  const std::string_view utf8 = Keep(std::string(text));
+  return {Keep(Utf16LeFromUtf8(text).append(line_end)), utf8};
+}
+
+std::string_view ProfileDocument::LineEnd(std::string_view raw) const {
+  const bool wide = encoding_ == ProfileEncoding::kUtf16LeBom;
+  const std::size_t width = wide ? 2 : 1;
+  if (raw.size() % width != 0) return {};
+  const auto is = [&](std::size_t units_from_end, char c) {
+    if (raw.size() < units_from_end * width) return false;
+    const std::size_t at = raw.size() - units_from_end * width;
+    return raw[at] == c && (!wide || raw[at + 1] == '\0');
+  };
+  std::size_t units = 0;
+  if (is(1, '\n')) {
+    units = is(2, '\r') ? 2 : 1;
+  } else if (is(1, '\r')) {
+    units = 1;
+  }
+  return raw.substr(raw.size() - units * width);
+}
+
+std::string_view ProfileDocument::NewLineEnd() const {
+  return encoding_ == ProfileEncoding::kUtf16LeBom ? std::string_view("\r\0\n\0", 4)
+                                                   : std::string_view("\r\n");
+}
+
+std::string_view ProfileDocument::Keep(std::string text) {
+  kept_.push_back(std::move(text));
+  return kept_.back();
+}
+
+}  // namespace mplnet

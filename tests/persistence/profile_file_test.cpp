@@ -1,0 +1,319 @@
+// How profile files are read and rewritten: hand-edited files, byte-for-byte preservation,
+// encodings, refused texts, section runs and atomic replacement.
+#include "persistence/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "persistence/ini_file.h"
+#include "persistence/profile_test_util.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+namespace mplnet {
+namespace {
+
+using testing::CopyFixture;
+using testing::CountEntries;
+using testing::Fixture;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+using Texts = std::vector<std::string>;
+using namespace std::string_literals;
+
+std::string Utf16(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+CIniFile OpenCopy(const TempDir& dir, const std::string& fixture) {
+  CIniFile ini;
+  ini.SetFileName(CopyFixture(dir, fixture));
+  return ini;
+}
+
+TEST(ProfileReadTest, HandEditedValues) {
+  const struct {
+    const char* fixture;
+    const char* section;
+    const char* key;
+    Texts values;
+  } cases[] = {
+      {"comments_and_blanks.ini", "Main", "count", {"5"}},
+      {"comments_and_blanks.ini", "main", "COUNT", {"5"}},
+      {"comments_and_blanks.ini", "  Main ", " count ", {"5"}},
+      {"comments_and_blanks.ini", "Main", "note", {"1 ; not a comment"}},
+      {"comments_and_blanks.ini", "Main", "expr", {"a=b"}},
+      {"comments_and_blanks.ini", "Main", "# hash", {"1"}},
+      {"comments_and_blanks.ini", "Main", "empty", {}},
+      {"comments_and_blanks.ini", "Main", "; count", {}},
+      {"comments_and_blanks.ini", "Main", "a line without equals", {}},
+      {"quoted_values.ini", "Q", "double", {"abc"}},
+      {"quoted_values.ini", "Q", "single", {"x y"}},
+      {"quoted_values.ini", "Q", "open", {"\"abc"}},
+      {"quoted_values.ini", "Q", "inner", {"a \"b\" c"}},
+      {"quoted_values.ini", "Q", "mixed", {"\"abc'"}},
+      {"quoted_values.ini", "Q", "padded", {" p "}},
+      {"duplicates.ini", "Dup", "k", {"first"}},
+      {"duplicates.ini", "dup", "only", {}},
+      {"odd_headers.ini", "a]b", "x", {"1"}},
+      {"odd_headers.ini", "a]b", "y", {"2"}},
+      {"odd_headers.ini", "S", "z", {"3"}},
+      {"odd_headers.ini", "spaced name", "w", {"4"}},
+      {"odd_headers.ini", "", "orphan", {}},
+      {"mixed_case_lf.ini", "NEURON_10", "x", {"1"}},
+      {"mixed_case_lf.ini", "neuron_10", "THRESHOLD", {"0.5"}},
+      {"no_final_line_end.ini", "S", "a", {"1"}},
+      {"utf8_bom.ini", "Größe", "key", {"wert"}},
+      {"utf16_bom.ini", "wide", "NAME", {"Zoë"}},
+      {"missing.ini", "S", "a", {}},
+  };
+  TempDir dir;
+  for (const auto& test : cases) {
+    CIniFile ini;
+    const std::string path = dir.file(test.fixture);
+    if (std::string(test.fixture) != "missing.ini") WriteBytes(path, Fixture(test.fixture));
+    ASSERT_EQ(ini.SetFileName(path), path);
+    EXPECT_EQ(ini.GetValues(test.section, test.key), test.values)
+        << test.fixture << " [" << test.section << "] " << test.key;
+  }
+}
+
+TEST(ProfileReadTest, NamesListedInFileOrderWithDuplicates) {
+  const struct {
+    const char* fixture;
+    Texts sections;
+    const char* section;
+    Texts keys;
+  } cases[] = {
+      {"comments_and_blanks.ini", {"Main"}, "MAIN", {"# hash", "count", "note", "empty", "expr"}},
+      {"duplicates.ini", {"Dup", "Other", "dup"}, "dup", {"k", "K"}},
+      {"odd_headers.ini", {"a]b", "S", "Spaced Name"}, "a]b", {"x", "y"}},
+      {"mixed_case_lf.ini", {"neuron_10", "Synapse_10"}, "Neuron_10", {"X", "Threshold"}},
+      {"utf16_bom.ini", {"Wide"}, "Wide", {"name"}},
+      {"utf16_bom.ini", {"Wide"}, "Absent", {}},
+  };
+  TempDir dir;
+  for (const auto& test : cases) {
+    const CIniFile ini = OpenCopy(dir, test.fixture);
+    EXPECT_EQ(ini.GetSections(), test.sections) << test.fixture;
+    EXPECT_EQ(ini.GetKeys(test.section), test.keys) << test.fixture;
+  }
+}
+
+TEST(ProfileWriteTest, OnlyTheWrittenLineChanges) {
+  const std::string crlf_main = Fixture("comments_and_blanks.ini");
+  const struct {
+    const char* fixture;
+    const char* section;
+    const char* key;
+    const char* value;
+    std::string from;  // the written file is the fixture with `from` replaced by `to`
+    std::string to;
+  } cases[] = {
+      // An existing key: its own line, the file's spelling of the key, the line's own line end.
+      {"comments_and_blanks.ini", "MAIN", "COUNT", "7", "  count  =  5  \r\n", "count=7\r\n"},
+      {"mixed_case_lf.ini", "NEURON_10", "x", "2", "X=1\n", "X=2\n"},
+      {"duplicates.ini", "DUP", "k", "new", "k=first\r\n", "k=new\r\n"},
+      {"no_final_line_end.ini", "S", "a", "9", "a=1", "a=9"},
+      // A new key: after the section's last entry, ahead of trailing blanks and comments.
+      {"comments_and_blanks.ini", "Main", "new", "x", "expr=a=b\r\n", "expr=a=b\r\nnew=x\r\n"},
+      {"mixed_case_lf.ini", "neuron_10", "alpha", "2", "Threshold=0.5\n",
+       "Threshold=0.5\nalpha=2\r\n"},
+      {"no_final_line_end.ini", "s", "b", "2", "a=1", "a=1\r\nb=2\r\n"},
+      {"utf8_bom.ini", "GRößE", "k2", "v", "key=wert\r\n", "key=wert\r\nk2=v\r\n"},
+      // A new section: at the end of the file, no blank line before it.
+      {"mixed_case_lf.ini", "New", "k", "v", "x=1\n", "x=1\n[New]\r\nk=v\r\n"},
+      {"duplicates.ini", "Third", "k", "v", "only=in second\r\n",
+       "only=in second\r\n[Third]\r\nk=v\r\n"},
+  };
+  TempDir dir;
+  for (const auto& test : cases) {
+    CIniFile ini = OpenCopy(dir, test.fixture);
+    ASSERT_EQ(ini.SetValue(test.section, test.key, test.value), 1) << test.fixture;
+    EXPECT_EQ(ReadBytes(ini.GetFileName()), Replaced(Fixture(test.fixture), test.from, test.to))
+        << test.fixture << " [" << test.section << "] " << test.key;
+    EXPECT_EQ(ini.GetValue(test.section, test.key), test.value);
+  }
+}
+
+TEST(ProfileWriteTest, Utf16FileStaysUtf16) {
+  TempDir dir;
+  CIniFile ini = OpenCopy(dir, "utf16_bom.ini");
+  ASSERT_EQ(Fixture("utf16_bom.ini"), Utf16(u"[Wide]\r\nname=Zoë\r\n; c\r\n"));
+  ASSERT_EQ(ini.SetValue("WIDE", "Name", "Zoé €"), 1);
+  ASSERT_EQ(ini.SetValue("Wide", "second", "𝄞"), 1);
+  EXPECT_EQ(ReadBytes(ini.GetFileName()), Utf16(u"[Wide]\r\nname=Zoé €\r\nsecond=𝄞\r\n; c\r\n"));
+  EXPECT_EQ(ini.GetValue("wide", "second"), "𝄞");
+}
+
+TEST(ProfileWriteTest, NewFileIsUtf8WithCrLf) {
+  TempDir dir;
+  CIniFile ini;
+  ASSERT_NE(ini.SetFileName(dir.file("new.ini")), "Debug: Set name false ");
+  EXPECT_EQ(ini.SetValue("Neuron_10", "X", "1"), 1);
+  EXPECT_EQ(ini.SetValue(" Neuron_10 ", " Y ", "0"), 1);
+  EXPECT_EQ(ini.SetValueInt("Synapse_10", "X", -3), 1);
+  EXPECT_EQ(ReadBytes(dir.file("new.ini")),
+            "[Neuron_10]\r\nX=1\r\nY=0\r\n[Synapse_10]\r\nX=-3\r\n");
+}
+
+TEST(ProfileWriteTest, TextsThatWouldBreakLinesAreRefused) {
+  const struct {
+    std::string section, key, value;
+  } cases[] = {
+      {"a]b", "k", "v"},    {"Ma\nin", "k", "v"},         {"Main\r", "k", "v"},
+      {"Main", "k=x", "v"}, {"Main", "k\n", "v"},         {"Main", ";k", "v"},
+      {"Main", "[k", "v"},  {"Main", "k", "v\r\nevil=1"}, {"Main", "k", "a\0b"s},
+      {"M\0"s, "k", "v"},
+  };
+  TempDir dir;
+  CIniFile ini = OpenCopy(dir, "comments_and_blanks.ini");
+  for (const auto& test : cases) {
+    EXPECT_EQ(ini.SetValue(test.section, test.key, test.value), 0) << test.key << test.value;
+  }
+  EXPECT_EQ(ini.SetSection("Main", "a=1\0b=2\r\nc=3\0\0"s), 0);
+  EXPECT_EQ(ini.SetSection("Main", ";a=1\0\0"s), 0);
+  EXPECT_EQ(ini.SetSection("x]", "a=1\0\0"s), 0);
+  EXPECT_EQ(ReadBytes(ini.GetFileName()), Fixture("comments_and_blanks.ini"));
+}
+
+TEST(ProfileSectionTest, RunReplacesEntriesInPlace) {
+  TempDir dir;
+  CIniFile ini = OpenCopy(dir, "comments_and_blanks.ini");
+  ASSERT_EQ(ini.SetSection("main", "a=1\0 b = 2 \0no equals\0\0ignored=1\0"s), 1);
+  EXPECT_EQ(ReadBytes(ini.GetFileName()),
+            "; a comment line\r\n[Main]\r\n\r\n; count=9\r\na=1\r\nb= 2 \r\n"
+            "a line without equals\r\n   \r\n; trailing comment\r\n");
+  EXPECT_EQ(ini.GetKeys("Main"), (Texts{"a", "b"}));
+  EXPECT_EQ(ini.GetValue("Main", "b"), "2");
+
+  ASSERT_EQ(ini.SetSection("Added", "k=v\0\0"s), 1);
+  ASSERT_EQ(ini.SetSection("Empty", "\0"s), 1);
+  EXPECT_EQ(ini.GetSections(), (Texts{"Main", "Added", "Empty"}));
+  EXPECT_EQ(ini.GetKeys("Empty"), Texts{});
+}
+
+TEST(ProfileSectionTest, DeleteRemovesTheFirstOfDuplicates) {
+  TempDir dir;
+  CIniFile ini = OpenCopy(dir, "duplicates.ini");
+  ASSERT_EQ(ini.DeleteSection("DUP"), 1);
+  EXPECT_EQ(ReadBytes(ini.GetFileName()),
+            "[Other]\r\nz=1\r\n[dup]\r\nk=third\r\nonly=in second\r\n");
+  EXPECT_EQ(ini.GetValue("Dup", "k"), "third");
+  ASSERT_EQ(ini.DeleteSection("Dup"), 1);
+  EXPECT_EQ(ini.GetSections(), Texts{"Other"});
+
+  // Deleting what is not there changes nothing and creates nothing.
+  const std::string before = ReadBytes(ini.GetFileName());
+  EXPECT_EQ(ini.DeleteSection("Absent"), 1);
+  EXPECT_EQ(ReadBytes(ini.GetFileName()), before);
+  CIniFile missing;
+  missing.SetFileName(dir.file("missing.ini"));
+  EXPECT_EQ(missing.DeleteSection("S"), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing.ini")));
+}
+
+TEST(ProfileDocumentTest, BatchOfEditsIsOneReplacement) {
+  TempDir dir;
+  const std::string path = CopyFixture(dir, "odd_headers.ini");
+  ProfileDocument document(path);
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(document.SetValue("S", testing::Numbered("k", i), std::to_string(i)));
+  }
+  EXPECT_TRUE(document.changed());
+  EXPECT_EQ(ReadBytes(path), Fixture("odd_headers.ini"));  // nothing on disk before the commit
+  EXPECT_EQ(document.Value("s", "K49"), "49");
+  ASSERT_TRUE(document.Commit());
+  EXPECT_FALSE(document.changed());
+  const ProfileDocument reread(path);
+  EXPECT_EQ(reread.KeyNames("S").size(), 51u);
+  EXPECT_EQ(reread.Value("S", "k0"), "0");
+  EXPECT_EQ(reread.Value("Spaced Name", "w"), "4");  // the section after S is still in place
+}
+
+TEST(AtomicReplaceTest, MissingFolderOrFileAsFolderFailsAndCreatesNothing) {
+  TempDir dir;
+  WriteBytes(dir.file("plain"), "x");
+  for (const std::string& path : {dir.file("absent/net.ini"), dir.file("plain/net.ini")}) {
+    ProfileDocument document(path);
+    ASSERT_TRUE(document.SetValue("S", "k", "v"));
+    EXPECT_FALSE(document.Commit()) << path;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("absent")));
+  EXPECT_EQ(ReadBytes(dir.file("plain")), "x");
+  EXPECT_EQ(CountEntries(dir.path()), 1u);
+}
+
+TEST(AtomicReplaceTest, UnreadableFileIsNeverOverwritten) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("folder.ini"));
+  CIniFile ini;
+  ini.SetFileName(dir.file("folder.ini"));
+  EXPECT_EQ(ini.GetSections(), Texts{});
+  EXPECT_EQ(ini.SetValue("S", "k", "v"), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.ini")));
+}
+
+#ifndef _WIN32
+// A write that fails half-way (the file-size limit stops it) leaves the old file and no temporary
+// one.
+TEST(AtomicReplaceTest, FailedWriteLeavesOldFileUntouched) {
+  TempDir dir;
+  const std::string path = CopyFixture(dir, "comments_and_blanks.ini");
+  const std::string before = ReadBytes(path);
+  ProfileDocument document(path);
+  ASSERT_TRUE(document.SetValue("Main", "big", std::string(100000, 'x')));
+
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const bool committed = document.Commit();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(CountEntries(dir.path()), 1u);
+}
+
+TEST(AtomicReplaceTest, ReadOnlyFolderLeavesOldFileUntouched) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  TempDir dir;
+  const std::string path = CopyFixture(dir, "duplicates.ini");
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
+  CIniFile ini;
+  ini.SetFileName(path);
+  EXPECT_EQ(ini.SetValue("Dup", "k", "changed"), 0);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  EXPECT_EQ(ReadBytes(path), Fixture("duplicates.ini"));
+  EXPECT_EQ(CountEntries(dir.path()), 1u);
+}
+#endif
+
+}  // namespace
+}  // namespace mplnet
