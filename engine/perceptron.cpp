@@ -1,10 +1,12 @@
 // The perceptron: its elements and layer table, building and editing, and the forward pass.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/plan.h"
 #include "mplnet/engine.h"
 
 namespace mplnet {
@@ -22,6 +24,38 @@ Neuron* NeuronOf(const std::shared_ptr<Elem>* elem) {
 }  // namespace
 
 Perceptron::Perceptron() = default;
+
+Perceptron::Perceptron(const Perceptron& _other)
+    : SIGM_ALFA(_other.SIGM_ALFA),
+      TANH_ALFA(_other.TANH_ALFA),
+      mpl(_other.mpl),
+      ncount(_other.ncount) {}
+
+Perceptron::Perceptron(Perceptron&& _other) noexcept = default;
+
+Perceptron& Perceptron::operator=(const Perceptron& _other) {
+  if (this != &_other) {
+    SIGM_ALFA = _other.SIGM_ALFA;
+    TANH_ALFA = _other.TANH_ALFA;
+    mpl = _other.mpl;
+    ncount = _other.ncount;
+    DropPlan();
+  }
+  return *this;
+}
+
+Perceptron& Perceptron::operator=(Perceptron&& _other) noexcept = default;
+
+Perceptron::~Perceptron() = default;
+
+void Perceptron::DropPlan() {
+  plan_.reset();
+}
+
+Perceptron::NeuronFields Perceptron::FieldsOf(Neuron& _neuron) {
+  return {&_neuron.output, &_neuron.sum,  _neuron.threshold,
+          _neuron.Alpha,   _neuron.atype, _neuron.ntype};
+}
 
 Perceptron::Perceptron(const std::vector<int>& _ncount) {
   const std::size_t layers = _ncount.size();
@@ -48,6 +82,7 @@ bool Perceptron::GrowTo(unsigned _x) {
 }
 
 bool Perceptron::Add(unsigned _x, unsigned _y) {
+  DropPlan();
   std::string key = CoordinateKey(_x, _y);
   if (mpl.contains(key) || !GrowTo(_x)) return false;
   mpl.insert(std::move(key), std::make_shared<Elem>(Elem{_x, _y, std::make_shared<Neuron>()}));
@@ -60,6 +95,7 @@ bool Perceptron::Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype)
   if (_x == 0 || (_atype != Neuron::TH && _atype != Neuron::SIGM && _atype != Neuron::EXP)) {
     return false;
   }
+  DropPlan();
   std::string key = CoordinateKey(_x, _y);
   if (mpl.contains(key) || !GrowTo(_x)) return false;
   const auto sources = static_cast<unsigned>(ncount[_x - 1]);
@@ -72,6 +108,7 @@ bool Perceptron::Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype)
 }
 
 bool Perceptron::Del(unsigned _x, unsigned _y) {
+  DropPlan();  // lets go of the removed neuron at once
   const std::string key = CoordinateKey(_x, _y);
   const std::shared_ptr<Elem>* found = std::as_const(mpl).find(key);
   if (found == nullptr) return false;
@@ -148,6 +185,7 @@ void Perceptron::setActivationAll(unsigned _func) {
 }
 
 void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
+  DropPlan();
   mpl.clear();
   ncount.clear();
   for (const std::shared_ptr<Elem>& elem : _mpl) {
@@ -184,17 +222,14 @@ std::vector<std::shared_ptr<Elem>> Perceptron::GetMPL() const {
 }
 
 void Perceptron::Run(const std::vector<double>& _in) {
-  for (std::size_t i = 0; i < ncount.size(); ++i) {
-    for (int j = 0; j < ncount[i]; ++j) {
-      if (i == 0) {
-        // Inputs beyond the array given are not fed: those elements keep their previous output.
-        if (static_cast<std::size_t>(j) < _in.size())
-          CalcNeuron(_in[static_cast<std::size_t>(j)], 0, j);
-      } else {
-        CalcNeuron(static_cast<int>(i), j);
-      }
-    }
+  // The plan runs the same visits as calling CalcNeuron for every position in order, layer by
+  // layer; inputs beyond the array given are not fed, and those elements keep their previous
+  // output.
+  if (plan_ == nullptr || !plan_->Valid(mpl)) {
+    plan_.reset();
+    plan_ = std::make_unique<internal::ForwardPlan>(std::as_const(mpl), ncount);
   }
+  plan_->Run(_in.data(), _in.size());
 }
 
 void Perceptron::CalcNeuron(double _in, int _x, int _y) {
@@ -217,15 +252,21 @@ void Perceptron::CalcNeuron(int _x, int _y) {
 }
 
 std::vector<double> Perceptron::GetOutput() const {
-  if (ncount.empty()) return {};
+  std::vector<double> outputs(static_cast<std::size_t>(std::max(GetLayerSize(GetLCount() - 1), 0)));
+  GetOutput(outputs.data());
+  return outputs;
+}
+
+int Perceptron::GetOutput(double* _out) const {
+  int count = 0;
+  if (plan_ != nullptr && plan_->WriteOutputs(mpl, _out, count)) return count;
+  if (ncount.empty()) return 0;
   const int last = static_cast<int>(ncount.size()) - 1;
-  std::vector<double> outputs;
-  outputs.reserve(static_cast<std::size_t>(ncount.back()));
   for (int i = 0; i < ncount.back(); ++i) {
     const Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(last, i)));
-    outputs.push_back(neuron != nullptr ? neuron->getOutput() : 0.0);
+    _out[i] = neuron != nullptr ? neuron->getOutput() : 0.0;
   }
-  return outputs;
+  return ncount.back();
 }
 
 }  // namespace mplnet

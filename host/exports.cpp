@@ -19,7 +19,7 @@ MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in
     std::lock_guard<std::mutex> lock(ExportMutex());
     if (MPL.net == nullptr || MPL.net->GetLCount() == 0) return "Error: MPLRun, no network loaded";
     if (out_array == nullptr || in_array == nullptr) return "Error: MPLRun, array is NULL";
-    if (in_size < MPL.net->GetNCount().front()) return "Error: MPLRun, wrong in_size number";
+    if (in_size < MPL.net->GetLayerSize(0)) return "Error: MPLRun, wrong in_size number";
     MPL.Run(in_array, in_size);
     const int n = MPL.GetOutput();
     std::copy(MPL.out_buffer.get(), MPL.out_buffer.get() + n, out_array);

@@ -36,15 +36,13 @@ void ReserveOutputs(std::unique_ptr<double[]>& buffer, std::size_t& size, std::s
 }
 
 int CTavraDll::GetOutput() {
-  const std::vector<double> outputs = net->GetOutput();
-  ReserveOutputs(out_buffer, out_buffer_size, outputs.size());
-  std::copy(outputs.begin(), outputs.end(), out_buffer.get());
-  return static_cast<int>(outputs.size());
+  // Straight into the buffer, which stays while the count does: nothing is allocated per run.
+  ReserveOutputs(out_buffer, out_buffer_size, static_cast<std::size_t>(GetArrayOutputSize()));
+  return net->GetOutput(out_buffer.get());
 }
 
 int CTavraDll::GetArrayOutputSize() const {
-  const std::vector<int> counts = net->GetNCount();
-  return counts.empty() ? 0 : std::max(counts.back(), 0);
+  return std::max(net->GetLayerSize(net->GetLCount() - 1), 0);
 }
 
 }  // namespace mplnet

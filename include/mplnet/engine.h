@@ -35,11 +35,21 @@ MPLNET_API void SetRandomSource(std::function<double()> source);
 
 namespace detail {
 // A process-wide, ever-growing stamp: every change to a link table takes a new one, so two
-// different states never carry the same stamp, even in two different tables.
-inline std::uint64_t NextStamp() {
-  static std::atomic<std::uint64_t> counter{0};
-  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
-}
+// different states never carry the same stamp, even in two different tables. One counter lives in
+// the library, so a program's own inline code and the library never hand out the same stamp.
+MPLNET_API std::uint64_t NextStamp();
+
+// A holder that keeps some values of link tables elsewhere for a while and writes them back on
+// demand: the compiled forward pass keeps the inputs it feeds through links in flat arrays. A table
+// that has such a holder asks it to settle before anyone reads or changes its entries.
+class DeferredValues {
+ public:
+  // Writes every value kept elsewhere back into its table and lets go of all tables.
+  virtual void Settle() noexcept = 0;
+
+ protected:
+  ~DeferredValues() = default;
+};
 
 struct KeyHash {
   using is_transparent = void;
@@ -49,13 +59,43 @@ struct KeyHash {
 
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
 // removal goes last. Every change, and every access that could change a value, takes a new
-// `stamp()`, so a holder can tell cheaply whether anything may have changed since it last looked.
+// `stamp()`, so a holder can tell cheaply whether anything may have changed since it last looked;
+// a copy, and both sides of a move, take new stamps too. Every access to the entries first settles
+// values a `deferred()` holder keeps elsewhere, so readers always see the true values.
 template <typename T>
 class OrderedMap {
  public:
   using value_type = std::pair<std::string, T>;
   using const_iterator = typename std::vector<value_type>::const_iterator;
   using iterator = typename std::vector<value_type>::iterator;
+
+  OrderedMap() = default;
+  OrderedMap(const OrderedMap& other) { *this = other; }
+  OrderedMap(OrderedMap&& other) noexcept { *this = std::move(other); }
+  OrderedMap& operator=(const OrderedMap& other) {
+    if (this != &other) {
+      other.Settle();
+      Settle();
+      entries_ = other.entries_;
+      index_ = other.index_;
+      stamp_ = detail::NextStamp();
+    }
+    return *this;
+  }
+  OrderedMap& operator=(OrderedMap&& other) noexcept {
+    if (this != &other) {
+      other.Settle();
+      Settle();
+      entries_ = std::move(other.entries_);
+      index_ = std::move(other.index_);
+      other.entries_.clear();
+      other.index_.clear();
+      stamp_ = detail::NextStamp();
+      other.stamp_ = detail::NextStamp();
+    }
+    return *this;
+  }
+  ~OrderedMap() { Settle(); }
 
   // Number of entries.
   std::size_t size() const { return entries_.size(); }
@@ -65,11 +105,13 @@ class OrderedMap {
   bool contains(std::string_view key) const { return index_.find(key) != index_.end(); }
   // The value under `key`, or nullptr.
   const T* find(std::string_view key) const {
+    Settle();
     auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;
   }
   // The value under `key` for changing, or nullptr.
   T* find(std::string_view key) {
+    Settle();
     auto it = index_.find(key);
     if (it == index_.end()) return nullptr;
     Touch();
@@ -77,6 +119,7 @@ class OrderedMap {
   }
   // Adds an entry at the end; false, and nothing changes, when the key is taken.
   bool insert(std::string key, T value) {
+    Settle();
     if (contains(key)) return false;
     index_.emplace(key, entries_.size());
     entries_.emplace_back(std::move(key), std::move(value));
@@ -85,6 +128,7 @@ class OrderedMap {
   }
   // Removes the entry under `key`; false when there is none.
   bool erase(std::string_view key) {
+    Settle();
     auto it = index_.find(key);
     if (it == index_.end()) return false;
     const std::size_t pos = it->second;
@@ -96,27 +140,47 @@ class OrderedMap {
   }
   // Removes every entry.
   void clear() {
+    Settle();
     entries_.clear();
     index_.clear();
     Touch();
   }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
+  const_iterator begin() const {
+    Settle();
+    return entries_.begin();
+  }
+  const_iterator end() const {
+    Settle();
+    return entries_.end();
+  }
   // Iteration that may change values.
   iterator begin() {
+    Settle();
     Touch();
     return entries_.begin();
   }
-  iterator end() { return entries_.end(); }
+  iterator end() {
+    Settle();
+    return entries_.end();
+  }
   // The stamp of the last change (or possible change); 0 for a map never touched.
   std::uint64_t stamp() const { return stamp_; }
   // Takes a new stamp: for holders that changed a value through a pointer they kept.
   void Touch() { stamp_ = detail::NextStamp(); }
+  // Asks the holder of values kept elsewhere, if any, to write them back now.
+  void Settle() const {
+    if (deferred_ != nullptr) deferred_->Settle();
+  }
+  // The holder that keeps values of this map elsewhere, or nullptr.
+  detail::DeferredValues* deferred() const { return deferred_; }
+  // Registers the holder that keeps values of this map elsewhere; nullptr when it has let go.
+  void set_deferred(detail::DeferredValues* holder) const { deferred_ = holder; }
 
  private:
   std::vector<value_type> entries_;
   std::unordered_map<std::string, std::size_t, detail::KeyHash, std::equal_to<>> index_;
   std::uint64_t stamp_ = 0;
+  mutable detail::DeferredValues* deferred_ = nullptr;
 };
 
 // An address of a neuron: layer and index.
@@ -222,7 +286,16 @@ struct Elem {
   std::shared_ptr<Neuron> kernel;  // the element's neuron, shared with every holder
 };
 
+namespace internal {
+class ForwardPlan;
+}  // namespace internal
+
 // The network: elements by coordinate key, in the order they were added, and the count per layer.
+//
+// `Run` compiles the network into flat arrays on first use and reuses them while nothing it depends
+// on has changed (elements, links, weights, attributes, an element's neuron), wherever the change
+// came from. The inputs it feeds through links are written into the links when someone next reads
+// or changes that link table; a pointer into a link table kept across a `Run` does not see them.
 class MPLNET_API Perceptron {
  public:
   double SIGM_ALFA = 2.0;  // steepness of sigmoid neurons built with random links
@@ -232,6 +305,12 @@ class MPLNET_API Perceptron {
   Perceptron();
   // A complete network with random weights: an input layer, hidden layers, an output layer.
   explicit Perceptron(const std::vector<int>& _ncount);
+  // A copy holds the same elements (shared, not copied).
+  Perceptron(const Perceptron& _other);
+  Perceptron(Perceptron&& _other) noexcept;
+  Perceptron& operator=(const Perceptron& _other);
+  Perceptron& operator=(Perceptron&& _other) noexcept;
+  ~Perceptron();
 
   // Adds an input element without links; false if the key is taken.
   bool Add(unsigned _x, unsigned _y);
@@ -269,6 +348,10 @@ class MPLNET_API Perceptron {
   int GetLCount() const { return static_cast<int>(ncount.size()); }
   // A copy of the element count per layer.
   std::vector<int> GetNCount() const { return ncount; }
+  // The element count of layer `_layer`; 0 for a layer beyond the table. Copies nothing.
+  int GetLayerSize(int _layer) const {
+    return _layer >= 0 && static_cast<std::size_t>(_layer) < ncount.size() ? ncount[_layer] : 0;
+  }
   // The elements themselves (shared, not copies), in map order.
   std::vector<std::shared_ptr<Elem>> GetMPL() const;
 
@@ -281,14 +364,32 @@ class MPLNET_API Perceptron {
   void CalcNeuron(int _x, int _y);
   // The outputs of the last layer, by index (0 for a missing element); empty without layers.
   std::vector<double> GetOutput() const;
+  // Writes the outputs of the last layer into `_out`, which has room for that layer's count, and
+  // returns the count; allocates nothing.
+  int GetOutput(double* _out) const;
 
  private:
   // Applies the layer growth rule for layer `_x`; false when the layer lies beyond what a network
   // can hold.
   bool GrowTo(unsigned _x);
+  // Drops the compiled forward pass after a change to the elements or the layer table.
+  void DropPlan();
+
+  friend class internal::ForwardPlan;
+  // The private state of a neuron that the compiled forward pass reads and writes.
+  struct NeuronFields {
+    double* output;
+    double* sum;
+    double threshold;
+    double alpha;
+    unsigned atype;
+    unsigned ntype;
+  };
+  static NeuronFields FieldsOf(Neuron& _neuron);
 
   OrderedMap<std::shared_ptr<Elem>> mpl;
   std::vector<int> ncount;
+  std::unique_ptr<internal::ForwardPlan> plan_;
 };
 
 }  // namespace mplnet

@@ -1,0 +1,501 @@
+// The compiled forward pass: building the arrays, checking them, and running them.
+#include "engine/plan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "engine/activation.h"
+
+namespace mplnet {
+
+namespace {
+// The last stamp handed out. Every stamp of every link table and every neuron's attributes comes
+// from here, so while it stands still nothing a plan depends on, except an element's neuron, has
+// changed.
+std::atomic<std::uint64_t> g_last_stamp{0};
+}  // namespace
+
+namespace detail {
+std::uint64_t NextStamp() {
+  return g_last_stamp.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+}  // namespace detail
+
+namespace internal {
+namespace {
+
+std::uint64_t LastStamp() {
+  return g_last_stamp.load(std::memory_order_relaxed);
+}
+
+constexpr std::uint32_t kNoSource = std::numeric_limits<std::uint32_t>::max();
+// The widest block of group members summed together. Sixteen sums fill eight SSE2 registers, enough
+// independent additions to keep the adders busy; 32-bit x86 has only eight registers in all.
+#if defined(__i386__) || defined(_M_IX86)
+constexpr std::uint32_t kMaxBlock = 8;
+#else
+constexpr std::uint32_t kMaxBlock = 16;
+#endif
+
+// The block width for `members` members still to place: the widest block while they fill it, then
+// the narrowest that holds them all. Spare lanes compute on zero weights and are never read.
+std::uint32_t BlockWidth(std::uint32_t members) {
+  if (members >= kMaxBlock) return kMaxBlock;
+  std::uint32_t width = 1;
+  while (width < members) width *= 2;
+  return width;
+}
+
+// Two doubles side by side, summed lane by lane with the same IEEE operations as one at a time.
+typedef double Pair __attribute__((vector_size(16)));
+
+// Sums a block of `Width` neurons link by link: sums[b] = 0 + w[0][b]·x[0] + w[1][b]·x[1] + …, each
+// lane one neuron, each addition in link order, exactly as summing each neuron on its own.
+template <std::uint32_t Width>
+inline void SumBlock(const double* w, const double* x, std::uint32_t links, double* sums) {
+  if constexpr (Width == 1) {
+    double s = 0.0;
+    for (std::uint32_t k = 0; k < links; ++k) s += w[k] * x[k];
+    sums[0] = s;
+  } else {
+    constexpr std::uint32_t kPairs = Width / 2;
+    Pair acc[kPairs] = {};
+    for (std::uint32_t k = 0; k < links; ++k) {
+      const Pair xk = {x[k], x[k]};
+      for (std::uint32_t p = 0; p < kPairs; ++p) {
+        Pair wk;
+        std::memcpy(&wk, w + static_cast<std::size_t>(k) * Width + 2 * p, sizeof wk);
+        acc[p] += wk * xk;
+      }
+    }
+    std::memcpy(sums, acc, sizeof acc);
+  }
+}
+
+}  // namespace
+
+// Gathers what the plan needs from the network, one lookup per position and per link.
+class ForwardPlan::Builder {
+ public:
+  Builder(ForwardPlan& plan, const ElemMap& mpl) : plan_(plan), mpl_(mpl) {}
+
+  void Build(const std::vector<int>& ncount) {
+    CollectVisits(ncount);
+    for (const Visit& visit : visits_) {
+      if (visit.input_position) {
+        AddInputVisit(visit);
+      } else {
+        AddComputeVisit(visit);
+      }
+    }
+    FlushCandidates();
+    CollectOutputs(ncount);
+    Finish();
+  }
+
+ private:
+  struct Visit {
+    std::uint32_t slot;
+    bool input_position;
+    std::uint32_t input;
+  };
+  // The links of a neuron as a visit feeds them.
+  struct Links {
+    LinkEntry* first = nullptr;
+    std::uint32_t count = 0;
+    bool as_listed = true;  // every link is fed through its own record
+    std::vector<std::uint32_t> sources;
+    std::vector<SynapseWeight*> targets;
+  };
+  // A neuron that can run in a group, waiting for the next ones with the same sources.
+  struct Candidate {
+    std::uint32_t slot;
+    const Links* links;
+  };
+
+  // The neuron of the element under `key`, or nullptr; remembers the element for Valid().
+  const std::shared_ptr<Neuron>* Lookup(const std::string& key) {
+    const std::shared_ptr<Elem>* found = mpl_.find(key);
+    if (found == nullptr || *found == nullptr) return nullptr;
+    const Elem* elem = found->get();
+    if (seen_elems_.insert(elem).second) plan_.elems_.push_back({elem, elem->kernel.get()});
+    return elem->kernel != nullptr ? &elem->kernel : nullptr;
+  }
+
+  std::uint32_t SlotOf(const std::shared_ptr<Neuron>& neuron) {
+    auto [it, added] =
+        slot_of_.try_emplace(neuron.get(), static_cast<std::uint32_t>(plan_.slots_.size()));
+    if (added) {
+      const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
+      plan_.slots_.push_back(
+          {neuron.get(), fields.output, neuron->synapse_links.stamp(), neuron->attrStamp()});
+      plan_.held_.push_back(neuron);
+    }
+    return it->second;
+  }
+
+  std::uint32_t SourceSlot(const std::string& key) {
+    const std::shared_ptr<Neuron>* neuron = Lookup(key);
+    return neuron != nullptr ? SlotOf(*neuron) : kNoSource;
+  }
+
+  void CollectVisits(const std::vector<int>& ncount) {
+    for (std::size_t i = 0; i < ncount.size(); ++i) {
+      for (int j = 0; j < ncount[i]; ++j) {
+        const std::shared_ptr<Neuron>* neuron =
+            Lookup(CoordinateKey(static_cast<std::int64_t>(i), j));
+        if (neuron == nullptr) continue;
+        const std::uint32_t slot = SlotOf(*neuron);
+        visits_.push_back({slot, i == 0, static_cast<std::uint32_t>(j)});
+        ++visit_count_[slot];
+      }
+    }
+  }
+
+  const Links& LinksOf(std::uint32_t slot) {
+    auto [it, added] = links_of_.try_emplace(slot);
+    Links& links = it->second;
+    if (!added) return links;
+    const OrderedMap<SynapseWeight>& table = plan_.slots_[slot].neuron->synapse_links;
+    links.count = static_cast<std::uint32_t>(table.size());
+    if (links.count > 0) links.first = const_cast<LinkEntry*>(&*table.begin());
+    for (std::uint32_t k = 0; k < links.count; ++k) {
+      LinkEntry& entry = links.first[k];
+      // The feed looks the source up, and the record up, by the key of the record's own fields.
+      const std::string key = CoordinateKey(entry.second.x, entry.second.y);
+      links.sources.push_back(SourceSlot(key));
+      SynapseWeight* target =
+          key == entry.first ? &entry.second : const_cast<SynapseWeight*>(table.find(key));
+      links.targets.push_back(target);
+      links.as_listed = links.as_listed && target == &entry.second;
+    }
+    return links;
+  }
+
+  void AddInputVisit(const Visit& visit) {
+    Neuron* neuron = plan_.slots_[visit.slot].neuron;
+    const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
+    const OrderedMap<SynapseWeight>& table = neuron->synapse_links;
+    SynapseWeight* input_link = const_cast<SynapseWeight*>(table.find(CoordinateKey(0, 0)));
+    const bool copies_input = fields.ntype == Neuron::NInput && table.size() > 0 &&
+                              (table.end() - 1)->first == CoordinateKey(0, 0);
+    if (visit_count_[visit.slot] == 1 && copies_input) {
+      FlushCandidates();
+      AddOp(OpKind::kFeeds, static_cast<std::uint32_t>(plan_.feeds_.size()));
+      plan_.feeds_.push_back(
+          {input_link, fields.output, fields.sum, visit.input, visit.slot, input_link->in});
+      return;
+    }
+    AddExact(visit, fields, input_link, nullptr);
+  }
+
+  void AddComputeVisit(const Visit& visit) {
+    Neuron* neuron = plan_.slots_[visit.slot].neuron;
+    const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
+    const Links& links = LinksOf(visit.slot);
+    if (visit_count_[visit.slot] == 1 && fields.ntype != Neuron::NInput && links.as_listed) {
+      // A group may take the neuron when it reads the same sources and none of the members.
+      const bool joins = !candidates_.empty() &&
+                         candidates_.front().links->sources == links.sources &&
+                         !in_sources_.count(visit.slot);
+      if (!joins) {
+        FlushCandidates();
+        in_sources_.clear();
+        in_sources_.insert(links.sources.begin(), links.sources.end());
+        if (in_sources_.count(visit.slot)) {
+          // It reads itself: its own group of one, which gathers before it runs.
+          candidates_.push_back({visit.slot, &links});
+          FlushCandidates();
+          return;
+        }
+      }
+      candidates_.push_back({visit.slot, &links});
+      return;
+    }
+    AddExact(visit, fields, nullptr, &links);
+  }
+
+  void AddExact(const Visit& visit, const Perceptron::NeuronFields& fields,
+                SynapseWeight* input_link, const Links* links) {
+    FlushCandidates();
+    const OrderedMap<SynapseWeight>& table = plan_.slots_[visit.slot].neuron->synapse_links;
+    Exact exact{};
+    exact.link_count = static_cast<std::uint32_t>(table.size());
+    exact.links = exact.link_count > 0 ? const_cast<LinkEntry*>(&*table.begin()) : nullptr;
+    exact.slot = visit.slot;
+    exact.input_position = visit.input_position;
+    exact.input_type = fields.ntype == Neuron::NInput;
+    exact.input = visit.input;
+    exact.input_link = input_link;
+    exact.feeds = static_cast<std::uint32_t>(plan_.exact_feeds_.size());
+    if (links != nullptr) {
+      for (std::uint32_t k = 0; k < links->count; ++k) {
+        plan_.exact_feeds_.push_back({links->sources[k], links->targets[k]});
+      }
+      exact.feed_count = links->count;
+    }
+    exact.output = fields.output;
+    exact.sum = fields.sum;
+    exact.threshold = fields.threshold;
+    exact.alpha = fields.alpha;
+    exact.atype = fields.atype;
+    AddOp(OpKind::kExact, static_cast<std::uint32_t>(plan_.exacts_.size()));
+    plan_.exacts_.push_back(exact);
+  }
+
+  // Turns the waiting neurons into one group: members in visit order, in blocks, each block's
+  // weights stored link by link so that one pass over them feeds the whole block.
+  void FlushCandidates() {
+    if (candidates_.empty()) return;
+    const Links& shared = *candidates_.front().links;
+    Group group{};
+    group.links = shared.count;
+    group.sources = static_cast<std::uint32_t>(plan_.sources_.size());
+    plan_.sources_.insert(plan_.sources_.end(), shared.sources.begin(), shared.sources.end());
+    group.gathered = static_cast<std::uint32_t>(plan_.gathered_.size());
+    plan_.gathered_.resize(plan_.gathered_.size() + shared.count, 0.0);
+    group.members = static_cast<std::uint32_t>(plan_.members_.size());
+    group.member_count = static_cast<std::uint32_t>(candidates_.size());
+    for (const Candidate& candidate : candidates_) {
+      const Perceptron::NeuronFields fields =
+          Perceptron::FieldsOf(*plan_.slots_[candidate.slot].neuron);
+      plan_.members_.push_back({candidate.links->first, fields.output, fields.sum, fields.threshold,
+                                fields.alpha, fields.atype, candidate.slot});
+    }
+    group.blocks = static_cast<std::uint32_t>(plan_.blocks_.size());
+    std::uint32_t offset = 0;
+    while (offset < group.member_count) {
+      const std::uint32_t lanes = std::min(kMaxBlock, group.member_count - offset);
+      const std::uint32_t width = BlockWidth(lanes);
+      const auto start = static_cast<std::uint32_t>(plan_.weights_.size());
+      for (std::uint32_t k = 0; k < shared.count; ++k) {
+        for (std::uint32_t b = 0; b < width; ++b) {
+          plan_.weights_.push_back(b < lanes ? candidates_[offset + b].links->first[k].second.weight
+                                             : 0.0);
+        }
+      }
+      plan_.blocks_.push_back({offset, width, lanes, start});
+      offset += lanes;
+    }
+    group.block_count = static_cast<std::uint32_t>(plan_.blocks_.size()) - group.blocks;
+    AddOp(OpKind::kGroup, static_cast<std::uint32_t>(plan_.groups_.size()));
+    plan_.groups_.push_back(group);
+    candidates_.clear();
+  }
+
+  // Consecutive input copies share one operation.
+  void AddOp(OpKind kind, std::uint32_t index) {
+    if (kind == OpKind::kFeeds && !plan_.ops_.empty() && plan_.ops_.back().kind == kind) {
+      ++plan_.ops_.back().count;
+      return;
+    }
+    plan_.ops_.push_back({kind, index, 1});
+  }
+
+  void CollectOutputs(const std::vector<int>& ncount) {
+    if (ncount.empty()) return;
+    const auto last = static_cast<std::int64_t>(ncount.size() - 1);
+    for (int i = 0; i < ncount.back(); ++i) {
+      const std::shared_ptr<Elem>* found = mpl_.find(CoordinateKey(last, i));
+      const Elem* elem = found != nullptr ? found->get() : nullptr;
+      plan_.output_elems_.push_back(elem);
+    }
+  }
+
+  // The slot that always reads 0 goes after the neurons' slots.
+  void Finish() {
+    plan_.zero_slot_ = static_cast<std::uint32_t>(plan_.slots_.size());
+    for (std::uint32_t& source : plan_.sources_) {
+      if (source == kNoSource) source = plan_.zero_slot_;
+    }
+    for (ExactFeed& feed : plan_.exact_feeds_) {
+      if (feed.source == kNoSource) feed.source = plan_.zero_slot_;
+    }
+    plan_.outputs_.assign(plan_.slots_.size() + 1, 0.0);
+    for (std::size_t s = 0; s < plan_.slots_.size(); ++s)
+      plan_.outputs_[s] = *plan_.slots_[s].output;
+  }
+
+  ForwardPlan& plan_;
+  const ElemMap& mpl_;
+  std::vector<Visit> visits_;
+  std::unordered_set<const Elem*> seen_elems_;
+  std::unordered_map<const Neuron*, std::uint32_t> slot_of_;
+  std::unordered_map<std::uint32_t, std::uint32_t> visit_count_;
+  std::unordered_map<std::uint32_t, Links> links_of_;
+  std::vector<Candidate> candidates_;
+  std::unordered_set<std::uint32_t> in_sources_;
+};
+
+ForwardPlan::ForwardPlan(const ElemMap& mpl, const std::vector<int>& ncount)
+    : mpl_stamp_(mpl.stamp()), checked_at_(LastStamp()) {
+  Builder(*this, mpl).Build(ncount);
+}
+
+ForwardPlan::~ForwardPlan() {
+  Settle();
+}
+
+bool ForwardPlan::Valid(const ElemMap& mpl) {
+  if (mpl.stamp() != mpl_stamp_) return false;
+  // An element's neuron is a plain field: it is compared every time.
+  for (const ElemCheck& check : elems_) {
+    if (check.elem->kernel.get() != check.kernel) return false;
+  }
+  // The neurons' own stamps only when some stamp was handed out since they were last compared.
+  const std::uint64_t last = LastStamp();
+  if (last == checked_at_) return true;
+  for (const Slot& slot : slots_) {
+    if (slot.neuron->synapse_links.stamp() != slot.links_stamp ||
+        slot.neuron->attrStamp() != slot.attr_stamp) {
+      return false;
+    }
+  }
+  checked_at_ = last;
+  return true;
+}
+
+void ForwardPlan::Register() noexcept {
+  for (const Slot& slot : slots_) {
+    const OrderedMap<SynapseWeight>& links = slot.neuron->synapse_links;
+    detail::DeferredValues* holder = links.deferred();
+    if (holder == this) continue;
+    if (holder != nullptr) holder->Settle();  // another plan ran this neuron: its values go first
+    links.set_deferred(this);
+  }
+  // Another plan may have run some of these neurons since this one last looked: take their outputs
+  // and, for input elements this plan may not feed (a short input array), their inputs.
+  for (std::size_t s = 0; s < slots_.size(); ++s) outputs_[s] = *slots_[s].output;
+  for (Feed& feed : feeds_) feed.pending = feed.link->in;
+  registered_ = true;
+}
+
+void ForwardPlan::Settle() noexcept {
+  if (!registered_) return;
+  registered_ = false;
+  for (const Feed& feed : feeds_) feed.link->in = feed.pending;
+  for (const Group& group : groups_) {
+    const double* gathered = gathered_.data() + group.gathered;
+    for (std::uint32_t m = 0; m < group.member_count; ++m) {
+      LinkEntry* links = members_[group.members + m].links;
+      for (std::uint32_t k = 0; k < group.links; ++k) links[k].second.in = gathered[k];
+    }
+  }
+  for (const Slot& slot : slots_) {
+    if (slot.neuron->synapse_links.deferred() == this)
+      slot.neuron->synapse_links.set_deferred(nullptr);
+  }
+}
+
+void ForwardPlan::Run(const double* in, std::size_t n) {
+  if (!registered_) Register();
+  for (const Op& op : ops_) {
+    switch (op.kind) {
+      case OpKind::kFeeds:
+        RunFeeds(op, in, n);
+        break;
+      case OpKind::kGroup:
+        RunGroup(groups_[op.first]);
+        break;
+      case OpKind::kExact:
+        RunExact(exacts_[op.first], in, n);
+        break;
+    }
+  }
+}
+
+void ForwardPlan::RunFeeds(const Op& op, const double* in, std::size_t n) {
+  Feed* feed = feeds_.data() + op.first;
+  for (std::uint32_t f = 0; f < op.count; ++f, ++feed) {
+    if (feed->input >= n) continue;  // not fed: the element keeps its output
+    const double value = in[feed->input];
+    feed->pending = value;
+    outputs_[feed->slot] = value;
+    *feed->output = value;
+    *feed->sum = 0.0;
+  }
+}
+
+void ForwardPlan::RunGroup(const Group& group) {
+  double* x = gathered_.data() + group.gathered;
+  const std::uint32_t* sources = sources_.data() + group.sources;
+  for (std::uint32_t k = 0; k < group.links; ++k) x[k] = outputs_[sources[k]];
+  const Member* members = members_.data() + group.members;
+  for (std::uint32_t b = 0; b < group.block_count; ++b) {
+    const Block& block = blocks_[group.blocks + b];
+    const double* w = weights_.data() + block.weights;
+    double sums[kMaxBlock];
+    switch (block.width) {
+#if !(defined(__i386__) || defined(_M_IX86))
+      case 16:
+        SumBlock<16>(w, x, group.links, sums);
+        break;
+#endif
+      case 8:
+        SumBlock<8>(w, x, group.links, sums);
+        break;
+      case 4:
+        SumBlock<4>(w, x, group.links, sums);
+        break;
+      case 2:
+        SumBlock<2>(w, x, group.links, sums);
+        break;
+      default:
+        SumBlock<1>(w, x, group.links, sums);
+        break;
+    }
+    for (std::uint32_t i = 0; i < block.lanes; ++i) {
+      const Member& member = members[block.offset + i];
+      const double sum = sums[i] - member.threshold;
+      const double output = Activate(member.atype, member.alpha, sum);
+      *member.sum = sum;
+      *member.output = output;
+      outputs_[member.slot] = output;
+    }
+  }
+}
+
+void ForwardPlan::RunExact(const Exact& exact, const double* in, std::size_t n) {
+  if (exact.input_position) {
+    if (exact.input >= n) return;  // not fed and not run
+    if (exact.input_link != nullptr) exact.input_link->in = in[exact.input];
+  } else {
+    const ExactFeed* feed = exact_feeds_.data() + exact.feeds;
+    for (std::uint32_t k = 0; k < exact.feed_count; ++k) {
+      if (feed[k].target != nullptr) feed[k].target->in = outputs_[feed[k].source];
+    }
+  }
+  double sum = 0.0;
+  double output = *exact.output;
+  if (exact.input_type) {
+    if (exact.link_count > 0) output = exact.links[exact.link_count - 1].second.in;
+  } else {
+    for (std::uint32_t k = 0; k < exact.link_count; ++k) {
+      sum += exact.links[k].second.weight * exact.links[k].second.in;
+    }
+    sum -= exact.threshold;
+    output = Activate(exact.atype, exact.alpha, sum);
+  }
+  *exact.sum = sum;
+  *exact.output = output;
+  outputs_[exact.slot] = output;
+}
+
+bool ForwardPlan::WriteOutputs(const ElemMap& mpl, double* out, int& count) const {
+  if (mpl.stamp() != mpl_stamp_) return false;
+  for (const Elem* elem : output_elems_) {
+    const Neuron* neuron = elem != nullptr ? elem->kernel.get() : nullptr;
+    *out++ = neuron != nullptr ? neuron->getOutput() : 0.0;
+  }
+  count = static_cast<int>(output_elems_.size());
+  return true;
+}
+
+}  // namespace internal
+}  // namespace mplnet

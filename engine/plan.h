@@ -1,0 +1,170 @@
+// The compiled forward pass of a perceptron: its elements flattened into arrays once, then run with
+// the same arithmetic, in the same order, as visiting every element through its coordinate key.
+//
+// What the plan reproduces, bit for bit:
+// - Positions are visited layer by layer and index by index; each position resolves to whatever
+//   element holds its key (so (11, 0) resolves to the element under "110", which may be (1, 10)); a
+//   position without an element, or whose element lost its neuron, is skipped.
+// - A neuron's sum starts at 0, adds weight × input one link at a time in link order, and then
+//   subtracts the threshold; the activation is internal::Activate, as on every other path.
+// - A link feeds the current output of the element under its source's key: the previous pass's
+//   output when that element comes later, 0 when there is no such element.
+// - Input positions feed the link keyed (0, 0) only while the input array reaches them.
+// Neurons visited once whose links are fed as listed (the usual case) run on the fast paths: input
+// elements copy their input; consecutive neurons with the same sources, none of them a source of
+// the others, run as one group, link by link across the group, each keeping its own sequential sum.
+// Everything else (a neuron visited twice, an input-type neuron past layer 0, a link whose fields
+// no longer match its key) runs on an exact general path over the neuron's own link records.
+//
+// The plan writes each neuron's output and sum at once. The inputs it feeds through links it keeps
+// in its own arrays and writes into the links only when someone reads or changes one of its
+// neurons' link tables (OrderedMap settles first), when another plan runs one of its neurons, or
+// when it is dropped. Writing them on every pass would touch one cache line per link.
+#ifndef MPLNET_ENGINE_PLAN_H_
+#define MPLNET_ENGINE_PLAN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "mplnet/engine.h"
+
+namespace mplnet::internal {
+
+class ForwardPlan final : public detail::DeferredValues {
+ public:
+  using ElemMap = OrderedMap<std::shared_ptr<Elem>>;
+
+  // Flattens the network made of `mpl` and `ncount` as it stands now.
+  ForwardPlan(const ElemMap& mpl, const std::vector<int>& ncount);
+  // Writes back the link inputs it still keeps.
+  ~ForwardPlan();
+  ForwardPlan(const ForwardPlan&) = delete;
+  ForwardPlan& operator=(const ForwardPlan&) = delete;
+
+  // Whether the network is still the one the plan was built from: the same elements, each with the
+  // same neuron, and no neuron's links, weights, attributes or threshold changed since.
+  bool Valid(const ElemMap& mpl);
+  // One forward pass on the first `n` values of `in`.
+  void Run(const double* in, std::size_t n);
+  // Writes the last layer's outputs, read from the elements now, into `out` and sets `count`;
+  // false, and nothing written, when the element map changed since the plan was built.
+  bool WriteOutputs(const ElemMap& mpl, double* out, int& count) const;
+
+  void Settle() noexcept override;
+
+ private:
+  using LinkEntry = OrderedMap<SynapseWeight>::value_type;
+
+  // A neuron the plan reads or runs, with what it checks for changes.
+  struct Slot {
+    Neuron* neuron;
+    double* output;
+    std::uint64_t links_stamp;
+    std::uint64_t attr_stamp;
+  };
+  // An element the plan looked up, with the neuron it held then.
+  struct ElemCheck {
+    const Elem* elem;
+    const Neuron* kernel;
+  };
+  // An input element that copies its input: fed through its last link, keyed (0, 0).
+  struct Feed {
+    SynapseWeight* link;
+    double* output;
+    double* sum;
+    std::uint32_t input;  // index into the input array
+    std::uint32_t slot;
+    double pending;  // the value last fed, not yet written into `link`
+  };
+  // A member of a group of neurons sharing one source list.
+  struct Member {
+    LinkEntry* links;  // the member's link records, in link order
+    double* output;
+    double* sum;
+    double threshold;
+    double alpha;
+    unsigned atype;
+    std::uint32_t slot;
+  };
+  // Members [offset, offset + lanes) of a group, summed `width` lanes wide (spare lanes carry zero
+  // weights); the weights lie link-major at `weights`.
+  struct Block {
+    std::uint32_t offset;
+    std::uint32_t width;
+    std::uint32_t lanes;
+    std::uint32_t weights;
+  };
+  // Neurons reading one source list; `gathered` holds the sources' outputs of the last pass, which
+  // are the inputs of every member's links.
+  struct Group {
+    std::uint32_t links;
+    std::uint32_t sources;   // into sources_
+    std::uint32_t gathered;  // into gathered_
+    std::uint32_t members;   // into members_
+    std::uint32_t member_count;
+    std::uint32_t blocks;  // into blocks_
+    std::uint32_t block_count;
+  };
+  // One link feed of the general path: the source's slot and the link record written.
+  struct ExactFeed {
+    std::uint32_t source;
+    SynapseWeight* target;  // nullptr: no link has the source's key, nothing is written
+  };
+  // One visit on the general path, following the neuron's own records.
+  struct Exact {
+    LinkEntry* links;
+    std::uint32_t link_count;
+    std::uint32_t slot;
+    bool input_position;        // layer 0: fed from the input array
+    bool input_type;            // the neuron passes on its last link's input
+    std::uint32_t input;        // index into the input array, for an input position
+    SynapseWeight* input_link;  // the link keyed (0, 0), for an input position; may be nullptr
+    std::uint32_t feeds;        // into exact_feeds_, for other positions
+    std::uint32_t feed_count;
+    double* output;
+    double* sum;
+    double threshold;
+    double alpha;
+    unsigned atype;
+  };
+  enum class OpKind : std::uint8_t { kFeeds, kGroup, kExact };
+  struct Op {
+    OpKind kind;
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+
+  class Builder;
+
+  // Claims every neuron of the plan (settling whoever held them before) and reloads their outputs.
+  void Register() noexcept;
+  void RunFeeds(const Op& op, const double* in, std::size_t n);
+  void RunGroup(const Group& group);
+  void RunExact(const Exact& exact, const double* in, std::size_t n);
+
+  std::uint64_t mpl_stamp_ = 0;
+  std::uint64_t checked_at_ = 0;  // the last stamp handed out when the neurons' stamps last matched
+  std::vector<ElemCheck> elems_;
+  std::vector<Slot> slots_;
+  std::vector<std::shared_ptr<Neuron>> held_;  // keeps every neuron alive while values are kept
+  std::vector<double> outputs_;  // per slot, the neuron's current output; one more slot holds 0
+  std::uint32_t zero_slot_ = 0;
+  std::vector<Op> ops_;
+  std::vector<Feed> feeds_;
+  std::vector<Group> groups_;
+  std::vector<Member> members_;
+  std::vector<Block> blocks_;
+  std::vector<std::uint32_t> sources_;
+  std::vector<double> gathered_;
+  std::vector<double> weights_;
+  std::vector<Exact> exacts_;
+  std::vector<ExactFeed> exact_feeds_;
+  std::vector<const Elem*> output_elems_;  // last layer by index; nullptr where no element is
+  bool registered_ = false;
+};
+
+}  // namespace mplnet::internal
+
+#endif  // MPLNET_ENGINE_PLAN_H_
