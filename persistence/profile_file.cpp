@@ -1,6 +1,8 @@
 #include "persistence/profile_file.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "persistence/file_io.h"
@@ -52,7 +54,10 @@ ParsedLine ParseLine(std::string_view text) {
 
 // Texts that would end a line early, or be read back as something else, are never written.
 bool HasLineBreak(std::string_view t) {
-  return t.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+  for (const char c : t) {
+    if (c == '\r' || c == '\n' || c == '\0') return true;
+  }
+  return false;
 }
 bool ValidSectionName(std::string_view name) {
   return !HasLineBreak(name) && name.find(']') == std::string_view::npos;
@@ -224,7 +229,7 @@ void ProfileDocument::AddLine(Line line) {
   section.body.push_back(line.raw);
   if (parsed.kind == ParsedLine::Kind::kEntry) {
     section.entries.push_back({parsed.name, parsed.value, section.body.size() - 1});
-    section.keys.try_emplace(parsed.name, section.entries.size() - 1);
+    IndexLastEntry(section);
   }
 }
 
@@ -260,9 +265,9 @@ std::optional<std::string_view> ProfileDocument::Value(std::string_view section,
                                                        std::string_view key) const {
   const Section* found = Find(section);
   if (found == nullptr) return std::nullopt;
-  const auto entry = found->keys.find(Trim(key));
-  if (entry == found->keys.end()) return std::nullopt;
-  return found->entries[entry->second].value;
+  const std::optional<std::size_t> entry = FindEntry(*found, Trim(key));
+  if (!entry) return std::nullopt;
+  return found->entries[*entry].value;
 }
 
 bool ProfileDocument::SetValue(std::string_view section, std::string_view key,
@@ -273,23 +278,19 @@ bool ProfileDocument::SetValue(std::string_view section, std::string_view key,
   Section* target = Find(section);
   if (target == nullptr) target = &AppendSection(section);
 
-  std::string text;
-  const auto found = target->keys.find(key);
-  if (found != target->keys.end()) {
+  if (const std::optional<std::size_t> found = FindEntry(*target, key)) {
     // Replace the line in place, keeping the key's spelling and the line's own line end.
-    Entry& entry = target->entries[found->second];
-    text.append(entry.key).append("=").append(value);
-    const Line line = MakeLine(text, LineEnd(target->body[entry.line]));
+    Entry& entry = target->entries[*found];
+    const Line line = MakeLine({entry.key, "=", value}, LineEnd(target->body[entry.line]));
     target->body[entry.line] = line.raw;
     entry.value = ParseLine(line.text).value;
   } else {
-    text.append(key).append("=").append(value);
-    const Line line = MakeLine(text, NewLineEnd());
+    const Line line = MakeLine({key, "=", value}, NewLineEnd());
     const ParsedLine parsed = ParseLine(line.text);
     const std::size_t at = target->entries.empty() ? 0 : target->entries.back().line + 1;
     target->body.insert(target->body.begin() + static_cast<std::ptrdiff_t>(at), line.raw);
     target->entries.push_back({parsed.name, parsed.value, at});
-    target->keys.try_emplace(parsed.name, target->entries.size() - 1);
+    IndexLastEntry(*target);
   }
   changed_ = true;
   return true;
@@ -339,9 +340,7 @@ bool ProfileDocument::SetSection(std::string_view section,
                                      target->body.begin() + static_cast<std::ptrdiff_t>(at));
   std::vector<Entry> list;
   for (const auto& [key, value] : pairs) {
-    std::string text;
-    text.append(key).append("=").append(value);
-    const Line line = MakeLine(text, NewLineEnd());
+    const Line line = MakeLine({key, "=", value}, NewLineEnd());
     const ParsedLine parsed = ParseLine(line.text);
     list.push_back({parsed.name, parsed.value, body.size()});
     body.push_back(line.raw);
@@ -351,7 +350,7 @@ bool ProfileDocument::SetSection(std::string_view section,
   }
   target->body = std::move(body);
   target->entries = std::move(list);
-  IndexKeys(*target);
+  IndexAllEntries(*target);
   changed_ = true;
   return true;
 }
@@ -387,10 +386,7 @@ bool ProfileDocument::Commit() {
 }
 
 ProfileDocument::Section& ProfileDocument::AppendSection(std::string_view name) {
-  std::string header;
-  header.reserve(name.size() + 2);
-  header.append("[").append(name).append("]");
-  const Line line = MakeLine(header, NewLineEnd());
+  const Line line = MakeLine({"[", name, "]"}, NewLineEnd());
   Section section;
   section.name = ParseLine(line.text).name;
   section.header = line.raw;
@@ -399,23 +395,91 @@ ProfileDocument::Section& ProfileDocument::AppendSection(std::string_view name) 
   return sections_.back();
 }
 
-void ProfileDocument::IndexKeys(Section& section) {
-  section.keys.clear();
-  for (std::size_t i = 0; i < section.entries.size(); ++i) {
-    section.keys.try_emplace(section.entries[i].key, i);
+namespace {
+
+// Sections with at most this many entries are searched entry by entry.
+constexpr std::size_t kUnindexedEntries = 8;
+
+std::uint64_t KeyHash(std::string_view key) {
+  return static_cast<std::uint32_t>(ProfileNameHash()(key));
+}
+
+}  // namespace
+
+std::optional<std::size_t> ProfileDocument::FindEntry(const Section& section,
+                                                      std::string_view key) {
+  if (section.index.empty()) {
+    for (std::size_t e = 0; e < section.entries.size(); ++e) {
+      if (ProfileNameEqual()(section.entries[e].key, key)) return e;
+    }
+    return std::nullopt;
+  }
+  const std::uint64_t hash = KeyHash(key);
+  const std::size_t mask = section.index.size() - 1;
+  for (std::size_t i = hash & mask; section.index[i] != 0; i = (i + 1) & mask) {
+    const std::uint64_t slot = section.index[i];
+    const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
+    if ((slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key)) return entry;
+  }
+  return std::nullopt;
+}
+
+void ProfileDocument::IndexLastEntry(Section& section) {
+  const std::size_t count = section.entries.size();
+  if (count <= kUnindexedEntries) return;
+  if (count * 2 > section.index.size()) {
+    IndexAllEntries(section);  // grows the table, a doubling at a time
+    return;
+  }
+  const std::string_view key = section.entries[count - 1].key;
+  const std::uint64_t hash = KeyHash(key);
+  const std::size_t mask = section.index.size() - 1;
+  std::size_t i = hash & mask;
+  for (; section.index[i] != 0; i = (i + 1) & mask) {
+    const std::uint64_t slot = section.index[i];
+    const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
+    if ((slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key)) return;
+  }
+  section.index[i] = hash << 32 | count;
+}
+
+void ProfileDocument::IndexAllEntries(Section& section) {
+  section.index.clear();
+  const std::size_t count = section.entries.size();
+  if (count <= kUnindexedEntries) return;
+  std::size_t size = 32;
+  while (size < count * 4) size *= 2;
+  section.index.assign(size, 0);
+  const std::size_t mask = size - 1;
+  for (std::size_t e = 0; e < count; ++e) {
+    const std::string_view key = section.entries[e].key;
+    const std::uint64_t hash = KeyHash(key);
+    std::size_t i = hash & mask;
+    bool duplicate = false;
+    for (; section.index[i] != 0 && !duplicate; i = (i + 1) & mask) {
+      const std::uint64_t slot = section.index[i];
+      const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
+      duplicate = (slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key);
+    }
+    if (!duplicate) section.index[i] = hash << 32 | (e + 1);
   }
 }
 
-ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, std::string_view line_end) {
+ProfileDocument::Line ProfileDocument::MakeLine(std::initializer_list<std::string_view> text,
+                                                std::string_view line_end) {
+  std::size_t size = 0;
+  for (const std::string_view part : text) size += part.size();
   if (encoding_ != ProfileEncoding::kUtf16LeBom) {
-    std::string bytes;
-    bytes.reserve(text.size() + line_end.size());
-    bytes.append(text).append(line_end);
-    const std::string_view raw = Keep(std::move(bytes));
-    return {raw, raw.substr(0, text.size())};
+    char* bytes = static_cast<char*>(arena_.allocate(size + line_end.size(), 1));
+    char* end = bytes;
+    for (const std::string_view part : text) end = std::copy(part.begin(), part.end(), end);
+    std::copy(line_end.begin(), line_end.end(), end);
+    return {std::string_view(bytes, size + line_end.size()), std::string_view(bytes, size)};
   }
-  const std::string_view utf8 = Keep(std::string(text));
-  return {Keep(Utf16LeFromUtf8(text).append(line_end)), utf8};
+  std::string utf8;
+  utf8.reserve(size);
+  for (const std::string_view part : text) utf8.append(part);
+  return {Keep(Utf16LeFromUtf8(utf8).append(line_end)), Keep(utf8)};
 }
 
 std::string_view ProfileDocument::LineEnd(std::string_view raw) const {
@@ -441,9 +505,10 @@ std::string_view ProfileDocument::NewLineEnd() const {
                                                    : std::string_view("\r\n");
 }
 
-std::string_view ProfileDocument::Keep(std::string text) {
-  kept_.push_back(std::move(text));
-  return kept_.back();
+std::string_view ProfileDocument::Keep(std::string_view text) {
+  char* bytes = static_cast<char*>(arena_.allocate(text.size(), 1));
+  std::memcpy(bytes, text.data(), text.size());
+  return std::string_view(bytes, text.size());
 }
 
 }  // namespace mplnet

@@ -22,7 +22,9 @@
 #define MPLNET_PERSISTENCE_PROFILE_FILE_H_
 
 #include <cstddef>
-#include <deque>
+#include <cstdint>
+#include <initializer_list>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,9 +96,12 @@ class ProfileDocument {
   struct Section {
     std::string_view name;
     std::string_view header;             // the header line's bytes, line end included
-    std::vector<std::string_view> body;  // bytes of every following line up to the next header
+    std::vector<std::string_view> body;  // every following line up to the next header
     std::vector<Entry> entries;          // the entry lines among them, in order
-    NameIndex keys;                      // first entry of each key name
+    // Beyond a few entries, an open-addressing table of (key hash << 32 | entry + 1), a power of
+    // two long and at most half full. One table per section keeps the look-ups of a section's
+    // entries, which come together, close in memory; no entry costs an allocation of its own.
+    std::vector<std::uint64_t> index;
     bool removed = false;
   };
   struct Line {
@@ -109,14 +114,21 @@ class ProfileDocument {
   Section* Find(std::string_view section);
   const Section* Find(std::string_view section) const;
   Section& AppendSection(std::string_view name);
-  void IndexKeys(Section& section);
+  // The first entry of `key` in the section, if any.
+  static std::optional<std::size_t> FindEntry(const Section& section, std::string_view key);
+  // Makes the section's last entry findable (unless its key is there already).
+  static void IndexLastEntry(Section& section);
+  static void IndexAllEntries(Section& section);
   // A new line holding `text`, ending in `line_end` (raw bytes in the file's encoding).
-  Line MakeLine(std::string_view text, std::string_view line_end);
+  Line MakeLine(std::initializer_list<std::string_view> text, std::string_view line_end);
   std::string_view LineEnd(std::string_view raw) const;
   std::string_view NewLineEnd() const;
-  std::string_view Keep(std::string text);
+  std::string_view Keep(std::string_view text);
 
   std::string path_;
+  // Lines made after reading live here and go all at once with the document: one allocation per
+  // many lines rather than one per line.
+  std::pmr::monotonic_buffer_resource arena_;
   bool readable_ = true;
   bool changed_ = false;
   ProfileEncoding encoding_ = ProfileEncoding::kUtf8;
@@ -125,8 +137,7 @@ class ProfileDocument {
   std::string_view bom_;
   std::vector<std::string_view> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  NameIndex first_section_;       // first live section of each name
-  std::deque<std::string> kept_;  // storage of every line made after reading; never moves
+  NameIndex first_section_;  // first live section of each name
 };
 
 }  // namespace mplnet

@@ -251,6 +251,48 @@ TEST(ProfileDocumentTest, BatchOfEditsIsOneReplacement) {
   EXPECT_EQ(reread.Value("Spaced Name", "w"), "4");  // the section after S is still in place
 }
 
+// Small sections are searched entry by entry, larger ones through a table: both find the first of
+// duplicate keys, and keep doing so as the section grows or is replaced.
+TEST(ProfileDocumentTest, DuplicateKeysInSectionsOfAnySize) {
+  TempDir dir;
+  for (const int count : {3, 8, 9, 40}) {
+    std::string file = "[S]\r\n";
+    std::string run;
+    for (int i = 0; i < count; ++i) {
+      file.append(testing::Numbered("k", i)).append("=").append(std::to_string(i)).append("\r\n");
+      run.append(testing::Numbered("k", i)).append("=r").append(std::to_string(i)).append(1, '\0');
+    }
+    file.append("K1=duplicate\r\n");
+    run.append("K1=duplicate").append(1, '\0');
+    const std::string path = dir.file(testing::Numbered("size", count) + ".ini");
+    WriteBytes(path, file);
+
+    ProfileDocument document(path);
+    EXPECT_EQ(document.KeyNames("S").size(), static_cast<std::size_t>(count) + 1) << count;
+    EXPECT_EQ(document.Value("S", "K1"), "1") << count;
+    ASSERT_TRUE(document.SetValue("S", "k1", "changed"));
+    EXPECT_EQ(document.Value("s", "k1"), "changed") << count;
+    for (int i = count; i < count + 12; ++i) {
+      ASSERT_TRUE(document.SetValue("S", testing::Numbered("k", i), "new"));
+    }
+    EXPECT_EQ(document.Value("S", testing::Numbered("K", count + 11)), "new") << count;
+    EXPECT_EQ(document.Value("S", "k1"), "changed") << count;
+    ASSERT_TRUE(document.Commit());
+    // Only k1's line changed, the duplicate kept its line, and the new keys follow it.
+    const std::string kept = Replaced(file, "k1=1\r\n", "k1=changed\r\n");
+    const std::string written = ReadBytes(path);
+    EXPECT_EQ(written.substr(0, kept.size()), kept) << count;
+    const std::string next = testing::Numbered("k", count) + "=new\r\n";
+    EXPECT_EQ(written.substr(kept.size(), next.size()), next) << count;
+
+    ASSERT_TRUE(document.SetSection("S", run));
+    EXPECT_EQ(document.Value("S", "k1"), "r1") << count;
+    EXPECT_EQ(document.Value("S", testing::Numbered("k", count - 1)),
+              testing::Numbered("r", count - 1));
+    EXPECT_FALSE(document.Value("S", testing::Numbered("k", count)).has_value()) << count;
+  }
+}
+
 TEST(AtomicReplaceTest, MissingFolderOrFileAsFolderFailsAndCreatesNothing) {
   TempDir dir;
   WriteBytes(dir.file("plain"), "x");
