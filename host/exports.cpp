@@ -38,6 +38,24 @@ MPLNET_EXPORT int MPLNET_CALL MPLGetOutArraySize(void) {
   }
 }
 
+MPLNET_EXPORT const char* MPLNET_CALL MPLLoad(const char* _fn) {
+  try {
+    std::lock_guard<std::mutex> lock(ExportMutex());
+    return MPL.LoadNet(_fn);
+  } catch (...) {
+    return "Error: MPLLoad, internal error";
+  }
+}
+
+MPLNET_EXPORT const char* MPLNET_CALL MPLSave(const char* _fn) {
+  try {
+    std::lock_guard<std::mutex> lock(ExportMutex());
+    return MPL.SaveNet(_fn);
+  } catch (...) {
+    return "Error: MPLSave, internal error";
+  }
+}
+
 MPLNET_EXPORT char* MPLNET_CALL MPLSetData(const RateInfo* rates, int rates_total, int shift,
                                            int nrate) {
   // The declared result is a plain char pointer, as hosts declare it; the text itself is read-only.

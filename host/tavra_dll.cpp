@@ -2,7 +2,10 @@
 #include "host/tavra_dll.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
+
+#include "persistence/file_io.h"
 
 namespace mplnet {
 
@@ -13,11 +16,36 @@ std::mutex& ExportMutex() {
   return mutex;
 }
 
-CTavraDll::CTavraDll() : net(std::make_unique<Perceptron>()) {}
+CTavraDll::CTavraDll() : net(std::make_unique<Perceptron>()), ini(std::make_unique<CIniFile>()) {}
 
 CTavraDll::~CTavraDll() {
   out_buffer.reset();
+  ini.reset();
   net.reset();
+}
+
+namespace {
+// Offers the host's name to the accessor; a refused or null name leaves the last accepted one.
+void OfferName(CIniFile& ini, const char* _fn) {
+  if (_fn != nullptr) ini.SetFileName(Utf8FromCodePage(_fn));
+}
+}  // namespace
+
+const char* CTavraDll::LoadNet(const char* _fn) {
+  OfferName(*ini, _fn);
+  const char* code = nullptr;
+  try {
+    std::unique_ptr<Perceptron> loaded = ini->LoadMPL(code);
+    net = std::move(loaded);  // the network changes only once a whole one was built
+    return code;
+  } catch (const std::exception&) {
+    return "Error: MPLLoad, network file not loaded";
+  }
+}
+
+const char* CTavraDll::SaveNet(const char* _fn) {
+  OfferName(*ini, _fn);
+  return ini->SaveMPL(*net);
 }
 
 const char* CTavraDll::Run(const double* in_array, int in_size) {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "mplnet/engine.h"
+#include "persistence/ini_file.h"
 
 namespace mplnet {
 
@@ -29,8 +30,14 @@ class CTavraDll {
   int GetOutput();
   // The last layer's size; 0 without layers.
   int GetArrayOutputSize() const;
+  // Loads the network file `_fn` (8-bit host text; a refused or null name keeps the last accepted
+  // one) and makes it the current network. On failure the current network stays.
+  const char* LoadNet(const char* _fn);
+  // Saves the current network into `_fn` (same name rules). On failure the file stays as it was.
+  const char* SaveNet(const char* _fn);
 
   std::unique_ptr<Perceptron> net;       // the current network
+  std::unique_ptr<CIniFile> ini;         // the network file's name and access
   std::unique_ptr<double[]> out_buffer;  // outputs of the last run
   std::size_t out_buffer_size = 0;       // number of doubles in out_buffer
 

@@ -184,6 +184,8 @@ void CIniFile::DiscardBatch() {
   batch_.reset();
 }
 
+bool CIniFile::BatchReadable() const { return batch_ == nullptr || batch_->readable(); }
+
 std::optional<std::string> CIniFile::FindKey(const std::vector<std::string>& keys,
                                              std::string_view p) {
   pattern = std::string(p);

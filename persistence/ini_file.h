@@ -24,11 +24,18 @@
 
 namespace mplnet {
 
+class Perceptron;
 class ProfileDocument;
 
 // The errors CIniFile raises; what() is the reason alone ("Section", "Section or Key", ...), the
 // caller adds the file, section and key.
 class IniError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Why a network file did not load: what() names the file, the section, the key and the reason.
+class NetworkFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -85,6 +92,17 @@ class CIniFile {
   bool CommitBatch();
   // Ends the batch, dropping its changes.
   void DiscardBatch();
+  // False when the batch's file exists but could not be read.
+  bool BatchReadable() const;
+
+  // Writes two sections per element of `_net` (network file format), keeping everything else in the
+  // file, as one atomic replacement. " MPL network save", or "Error: MPLSave, network file not
+  // saved" when the file could not be written (it is then as it was). An empty network writes
+  // nothing.
+  const char* SaveMPL(const Perceptron& _net);
+  // Builds a new network from the file and sets `_code` to " MPL network load ". Throws
+  // NetworkFileError when the file cannot be read or a section is malformed.
+  std::unique_ptr<Perceptron> LoadMPL(const char*& _code);
 
   // The reader's key look-up: sets `pattern` to `p` and returns the first of `keys` for which Exist
   // holds, nullopt when none does.

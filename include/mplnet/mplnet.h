@@ -40,6 +40,19 @@ MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in
 /* The number of outputs of the current network (its last layer's size); 0 while none is loaded. */
 MPLNET_EXPORT int MPLNET_CALL MPLGetOutArraySize(void);
 
+/* Loads the network file _fn (8-bit text in the process code page) and makes it the current network.
+ * A name whose file and folder both do not exist, or a null one, falls back to the last accepted
+ * name. A missing file in an existing folder loads an empty network. Returns " MPL network load ",
+ * or "Error: MPLLoad, network file not loaded" when the file cannot be read or is malformed (the
+ * current network then stays). */
+MPLNET_EXPORT const char* MPLNET_CALL MPLLoad(const char* _fn);
+
+/* Saves the current network into _fn (same name rules as MPLLoad), keeping whatever else the file
+ * holds, as one atomic replacement. Returns " MPL network save", or
+ * "Error: MPLSave, network file not saved" when it could not be written (the file is then as it
+ * was). An empty network writes nothing. */
+MPLNET_EXPORT const char* MPLNET_CALL MPLSave(const char* _fn);
+
 #if !(defined(_MSC_VER) && defined(_M_IX86) && defined(__cplusplus))
 /* Checks the bar array (rates null, rates_total < 0, shift outside 0 .. rates_total - 1, nrate
  * outside 0 .. 5, tested in that order) and appends one line per bar, highest index first, to the

@@ -92,8 +92,10 @@ TEST(LayerSizeConstructorTest, CollidingPositionLosesTheLaterElement) {
   ScopedRandomSource source;
   std::vector<int> sizes(12, 1);
   sizes[1] = 11;
+  sizes[11] = 2;
   const Perceptron p(sizes);
-  EXPECT_EQ(p.GetNCount()[11], 0);  // (11, 0) has the key "110" of (1, 10)
+  ASSERT_EQ(p.GetLCount(), 12);
+  EXPECT_EQ(p.GetNCount()[11], 1);  // (11, 0) has the key "110" of (1, 10); only (11, 1) is added
   EXPECT_EQ(p.getElem(11, 0)->x, 1u);
 }
 
