@@ -1,0 +1,592 @@
+// The mplnet tool end to end: every subcommand through the built program, its outputs compared
+// with what the library itself gives on the same files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mplnet/engine.h"
+#include "persistence/ini_file.h"
+#include "test_support.h"
+#include "tools/network_report.h"
+#include "tools/number_lines.h"
+
+extern char** environ;
+
+namespace mplnet::tool {
+namespace {
+
+using testing::TempDir;
+
+const std::string kData = MPLNET_TEST_DATA_DIR;
+const std::string kExamples = MPLNET_EXAMPLES_DIR;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// A pseudo-terminal whose far end the tool gets as its standard error.
+class Terminal {
+ public:
+  Terminal() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) name_ = ptsname(master_);
+  }
+  ~Terminal() {
+    if (master_ >= 0) close(master_);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+  const std::string& name() const { return name_; }
+  // What the tool wrote; call after it has ended (reads stop at the closed far end).
+  std::string Drain() const {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master_, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    return text;
+  }
+
+ private:
+  int master_;
+  std::string name_;
+};
+
+// Runs the built tool with `args`, standard input from `stdin_path` (or /dev/null), and its
+// standard output and error caught in files of `dir` (standard error on `terminal` if given).
+Outcome RunTool(const TempDir& dir, const std::vector<std::string>& args,
+                const std::string& stdin_path = "/dev/null", const Terminal* terminal = nullptr) {
+  const std::string out_path = dir.file("tool.out");
+  const std::string err_path = terminal != nullptr ? terminal->name() : dir.file("tool.err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<std::string> argv_text = {MPLNET_TOOL_PATH};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  Outcome outcome;
+  const int spawned = posix_spawn(&pid, MPLNET_TOOL_PATH, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << MPLNET_TOOL_PATH;
+    return outcome;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  outcome.out = ReadFile(out_path);
+  outcome.err = terminal != nullptr ? terminal->Drain() : ReadFile(err_path);
+  return outcome;
+}
+
+// What the library gives for each input line run in order through one network, in the tool's
+// output format.
+std::string LibraryOutputs(const std::string& net_path, const std::string& inputs_text) {
+  std::unique_ptr<Perceptron> net = LoadNetworkFile(net_path);
+  std::string text;
+  for (const std::string& line : Lines(inputs_text)) {
+    const NumberLine parsed = ParseNumberLine(line);
+    if (parsed.values.empty()) continue;
+    net->Run(parsed.values);
+    text += JoinShortest(net->GetOutput()) + "\n";
+  }
+  return text;
+}
+
+// ---- number lines
+// ---------------------------------------------------------------------------------
+
+TEST(NumberLinesTest, SplitsAtEverySeparatorAndSkipsComments) {
+  const struct {
+    const char* line;
+    std::vector<double> values;
+    const char* bad;
+  } cases[] = {
+      {"1, 2;3 \t4\r", {1, 2, 3, 4}, ""},
+      {"  # only a comment, 1 2", {}, ""},
+      {"", {}, ""},
+      {"-1.5e3;+0.25 # trailing comment 7", {-1500, 0.25}, ""},
+      {"0,5", {0, 5}, ""},  // the comma separates: it is never a decimal separator here
+      {"1,,;2", {1, 2}, ""},
+      {"NaN", {std::numeric_limits<double>::quiet_NaN()}, ""},
+      {"1 x 2", {1}, "x"},
+      {"1e400", {}, "1e400"},
+      {"1.2.3", {}, "1.2.3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const NumberLine parsed = ParseNumberLine(c.line);
+    EXPECT_EQ(parsed.bad_piece, c.bad);
+    ASSERT_EQ(parsed.values.size(), c.values.size());
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      if (std::isnan(c.values[i])) {
+        EXPECT_TRUE(std::isnan(parsed.values[i]));
+      } else {
+        EXPECT_EQ(parsed.values[i], c.values[i]);
+      }
+    }
+  }
+}
+
+TEST(NumberLinesTest, ShortestTextReadsBackToTheSameDouble) {
+  EXPECT_EQ(ShortestText(0.1), "0.1");
+  EXPECT_EQ(ShortestText(1e21), "1e+21");
+  EXPECT_EQ(ShortestText(-0.0), "-0");
+  EXPECT_EQ(ShortestText(std::numeric_limits<double>::quiet_NaN()), "NaN");
+  EXPECT_EQ(ShortestText(-std::numeric_limits<double>::infinity()), "-Infinity");
+  EXPECT_EQ(JoinShortest({0.5, -2, 1e-7}), "0.5,-2,1e-07");
+  std::mt19937_64 bits(7);
+  for (int i = 0; i < 2000; ++i) {
+    double v = 0;
+    do {
+      const std::uint64_t b = bits();
+      std::memcpy(&v, &b, sizeof v);
+    } while (!std::isfinite(v));
+    const std::string text = ShortestText(v);
+    const NumberLine back = ParseNumberLine(text);
+    ASSERT_EQ(back.values.size(), 1u) << text;
+    EXPECT_EQ(std::memcmp(&back.values[0], &v, sizeof v), 0) << text;
+    char longest[32];
+    const auto r =
+        std::to_chars(longest, longest + sizeof longest, v, std::chars_format::general, 17);
+    EXPECT_LE(text.size(), static_cast<std::size_t>(r.ptr - longest)) << text;
+  }
+}
+
+// ---- run
+// ------------------------------------------------------------------------------------------
+
+TEST(ToolRunTest, XorExampleGivesTheTruthTable) {
+  TempDir dir;
+  const Outcome r = RunTool(dir, {"run", kExamples + "/xor.ini", kExamples + "/xor-inputs.txt"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = Lines(r.out);
+  const double truth[] = {0, 1, 1, 0};
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const NumberLine out = ParseNumberLine(lines[i]);
+    ASSERT_EQ(out.values.size(), 1u) << lines[i];
+    EXPECT_NEAR(out.values[0], truth[i], 0.05) << "row " << i;
+  }
+  EXPECT_EQ(r.out, LibraryOutputs(kExamples + "/xor.ini", ReadFile(kExamples + "/xor-inputs.txt")));
+}
+
+// The hand-written example is exactly what the writer writes for it, its comment lines aside: a
+// reader who copies its layout gets a file the library reads and writes back unchanged.
+TEST(ToolRunTest, XorExampleIsInTheWritersOwnLayout) {
+  TempDir dir;
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(kExamples + "/xor.ini");
+  CIniFile ini;
+  ini.SetFileName(dir.file("saved.ini"));
+  ASSERT_STREQ(ini.SaveMPL(*net), " MPL network save");
+  std::string without_comments;
+  for (const std::string& line : Lines(ReadFile(kExamples + "/xor.ini"))) {
+    if (line.rfind(';', 0) != 0) without_comments += line + "\n";
+  }
+  EXPECT_EQ(ReadFile(dir.file("saved.ini")), without_comments);
+}
+
+TEST(ToolRunTest, OutputsEqualTheLibrarysOnTheSameInputsFromFileOrStdin) {
+  TempDir dir;
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> value(-3, 3);
+  const char* separators[] = {",", ", ", ";", " ", "\t"};
+  std::string inputs = "# ten values per line\n\n";
+  for (int line = 0; line < 25; ++line) {
+    for (int i = 0; i < 10; ++i) {
+      if (i > 0) inputs += separators[(line + i) % 5];
+      inputs += ShortestText(value(gen));
+    }
+    inputs += line % 7 == 0 ? " # comment\r\n" : "\n";
+  }
+  const std::string inputs_path = dir.file("inputs.txt");
+  WriteFile(inputs_path, inputs);
+  const std::string net = kExamples + "/net-10-20-5.ini";
+  const std::string expected = LibraryOutputs(net, inputs);
+  EXPECT_EQ(Lines(expected).size(), 25u);
+  EXPECT_EQ(Lines(Lines(expected)[0]).size(), 1u);
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"run", net, inputs_path}, {"run", net, "-"}, {"run", net}}) {
+    const Outcome r = RunTool(dir, args, inputs_path);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, expected) << args.size();
+  }
+}
+
+TEST(ToolRunTest, StopsAtTheFirstBadLineWithItsNumber) {
+  TempDir dir;
+  const std::string net = kExamples + "/xor.ini";
+  const struct {
+    const char* inputs;
+    const char* message;
+    std::size_t lines_printed;
+  } cases[] = {
+      {"0 1\n# c\n1\n1 1\n", "mplnet: line 3: expected 2 values, found 1\n", 1},
+      {"0 1\n1 1\n0 one\n", "mplnet: line 3: \"one\" is not a number\n", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inputs);
+    WriteFile(dir.file("in.txt"), c.inputs);
+    const Outcome r = RunTool(dir, {"run", net, dir.file("in.txt")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(Lines(r.out).size(), c.lines_printed);
+  }
+}
+
+TEST(ToolRunTest, RefusesNetworksThatDoNotLoad) {
+  TempDir dir;
+  const struct {
+    std::string net;
+    std::string message_part;
+  } cases[] = {
+      {dir.file("missing.ini"), "missing.ini\" does not exist"},
+      {dir.path().string(), "is not a regular file"},
+      {kData + "/missing_alpha.ini", "section [Neuron_00]"},
+      {kData + "/only_general.ini", "holds no network"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.net);
+    const Outcome r = RunTool(dir, {"run", c.net, kExamples + "/xor-inputs.txt"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(c.message_part), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  const Outcome r = RunTool(dir, {"run", kExamples + "/xor.ini", dir.file("no-inputs.txt")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot open inputs file"), std::string::npos) << r.err;
+}
+
+// ---- new
+// ------------------------------------------------------------------------------------------
+
+TEST(ToolNewTest, SameSeedGivesTheSameFile) {
+  TempDir dir;
+  const std::string a = dir.file("a.ini");
+  const std::string b = dir.file("b.ini");
+  const std::string c = dir.file("c.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "3", "4", "2", "--seed", "9", "-o", a}).exit_code, 0);
+  ASSERT_EQ(RunTool(dir, {"new", "3", "4", "2", "--seed", "9", "-o", b}).exit_code, 0);
+  ASSERT_EQ(RunTool(dir, {"new", "3", "4", "2", "--seed", "10", "-o", c}).exit_code, 0);
+  EXPECT_EQ(ReadFile(a), ReadFile(b));
+  EXPECT_NE(ReadFile(a), ReadFile(c));
+
+  std::unique_ptr<Perceptron> net = LoadNetworkFile(a);
+  EXPECT_EQ(net->GetNCount(), (std::vector<int>{3, 4, 2}));
+  EXPECT_EQ(net->getElem(2, 1)->kernel->getCount(), 4);
+  EXPECT_EQ(net->getElem(1, 3)->kernel->getCount(), 3);
+  EXPECT_TRUE(CheckNetwork(a, *net).empty());
+}
+
+TEST(ToolNewTest, ExampleNetworkIsWhatItsCommandMakes) {
+  TempDir dir;
+  const std::string made = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "10", "20", "5", "--seed", "42", "-o", made}).exit_code, 0);
+  EXPECT_EQ(ReadFile(made), ReadFile(kExamples + "/net-10-20-5.ini"));
+}
+
+TEST(ToolNewTest, WithoutSeedDrawsSlowlyAndQuietlyWhenNotOnATerminal) {
+  TempDir dir;
+  const std::string path = dir.file("slow.ini");
+  const Outcome r = RunTool(dir, {"new", "1", "1", "-o", path});  // 3 draws of 50 ms
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(LoadNetworkFile(path)->GetNCount(), (std::vector<int>{1, 1}));
+}
+
+TEST(ToolNewTest, ProgressBarCountsEveryDrawOnATerminal) {
+  TempDir dir;
+  Terminal terminal;
+  ASSERT_FALSE(terminal.name().empty());
+  const std::string path = dir.file("net.ini");
+  // 2 input links, then (1 threshold + 2 links) for each of 2 hidden and 1 output element: 11.
+  const Outcome r = RunTool(dir, {"new", "2", "2", "1", "-o", path}, "/dev/null", &terminal);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("] 0/11 draws"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("] 10/11 draws"), std::string::npos) << r.err;
+  const std::size_t last = r.err.rfind("\r[");
+  ASSERT_NE(last, std::string::npos);
+  // The terminal turns the closing line end into CR LF.
+  EXPECT_EQ(r.err.substr(last), "\r[##############################] 11/11 draws, 0 s left \r\n");
+  EXPECT_EQ(LoadNetworkFile(path)->GetNCount(), (std::vector<int>{2, 2, 1}));
+}
+
+TEST(ToolNewTest, NeverOverwritesWithoutForceAndReplacesWholeWithIt) {
+  TempDir dir;
+  const std::string path = dir.file("net.ini");
+  WriteFile(path, "my network\n");
+  Outcome r = RunTool(dir, {"new", "2", "1", "--seed", "1", "-o", path});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("exists; pass --force"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(path), "my network\n");
+
+  ASSERT_EQ(RunTool(dir, {"new", "3", "4", "2", "--seed", "1", "-o", path, "--force"}).exit_code,
+            0);
+  r = RunTool(dir, {"new", "2", "1", "--seed", "1", "-o", path, "--force"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  // The smaller network replaced the larger one whole: none of its sections stayed behind.
+  EXPECT_EQ(LoadNetworkFile(path)->GetNCount(), (std::vector<int>{2, 1}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            3);  // net.ini and the tool's two output files: no temporary file left
+}
+
+TEST(ToolNewTest, RefusesSizesAndPlacesItCannotServe) {
+  TempDir dir;
+  const std::string out = dir.file("n.ini");
+  const struct {
+    std::vector<std::string> args;
+    const char* message_part;
+  } cases[] = {
+      {{"new", "2", "0", "1", "-o", out}, "layer size 0 is not from 1 to 65536"},
+      {{"new", "2", "70000", "-o", out}, "layer size 70000"},
+      {{"new", "2", "x", "-o", out}, "mplnet: "},
+      {{"new", "-o", out}, "SIZES"},
+      {{"new", "2", "1"}, "--output"},
+      {{"new", "2", "1", "-o", dir.file("no/such/folder/n.ini")}, "folder does not exist"},
+      {{"new", "2", "1", "-o", dir.path().string(), "--force"}, "is a folder"},
+      // Twelve layers: (1, 10) and (11, 0) would share the coordinate key 110.
+      {{"new", "1", "11", "1", "1", "1", "1", "1", "1", "1", "1", "1", "1", "--seed", "1", "-o",
+        out},
+       "same coordinate key"},
+      {{"new", "5000", "5000", "--seed", "1", "-o", out}, "at most 10000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message_part);
+    const Outcome r = RunTool(dir, c.args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(c.message_part), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
+// ---- info
+// -----------------------------------------------------------------------------------------
+
+TEST(ToolInfoTest, DescribesASoundNetwork) {
+  TempDir dir;
+  const Outcome r = RunTool(dir, {"info", kExamples + "/xor.ini"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "network file: " + kExamples + "/xor.ini\n" +
+                       "layers: 3 (2-2-1)\n"
+                       "elements: 5\n"
+                       "links: 6 between elements, 2 in the input layer\n"
+                       "activation types: Null 2, SIGM 3\n"
+                       "neuron types: NInput 2, NHiden 2, NOutput 1\n"
+                       "checks: no problems found\n");
+}
+
+TEST(ToolInfoTest, MalformedFilesNameTheSectionAndKey) {
+  TempDir dir;
+  const struct {
+    const char* fixture;
+    const char* section;
+    const char* key;
+  } cases[] = {
+      {"missing_alpha.ini", "[Neuron_00]", "\"ALPHA\""},
+      {"x_out_of_range.ini", "[Neuron_00]", "\"X\""},
+      {"link_out_of_range.ini", "[Synapse_00]", "\"1_70000\""},
+      {"malformed_synapse_x.ini", "[Synapse_00]", "\"X\""},
+      {"empty_threshold.ini", "[Neuron_00]", "\"threshold\""},
+      {"malformed_threshold.ini", "[Neuron_00]", "\"threshold\""},
+      {"weight_out_of_range.ini", "[Synapse_00]", "\"0_0\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const std::string path = kData + "/" + c.fixture;
+    const Outcome r = RunTool(dir, {"info", path});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.section), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.key), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+// One file, one fault the forward pass would meet; each must show among the checks.
+TEST(ToolInfoTest, ChecksFindWhatTheForwardPassReliesOn) {
+  const std::string input0 =
+      "[Neuron_00]\nX=0\nY=0\natype=0\nntype=1\nthreshold=0\nalpha=0\n"
+      "[Synapse_00]\nX=0\nY=0\n0_0=1\n";
+  auto neuron = [](const std::string& name, int x, int y, const std::string& ntype,
+                   const std::string& links) {
+    return "[Neuron_" + name + "]\nX=" + std::to_string(x) + "\nY=" + std::to_string(y) +
+           "\natype=2\nntype=" + ntype + "\nthreshold=0\nalpha=1\n[Synapse_" + name +
+           "]\nX=" + std::to_string(x) + "\nY=" + std::to_string(y) + "\n" + links;
+  };
+  const struct {
+    const char* fault;
+    std::string file;
+    const char* problem;
+  } cases[] = {
+      {"a gap in a layer's range", input0 + neuron("11", 1, 1, "3", "0_0=1\n"),
+       "layer 1: position (1, 0) is missing"},
+      {"a link to a missing element", input0 + neuron("10", 1, 0, "3", "0_5=1\n"),
+       "the link from (0, 5) names no element"},
+      {"an input element without 0_0",
+       "[Neuron_00]\nX=0\nY=0\natype=0\nntype=1\nthreshold=0\nalpha=0\n" +
+           neuron("10", 1, 0, "3", "0_0=1\n"),
+       "input element (0, 0) has no 0_0 link"},
+      {"neuron type 0 beyond the input layer", input0 + neuron("10", 1, 0, "0", "0_0=1\n"),
+       "neuron type 0 is not 1, 2 or 3, so (1, 0) loads as an input neuron"},
+      {"two positions with one key",
+       input0 + neuron("10", 1, 0, "2", "0_0=1\n") + neuron("110", 1, 10, "3", "0_0=1\n") +
+           neuron("110b", 11, 0, "3", "1_0=1\n"),
+       "share the coordinate key 110"},
+      {"a section named after another position",
+       input0 + neuron("10", 1, 0, "3", "0_0=1\n") + neuron("99", 1, 1, "3", "0_0=1\n"),
+       "describes (1, 1), which a save writes as [Neuron_11]"},
+      {"links to an element without neuron section", input0 + "[Synapse_30]\nX=3\nY=0\n0_0=1\n",
+       "gives links to (3, 0), which has no neuron section"},
+      {"one link named twice", input0 + neuron("10", 1, 0, "3", "0_0=1\n00_0=2\n"),
+       "the entries \"0_0\" and \"00_0\" name the same link"},
+      {"Y read from atype",
+       "[Neuron_00]\nX=0\natype=0\nY=0\nntype=1\nthreshold=0\nalpha=0\n[Synapse_00]\nX=0\nY=0\n"
+       "0_0=1\n",
+       "Y is read from the entry \"atype\""},
+      {"a section the reader skips", input0 + "[neuron_01]\nX=0\nY=1\n",
+       "section [neuron_01] is not read"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    WriteFile(dir.file("net.ini"), c.file);
+    const Outcome r = RunTool(dir, {"info", dir.file("net.ini")});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("checks: "), std::string::npos);
+    EXPECT_EQ(r.out.find("no problems found"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.problem), std::string::npos) << r.out;
+  }
+}
+
+// ---- dot
+// ------------------------------------------------------------------------------------------
+
+TEST(ToolDotTest, OneNodePerElementAndOneEdgePerLink) {
+  for (const char* example : {"xor.ini", "net-10-20-5.ini"}) {
+    SCOPED_TRACE(example);
+    TempDir dir;
+    const std::string path = kExamples + "/" + example;
+    const Outcome r = RunTool(dir, {"dot", path});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::unique_ptr<Perceptron> net = LoadNetworkFile(path);
+
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "digraph mplnet {");
+    EXPECT_EQ(lines.back(), "}");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '{'),
+              std::count(r.out.begin(), r.out.end(), '}'));
+
+    const std::regex node(R"re(^\s+(n\d+_\d+) \[label=.*\];$)re");
+    const std::regex edge(
+        R"re(^\s+(n\d+_\d+) -> (n\d+_\d+) \[label="([^"]+)", color=(\w+), .*\];$)re");
+    std::set<std::string> nodes;
+    std::map<std::string, int> colours;
+    std::size_t edges = 0;
+    for (const std::string& line : lines) {
+      std::smatch m;
+      if (std::regex_match(line, m, node)) {
+        EXPECT_TRUE(nodes.insert(m[1]).second) << "node twice: " << line;
+      } else if (std::regex_match(line, m, edge)) {
+        ++edges;
+        EXPECT_EQ(nodes.count(m[1]), 1u) << line;
+        EXPECT_EQ(nodes.count(m[2]), 1u) << line;
+        ++colours[m[4]];
+      }
+    }
+    std::size_t links = 0;
+    int negative = 0;
+    for (const std::shared_ptr<Elem>& e : net->GetMPL()) {
+      if (e->x == 0) continue;
+      for (const SynapseWeight& w : e->kernel->getSynapses()) {
+        ++links;
+        negative += w.weight < 0;
+      }
+    }
+    EXPECT_EQ(nodes.size(), net->GetMPL().size());
+    EXPECT_EQ(edges, links);
+    EXPECT_EQ(colours["red"], negative);
+    EXPECT_EQ(colours["blue"] + colours["gray"], static_cast<int>(links) - negative);
+  }
+}
+
+// ---- arguments
+// ------------------------------------------------------------------------------------
+
+TEST(ToolArgumentsTest, BadArgumentsExitOneWithOneMessage) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"train"}, {"run"}, {"info"}, {"dot", "a.ini", "b.ini"}, {"new", "2", "-o"}, {"--seed"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+    const Outcome r = RunTool(dir, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.rfind("mplnet: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
+  TempDir dir;
+  for (const char* sub : {"run", "new", "info", "dot"}) {
+    SCOPED_TRACE(sub);
+    const Outcome r = RunTool(dir, {sub, "--help"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find(sub), std::string::npos) << r.out;
+  }
+  const Outcome r = RunTool(dir, {"new", "--help"});
+  EXPECT_NE(r.out.find("--force"), std::string::npos);
+  EXPECT_NE(r.out.find("--seed"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mplnet::tool

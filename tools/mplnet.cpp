@@ -1,0 +1,380 @@
+// mplnet: make, inspect and run the networks kept in network files, without writing a host program.
+//
+// A thin layer over the library: it parses arguments, calls the library the way a host does,
+// prints, and exits with 0, or with 1 after one message line on standard error.
+#include "mplnet/mplnet.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "host/tavra_dll.h"
+#include "mplnet/engine.h"
+#include "persistence/ini_file.h"
+#include "tools/network_report.h"
+#include "tools/number_lines.h"
+
+#ifndef MPLNET_VERSION
+#define MPLNET_VERSION "unknown"
+#endif
+
+namespace mplnet::tool {
+namespace {
+
+constexpr char kLoaded[] = " MPL network load ";
+constexpr char kSaved[] = " MPL network save";
+constexpr char kRan[] = "test";
+
+// The largest layer size and layer count a network file can hold: positions are 16-bit numbers.
+constexpr long long kMaxPositions = 65536;
+// Larger networks take minutes to write and gigabytes to hold; nobody means them on a command line.
+constexpr std::uint64_t kMaxDraws = 10'000'000;
+
+// ---- run ----------------------------------------------------------------------------------------
+
+// Loads the network into the library's own facade through the load export, exactly as a host does.
+// The export's status text says only that the load failed; the reason comes from the reader.
+void LoadThroughExport(const std::string& net_path) {
+  RequireNetworkFile(net_path);
+  const char* status = MPLLoad(net_path.c_str());
+  if (std::strcmp(status, kLoaded) == 0) return;
+  LoadNetworkFile(net_path);  // raises ToolError with file, section, key and reason
+  throw ToolError(std::string("network file \"") + net_path + "\": " + status);
+}
+
+int InputLayerSize() {
+  const std::lock_guard<std::mutex> lock(ExportMutex());
+  return MPL.net->GetLayerSize(0);
+}
+
+int Run(const std::string& net_path, const std::string& inputs_path) {
+  LoadThroughExport(net_path);
+  const int outputs = MPLGetOutArraySize();
+  if (outputs <= 0) throw ToolError("network file \"" + net_path + "\" holds no network");
+  const int inputs = InputLayerSize();
+
+  std::ifstream file;
+  if (inputs_path != "-") {
+    file.open(inputs_path, std::ios::binary);
+    if (!file) throw ToolError("cannot open inputs file \"" + inputs_path + "\"");
+  }
+  std::istream& in = inputs_path == "-" ? std::cin : file;
+
+  std::vector<double> out(static_cast<std::size_t>(outputs));
+  std::string line;
+  for (long long number = 1; std::getline(in, line); ++number) {
+    const NumberLine parsed = ParseNumberLine(line);
+    const std::string where = "line " + std::to_string(number) + ": ";
+    if (!parsed.bad_piece.empty()) {
+      throw ToolError(where + "\"" + parsed.bad_piece + "\" is not a number");
+    }
+    if (parsed.values.empty()) continue;  // a blank or comment line
+    if (parsed.values.size() < static_cast<std::size_t>(inputs)) {
+      throw ToolError(where + "expected " + std::to_string(inputs) + " values, found " +
+                      std::to_string(parsed.values.size()));
+    }
+    // Values beyond the input layer's size are ignored, as the run export ignores them.
+    const int count = static_cast<int>(
+        std::min<std::size_t>(parsed.values.size(), std::numeric_limits<int>::max()));
+    const char* status = MPLRun(out.data(), parsed.values.data(), count);
+    if (std::strcmp(status, kRan) != 0) throw ToolError(where + status);
+    std::cout << JoinShortest(out) << '\n';
+  }
+  if (in.bad()) throw ToolError("cannot read inputs from \"" + inputs_path + "\"");
+  std::cout.flush();
+  if (!std::cout) throw ToolError("cannot write the outputs");
+  return 0;
+}
+
+// ---- new ----------------------------------------------------------------------------------------
+
+// Replaces the library's source of random draws while alive, and restores the default after.
+class ScopedSource {
+ public:
+  explicit ScopedSource(std::function<double()> source) { SetRandomSource(std::move(source)); }
+  ~ScopedSource() { SetRandomSource(nullptr); }
+  ScopedSource(const ScopedSource&) = delete;
+  ScopedSource& operator=(const ScopedSource&) = delete;
+};
+
+// 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
+// standard distributions are not).
+double UnitInterval(std::uint64_t bits) {
+  return static_cast<double>(bits >> 11) * 0x1.0p-53;
+}
+
+// A draw as the library makes it by default: a 50 ms pause, then a fresh generator seeded from the
+// millisecond clock. The tool makes its own so that it can count the draws for the progress bar.
+double ClockSeededDraw() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+  std::mt19937_64 generator(static_cast<std::uint64_t>(ms));
+  return UnitInterval(generator());
+}
+
+// A progress bar on standard error: draws done of the total, and the time left at the pace so far.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::uint64_t total)
+      : total_(total), start_(std::chrono::steady_clock::now()) {}
+
+  void Update(std::uint64_t done) {
+    constexpr int kWidth = 30;
+    const auto filled = static_cast<int>(kWidth * done / std::max<std::uint64_t>(total_, 1));
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double left =
+        done == 0 ? 0.05 * static_cast<double>(total_)
+                  : elapsed / static_cast<double>(done) * static_cast<double>(total_ - done);
+    std::fprintf(stderr, "\r[%s%s] %llu/%llu draws, %.0f s left ",
+                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kWidth - filled), '.').c_str(),
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+                 left);
+    if (done == total_) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  std::uint64_t total_;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// The draws a network of these layer sizes takes: one per input element for its input link, and
+// for every later element one for its threshold and one per element of the layer before.
+std::uint64_t DrawCount(const std::vector<int>& sizes) {
+  std::uint64_t draws = sizes.empty() ? 0 : static_cast<std::uint64_t>(sizes[0]);
+  for (std::size_t i = 1; i < sizes.size(); ++i) {
+    draws += static_cast<std::uint64_t>(sizes[i]) * (1 + static_cast<std::uint64_t>(sizes[i - 1]));
+  }
+  return draws;
+}
+
+std::vector<int> CheckSizes(const std::vector<long long>& sizes) {
+  if (sizes.size() > static_cast<std::size_t>(kMaxPositions)) {
+    throw ToolError("a network holds at most " + std::to_string(kMaxPositions) + " layers");
+  }
+  std::vector<int> checked;
+  for (const long long s : sizes) {
+    if (s < 1 || s > kMaxPositions) {
+      throw ToolError("layer size " + std::to_string(s) + " is not from 1 to " +
+                      std::to_string(kMaxPositions));
+    }
+    checked.push_back(static_cast<int>(s));
+  }
+  // The engine finds elements by the digits of layer and index run together: with more than ten
+  // layers, (1, 10) and (11, 0) would be one element, and the second would silently be missing.
+  std::set<std::string> keys;
+  for (std::size_t i = 0; i < checked.size(); ++i) {
+    for (int j = 0; j < checked[i]; ++j) {
+      if (!keys.insert(CoordinateKey(static_cast<std::int64_t>(i), j)).second) {
+        throw ToolError("position (" + std::to_string(i) + ", " + std::to_string(j) +
+                        ") has the same coordinate key as another position of these sizes; the "
+                        "network cannot hold both");
+      }
+    }
+  }
+  const std::uint64_t draws = DrawCount(checked);
+  if (draws > kMaxDraws) {
+    throw ToolError("these sizes give " + std::to_string(draws) +
+                    " weights and thresholds; the "
+                    "tool builds at most " +
+                    std::to_string(kMaxDraws));
+  }
+  return checked;
+}
+
+// Writes `net` into a new file beside `target` and renames it over `target`, so that a replaced
+// file holds exactly the new network (a save into an existing file keeps its other sections) and
+// an interrupted save leaves the old file as it was.
+void SaveReplacing(const Perceptron& net, const std::string& target) {
+  const std::filesystem::path temp = target + ".new-" + std::to_string(::getpid());
+  std::error_code ec;
+  std::filesystem::remove(temp, ec);
+  CIniFile ini;
+  ini.SetFileName(temp.string());
+  if (ini.GetFileName() != temp.string()) {
+    throw ToolError("cannot write \"" + target + "\": its folder does not exist");
+  }
+  const char* status = ini.SaveMPL(net);
+  if (std::strcmp(status, kSaved) != 0) {
+    std::filesystem::remove(temp, ec);
+    throw ToolError("cannot write \"" + target + "\": " + status);
+  }
+  std::filesystem::rename(temp, target, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    throw ToolError("cannot write \"" + target + "\": " + ec.message());
+  }
+}
+
+int New(const std::vector<long long>& size_args, const std::string& out_path, bool force,
+        const std::optional<std::uint64_t>& seed) {
+  const std::vector<int> sizes = CheckSizes(size_args);
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(out_path, ec);
+  if (std::filesystem::exists(status)) {
+    if (std::filesystem::is_directory(status)) {
+      throw ToolError("\"" + out_path + "\" is a folder");
+    }
+    if (!force) {
+      throw ToolError("\"" + out_path + "\" exists; pass --force to replace it");
+    }
+  }
+  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+    throw ToolError("cannot write \"" + out_path + "\": its folder does not exist");
+  }
+
+  std::unique_ptr<Perceptron> net;
+  if (seed) {
+    std::mt19937_64 generator(*seed);
+    const ScopedSource source([&generator] { return UnitInterval(generator()); });
+    net = std::make_unique<Perceptron>(sizes);
+  } else {
+    const std::uint64_t total = DrawCount(sizes);
+    std::unique_ptr<ProgressBar> bar;
+    if (::isatty(STDERR_FILENO) != 0) bar = std::make_unique<ProgressBar>(total);
+    std::uint64_t done = 0;
+    if (bar) bar->Update(0);
+    const ScopedSource source([&] {
+      const double v = ClockSeededDraw();
+      if (bar) bar->Update(++done);
+      return v;
+    });
+    net = std::make_unique<Perceptron>(sizes);
+  }
+  SaveReplacing(*net, out_path);
+  return 0;
+}
+
+// ---- info, dot ----------------------------------------------------------------------------------
+
+int Info(const std::string& net_path) {
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(net_path);
+  WriteInfo(net_path, *net, std::cout);
+  return 0;
+}
+
+int Dot(const std::string& net_path) {
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(net_path);
+  WriteDot(*net, std::cout);
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  CLI::App app{
+      "mplnet: make, inspect and run feed-forward networks kept in network files.\n"
+      "Exit code 0 on success; 1 with one message on standard error otherwise."};
+  app.set_version_flag("--version", MPLNET_VERSION);
+  app.require_subcommand(1);
+
+  std::string net_path;
+  std::string inputs_path = "-";
+  CLI::App* run = app.add_subcommand("run", "Run a network on lines of inputs, as a host does");
+  run->footer(
+      "Loads NET through the same path as the load export and runs it on every line of INPUTS "
+      "(standard input when absent or \"-\"). A line holds numbers separated by commas, "
+      "semicolons or blanks, with \".\" as decimal separator; \"#\" starts a comment; blank lines "
+      "are skipped. Values beyond the input layer's size are ignored; a line with too few stops "
+      "the run.\n\nPrints one line per input line: the outputs separated by \",\", each as the "
+      "shortest text that reads back to the same double. All lines run in order through one "
+      "network, so what a pass leaves for the next carries over as in a host.");
+  run->add_option("NET", net_path, "network file")->required();
+  run->add_option("INPUTS", inputs_path, "inputs file, or \"-\" for standard input");
+
+  std::vector<long long> sizes;
+  std::string out_path;
+  bool force = false;
+  std::optional<std::uint64_t> seed;
+  CLI::App* make = app.add_subcommand("new", "Make a network with random weights");
+  make->footer(
+      "Builds a network from layer sizes (input layer first, output layer last; hidden and output "
+      "neurons are sigmoids of steepness 2) with random weights and thresholds, and saves it into "
+      "a new network file. An existing FILE is never overwritten unless --force is given.\n\n"
+      "Without --seed every draw takes 50 ms, as the library's default source does (a 10 20 5 "
+      "network takes about 17 s); a progress bar shows when standard error is a terminal. With "
+      "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
+      "same file.");
+  make->add_option("SIZES", sizes, "layer sizes, each from 1 to 65536")->required();
+  make->add_option("-o,--output", out_path, "the network file to write")
+      ->required()
+      ->type_name("FILE");
+  make->add_flag("--force", force, "replace FILE if it exists");
+  make->add_option("--seed", seed, "draw from a fast generator seeded with N")->type_name("N");
+
+  CLI::App* info = app.add_subcommand("info", "Describe a network and check it");
+  info->footer(
+      "Prints the layers and their sizes, the links, the activation and neuron types, and checks "
+      "of what the forward pass relies on: every position of a layer present, links to existing "
+      "elements, input elements with their 0_0 link, neuron types the reader accepts, one element "
+      "per coordinate key, and sections the reader merges or skips. A file that does not load "
+      "exits 1 with the file, section, key and reason.");
+  info->add_option("NET", net_path, "network file")->required();
+
+  CLI::App* dot = app.add_subcommand("dot", "Write a network as a Graphviz graph");
+  dot->footer(
+      "Writes NET as a Graphviz graph on standard output: one node per element, layers as ranks, "
+      "one edge per link of the elements beyond the input layer, coloured by the weight's sign "
+      "(blue positive, red negative) and as wide as its size. For example:\n"
+      "  mplnet dot net.ini | dot -Tsvg > net.svg");
+  dot->add_option("NET", net_path, "network file")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help, --version
+  } catch (const CLI::ParseError& e) {
+    std::string help = "mplnet --help";
+    for (const CLI::App* sub : {run, make, info, dot}) {
+      if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
+    }
+    if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
+      std::cerr << "mplnet: unknown command \"" << argv[1] << "\": the commands are run, new, info "
+                << "and dot (see mplnet --help)\n";
+    } else {
+      std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
+    }
+    return 1;
+  }
+
+  try {
+    if (run->parsed()) return Run(net_path, inputs_path);
+    if (make->parsed()) return New(sizes, out_path, force, seed);
+    if (info->parsed()) return Info(net_path);
+    if (dot->parsed()) return Dot(net_path);
+  } catch (const ToolError& e) {
+    std::cerr << "mplnet: " << e.what() << '\n';
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "mplnet: unexpected error: " << e.what() << '\n';
+    return 1;
+  }
+  return 1;
+}
+
+}  // namespace
+}  // namespace mplnet::tool
+
+int main(int argc, char** argv) {
+  return mplnet::tool::Main(argc, argv);
+}

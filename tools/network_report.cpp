@@ -1,0 +1,461 @@
+#include "tools/network_report.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "persistence/ini_file.h"
+#include "persistence/number_text.h"
+
+namespace mplnet::tool {
+namespace {
+
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::to_string(...).
+std::string Position(unsigned x, unsigned y) {
+  std::string text = "(";
+  text += std::to_string(x);
+  text += ", ";
+  text += std::to_string(y);
+  text += ')';
+  return text;
+}
+
+std::string Upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return u;
+}
+
+bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
+  return Upper(s).find(Upper(word)) != std::string::npos;
+}
+
+const char* ActivationName(unsigned atype) {
+  static constexpr std::array<const char*, 4> kNames = {"Null", "TH", "SIGM", "EXP"};
+  return atype < kNames.size() ? kNames[atype] : "?";
+}
+
+const char* NeuronTypeName(unsigned ntype) {
+  static constexpr std::array<const char*, 4> kNames = {"Null", "NInput", "NHiden", "NOutput"};
+  return ntype < kNames.size() ? kNames[ntype] : "?";
+}
+
+unsigned TypeOf(const Neuron& n, unsigned attr) {
+  return static_cast<unsigned>(n.GetAttr(attr));
+}
+
+bool IsInputNeuron(const Neuron& n) {
+  return TypeOf(n, Neuron::ATTR_NTYPE) == Neuron::NInput;
+}
+
+// The digit groups of a link entry's name, as the reader finds them: "(\d+)_(\d+)$".
+std::optional<std::pair<std::string, std::string>> LinkDigits(std::string_view key) {
+  auto digits_before = [&key](std::size_t end) {
+    std::size_t pos = end;
+    while (pos > 0 && key[pos - 1] >= '0' && key[pos - 1] <= '9') --pos;
+    return pos;
+  };
+  const std::size_t index_start = digits_before(key.size());
+  if (index_start == key.size() || index_start == 0 || key[index_start - 1] != '_') {
+    return std::nullopt;
+  }
+  const std::size_t layer_start = digits_before(index_start - 1);
+  if (layer_start == index_start - 1) return std::nullopt;
+  return std::make_pair(std::string(key.substr(layer_start, index_start - 1 - layer_start)),
+                        std::string(key.substr(index_start)));
+}
+
+// Checks of the file as written: what the reader merges, refuses or reads from an unexpected entry.
+class RawFileCheck {
+ public:
+  RawFileCheck(const std::string& path, const Perceptron& net, std::vector<std::string>& problems)
+      : net_(net), problems_(problems) {
+    ini_.SetFileName(path);
+    ini_.BeginBatch();  // one read of the file for all the look-ups below
+  }
+  ~RawFileCheck() { ini_.DiscardBatch(); }
+  RawFileCheck(const RawFileCheck&) = delete;
+  RawFileCheck& operator=(const RawFileCheck&) = delete;
+
+  void Run() {
+    std::vector<std::string> sections = ini_.GetSections();
+    std::sort(sections.begin(), sections.end());  // the reader's order: who comes first wins
+    for (const std::string& section : sections) {
+      const bool neuron = section.find("Neuron") != std::string::npos;
+      const bool synapse = section.find("Synapse") != std::string::npos;
+      if (!neuron && !synapse) {
+        if (ContainsIgnoringCase(section, "Neuron") || ContainsIgnoringCase(section, "Synapse")) {
+          problems_.push_back("section [" + section +
+                              "] is not read: the reader looks for \"Neuron\" and \"Synapse\" "
+                              "in exact case");
+        }
+        continue;
+      }
+      const std::vector<std::string> keys = ini_.GetKeys(section);
+      const std::optional<unsigned> x = PositionEntry(section, keys, "X");
+      const std::optional<unsigned> y = PositionEntry(section, keys, "Y");
+      if (!x || !y) continue;  // the load would have stopped; the file changed since
+      if (neuron) CheckNeuronSection(section, keys, *x, *y);
+      if (synapse) CheckSynapseSection(section, keys, *x, *y);
+    }
+  }
+
+  // Elements whose neuron type the file gave as one the reader refuses.
+  const std::set<std::pair<unsigned, unsigned>>& refused_ntype() const { return refused_ntype_; }
+
+ private:
+  // The value of the first key containing `pattern`, as the reader looks it up; reports a key
+  // other than the pattern itself ("atype" standing before "Y" gives Y its value).
+  std::optional<std::string> Value(const std::string& section, const std::vector<std::string>& keys,
+                                   std::string_view pattern) {
+    const std::optional<std::string> key = CIniFile::FindKey(keys, pattern);
+    if (!key) return std::nullopt;
+    if (Upper(*key) != pattern) {
+      problems_.push_back("section [" + section + "]: " + std::string(pattern) +
+                          " is read from the entry \"" + *key +
+                          "\", the first whose name contains it");
+    }
+    try {
+      return ini_.GetValue(section, *key);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+  }
+
+  std::optional<unsigned> PositionEntry(const std::string& section,
+                                        const std::vector<std::string>& keys,
+                                        std::string_view pattern) {
+    const std::optional<std::string> text = Value(section, keys, pattern);
+    if (!text) return std::nullopt;
+    const std::optional<std::uint16_t> v = ParseUInt16(*text);
+    if (!v) return std::nullopt;
+    return *v;
+  }
+
+  std::optional<double> Real(const std::string& section, const std::vector<std::string>& keys,
+                             std::string_view pattern) {
+    const std::optional<std::string> text = Value(section, keys, pattern);
+    if (!text) return std::nullopt;
+    return ParseReal(*text, symbols_);
+  }
+
+  // Reports a section whose name does not end in its element's key: a save back writes the
+  // element under its own key and leaves this section behind, to be read again at the next load.
+  void CheckName(const std::string& section, std::string_view kind, unsigned x, unsigned y) {
+    const std::string expected = std::string(kind) + CoordinateKey(x, y);
+    if (section != expected) {
+      problems_.push_back("section [" + section + "] describes " + Position(x, y) +
+                          ", which a save writes as [" + expected +
+                          "]: this section would stay "
+                          "beside it");
+    }
+  }
+
+  void CheckNeuronSection(const std::string& section, const std::vector<std::string>& keys,
+                          unsigned x, unsigned y) {
+    CheckName(section, "Neuron_", x, y);
+    const std::string key = CoordinateKey(x, y);
+    const auto [seen, fresh] = neuron_sections_.try_emplace(key, section, std::make_pair(x, y));
+    if (!fresh) {
+      const auto& [first_section, first] = seen->second;
+      if (first == std::make_pair(x, y)) {
+        problems_.push_back("sections [" + first_section + "] and [" + section +
+                            "] both describe " + Position(x, y) + ": the attributes of [" +
+                            section + "] overwrite those of [" + first_section + "]");
+      } else {
+        problems_.push_back("sections [" + first_section + "] " +
+                            Position(first.first, first.second) + " and [" + section + "] " +
+                            Position(x, y) + " share the coordinate key " + key + ": only " +
+                            Position(first.first, first.second) +
+                            " is loaded, and the attributes "
+                            "of [" +
+                            section + "] overwrite its own");
+      }
+    }
+    // A probe neuron decides what the engine accepts, so the check cannot drift from it.
+    if (const std::optional<double> atype = Real(section, keys, "ATYPE")) {
+      Neuron probe;
+      if (!probe.SetAttr(Neuron::ATTR_ATYPE, *atype)) {
+        problems_.push_back("section [" + section + "]: activation type " +
+                            FormatReal(*atype, symbols_) + " is not 0 to 3, so " + Position(x, y) +
+                            " keeps type 0 (computed as SIGM)");
+      }
+    }
+    if (const std::optional<double> ntype = Real(section, keys, "NTYPE")) {
+      Neuron probe;
+      if (!probe.SetAttr(Neuron::ATTR_NTYPE, *ntype) && x > 0) {
+        refused_ntype_.emplace(x, y);
+        problems_.push_back("section [" + section + "]: neuron type " +
+                            FormatReal(*ntype, symbols_) + " is not 1, 2 or 3, so " +
+                            Position(x, y) +
+                            " loads as an input neuron and passes on its last "
+                            "link's value instead of computing");
+      }
+    }
+    Value(section, keys, "THRESHOLD");  // only for the report of where it is read from
+    Value(section, keys, "ALPHA");
+  }
+
+  void CheckSynapseSection(const std::string& section, const std::vector<std::string>& keys,
+                           unsigned x, unsigned y) {
+    CheckName(section, "Synapse_", x, y);
+    const std::shared_ptr<Elem> owner = net_.getElem(static_cast<int>(x), static_cast<int>(y));
+    if (owner == nullptr) {
+      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
+                          ", which has no neuron section: they are dropped");
+    } else if (owner->x != x || owner->y != y) {
+      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
+                          ", whose coordinate key belongs to " + Position(owner->x, owner->y) +
+                          ": they go to " + Position(owner->x, owner->y));
+    }
+    std::map<std::string, std::string> link_entries;  // coordinate key -> first entry naming it
+    for (const std::string& key : keys) {
+      const auto digits = LinkDigits(key);
+      if (!digits) continue;
+      const std::optional<std::uint16_t> a = ParseUInt16(digits->first);
+      const std::optional<std::uint16_t> b = ParseUInt16(digits->second);
+      if (!a || !b) continue;
+      const auto [first, fresh] = link_entries.try_emplace(CoordinateKey(*a, *b), key);
+      if (!fresh) {
+        problems_.push_back("section [" + section + "]: the entries \"" + first->second +
+                            "\" and \"" + key + "\" name the same link: \"" + first->second +
+                            "\" gives the weight");
+      }
+    }
+  }
+
+  const Perceptron& net_;
+  std::vector<std::string>& problems_;
+  CIniFile ini_;
+  const NumberSymbols symbols_ = CurrentNumberSymbols();
+  std::map<std::string, std::pair<std::string, std::pair<unsigned, unsigned>>> neuron_sections_;
+  std::set<std::pair<unsigned, unsigned>> refused_ntype_;
+};
+
+std::string Plural(std::size_t n, std::string_view one, std::string_view many) {
+  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
+// Checks of the loaded network against what the forward pass relies on.
+void CheckLoaded(const Perceptron& net,
+                 const std::set<std::pair<unsigned, unsigned>>& refused_ntype,
+                 std::vector<std::string>& problems) {
+  const std::vector<int> counts = net.GetNCount();
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    for (int j = 0; j < counts[i]; ++j) {
+      const auto x = static_cast<unsigned>(i);
+      const auto y = static_cast<unsigned>(j);
+      const std::shared_ptr<Elem> e = net.getElem(static_cast<int>(x), j);
+      if (e == nullptr) {
+        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
+                           " is missing; the forward pass skips it");
+      } else if (e->x != x || e->y != y) {
+        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
+                           " has the coordinate key of " + Position(e->x, e->y) +
+                           ", which the forward pass finds in its place");
+      }
+    }
+  }
+  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
+    const Neuron& neuron = *e->kernel;
+    const int count = e->x < counts.size() ? counts[e->x] : 0;
+    if (static_cast<int>(e->y) >= count) {
+      problems.push_back("element " + Position(e->x, e->y) + " lies beyond the range of layer " +
+                         std::to_string(e->x) + " (" +
+                         Plural(static_cast<std::size_t>(count), "position", "positions") +
+                         "): the forward pass never computes it");
+    }
+    const std::vector<SynapseWeight> links = neuron.getSynapses();
+    if (e->x == 0) {
+      if (!IsInputNeuron(neuron)) {
+        problems.push_back("element " + Position(e->x, e->y) +
+                           " of the input layer has neuron "
+                           "type " +
+                           NeuronTypeName(TypeOf(neuron, Neuron::ATTR_NTYPE)) +
+                           ": it computes an activation of its input instead of passing it on");
+        continue;
+      }
+      const auto is_entry = [](const SynapseWeight& w) { return CoordinateKey(w.x, w.y) == "00"; };
+      if (std::none_of(links.begin(), links.end(), is_entry)) {
+        problems.push_back("input element " + Position(e->x, e->y) +
+                           " has no 0_0 link: it never receives its input and outputs 0");
+      } else if (!is_entry(links.back())) {
+        problems.push_back("input element " + Position(e->x, e->y) +
+                           " has links after 0_0: it "
+                           "passes on the last one's value (0) instead of its input");
+      }
+      continue;
+    }
+    if (IsInputNeuron(neuron) && refused_ntype.count({e->x, e->y}) == 0) {
+      problems.push_back("element " + Position(e->x, e->y) +
+                         " beyond the input layer is an input "
+                         "neuron: it passes on its last link's value instead of computing");
+    }
+    for (const SynapseWeight& w : links) {
+      const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
+      const std::string from = Position(static_cast<unsigned>(w.x), static_cast<unsigned>(w.y));
+      if (source == nullptr) {
+        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
+                           " names no element and feeds 0");
+      } else if (static_cast<int>(source->x) != w.x || static_cast<int>(source->y) != w.y) {
+        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
+                           " reads " + Position(source->x, source->y) +
+                           ", which has the same coordinate key");
+      }
+    }
+  }
+}
+
+// A weight with three significant digits: enough to read a graph by.
+std::string ShortWeight(double w) {
+  if (!std::isfinite(w)) return std::isnan(w) ? "NaN" : (w > 0 ? "Infinity" : "-Infinity");
+  char buffer[32];
+  const std::to_chars_result r =
+      std::to_chars(buffer, buffer + sizeof buffer, w, std::chars_format::general, 3);
+  return std::string(buffer, r.ptr);
+}
+
+std::string NodeId(unsigned x, unsigned y) {
+  std::string id = "n";
+  id += std::to_string(x);
+  id += '_';
+  id += std::to_string(y);
+  return id;
+}
+
+}  // namespace
+
+void RequireNetworkFile(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) {
+    throw ToolError("network file \"" + path + "\" does not exist");
+  }
+  if (!std::filesystem::is_regular_file(status)) {
+    throw ToolError("network file \"" + path + "\" is not a regular file");
+  }
+}
+
+std::unique_ptr<Perceptron> LoadNetworkFile(const std::string& path) {
+  RequireNetworkFile(path);
+  CIniFile ini;
+  ini.SetFileName(path);
+  if (ini.GetFileName() != path) throw ToolError("network file \"" + path + "\" is not accepted");
+  const char* code = nullptr;
+  try {
+    return ini.LoadMPL(code);
+  } catch (const std::exception& e) {
+    // The reader's errors name the file, the section, the key and the reason.
+    throw ToolError(e.what());
+  }
+}
+
+std::vector<std::string> CheckNetwork(const std::string& path, const Perceptron& net) {
+  std::vector<std::string> problems;
+  RawFileCheck raw(path, net, problems);
+  raw.Run();
+  CheckLoaded(net, raw.refused_ntype(), problems);
+  return problems;
+}
+
+void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out) {
+  const std::vector<int> counts = net.GetNCount();
+  const std::vector<std::shared_ptr<Elem>> elems = net.GetMPL();
+  out << "network file: " << path << '\n';
+  out << "layers: " << counts.size();
+  for (std::size_t i = 0; i < counts.size(); ++i) out << (i == 0 ? " (" : "-") << counts[i];
+  out << (counts.empty() ? "\n" : ")\n");
+  out << "elements: " << elems.size() << '\n';
+  std::size_t links = 0;
+  std::size_t input_links = 0;
+  std::array<std::size_t, 4> atypes{};
+  std::array<std::size_t, 4> ntypes{};
+  for (const std::shared_ptr<Elem>& e : elems) {
+    const Neuron& neuron = *e->kernel;
+    (e->x == 0 ? input_links : links) += neuron.synapse_links.size();
+    ++atypes.at(TypeOf(neuron, Neuron::ATTR_ATYPE));
+    ++ntypes.at(TypeOf(neuron, Neuron::ATTR_NTYPE));
+  }
+  out << "links: " << links << " between elements, " << input_links << " in the input layer\n";
+  auto write_counts = [&out](const char* title, const std::array<std::size_t, 4>& n, auto name) {
+    out << title;
+    const char* separator = " ";
+    for (unsigned t = 0; t < n.size(); ++t) {
+      if (n[t] == 0) continue;
+      out << separator << name(t) << ' ' << n[t];
+      separator = ", ";
+    }
+    out << '\n';
+  };
+  write_counts("activation types:", atypes, ActivationName);
+  write_counts("neuron types:", ntypes, NeuronTypeName);
+  const std::vector<std::string> problems = CheckNetwork(path, net);
+  if (problems.empty()) {
+    out << "checks: no problems found\n";
+    return;
+  }
+  out << "checks: " << Plural(problems.size(), "problem", "problems") << '\n';
+  for (const std::string& p : problems) out << "  " << p << '\n';
+}
+
+void WriteDot(const Perceptron& net, std::ostream& out) {
+  const std::vector<std::shared_ptr<Elem>> elems = net.GetMPL();
+  out << "digraph mplnet {\n"
+         "  rankdir=LR;\n"
+         "  node [shape=circle, fontsize=10];\n"
+         "  edge [fontsize=8, arrowsize=0.6];\n";
+  std::map<unsigned, std::vector<const Elem*>> layers;
+  for (const std::shared_ptr<Elem>& e : elems) layers[e->x].push_back(e.get());
+  for (const auto& [layer, members] : layers) {
+    out << "  subgraph layer_" << layer << " {\n    rank=same;\n";
+    for (const Elem* e : members) {
+      const Neuron& n = *e->kernel;
+      out << "    " << NodeId(e->x, e->y) << " [label=\"" << e->x << "," << e->y << "\\n";
+      if (IsInputNeuron(n)) {
+        out << "input\", shape=box];\n";
+      } else {
+        out << ActivationName(TypeOf(n, Neuron::ATTR_ATYPE)) << "\", tooltip=\"threshold "
+            << ShortWeight(n.getThreshold()) << ", alpha "
+            << ShortWeight(n.GetAttr(Neuron::ATTR_ALPHA)) << "\"];\n";
+      }
+    }
+    out << "  }\n";
+  }
+  std::set<std::string> missing;
+  for (const std::shared_ptr<Elem>& e : elems) {
+    if (e->x == 0) continue;
+    for (const SynapseWeight& w : e->kernel->getSynapses()) {
+      const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
+      std::string from;
+      if (source != nullptr) {
+        from =
+            NodeId(source->x, source->y);  // what the forward pass reads, even under a shared key
+      } else {
+        from = "missing_" + std::to_string(w.x) + "_" + std::to_string(w.y);
+        if (missing.insert(from).second) {
+          out << "  " << from << " [label=\"" << w.x << "," << w.y
+              << "\\nmissing\", style=dashed];\n";
+        }
+      }
+      const double magnitude = std::fabs(w.weight);
+      const double width = std::isfinite(magnitude) ? std::clamp(0.5 + magnitude, 0.5, 6.0) : 6.0;
+      const char* colour = w.weight > 0 ? "blue" : (w.weight < 0 ? "red" : "gray");
+      out << "  " << from << " -> " << NodeId(e->x, e->y) << " [label=\"" << ShortWeight(w.weight)
+          << "\", color=" << colour << ", penwidth=" << ShortWeight(width) << "];\n";
+    }
+  }
+  out << "}\n";
+}
+
+}  // namespace mplnet::tool

@@ -1,0 +1,49 @@
+// What `mplnet info` and `mplnet dot` say about a network file.
+//
+// The checks look for what the forward pass relies on but no load refuses: every position of a
+// layer's range present, every link naming an existing element, input elements fed through their
+// 0_0 link, neuron types the reader accepts, one element per coordinate key. Some of these show
+// only in the loaded network, others only in the file as written (a section the reader merged into
+// another, or a value it refused), so both are examined.
+#ifndef MPLNET_TOOLS_NETWORK_REPORT_H_
+#define MPLNET_TOOLS_NETWORK_REPORT_H_
+
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mplnet/engine.h"
+
+namespace mplnet::tool {
+
+// A failure the tool reports as its one message line.
+class ToolError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Loads the network file at `path` with the library's reader. Raises ToolError naming the file
+// (and, for a malformed file, the section, the key and the reason) when it is missing or does not
+// load.
+std::unique_ptr<Perceptron> LoadNetworkFile(const std::string& path);
+
+// Throws ToolError unless `path` names an existing regular file: the library's reader takes a
+// missing file for an empty network, which is never what a user of the tool means.
+void RequireNetworkFile(const std::string& path);
+
+// The problems the forward pass would meet in `net`, loaded from the file at `path`; one sentence
+// each, empty when there are none.
+std::vector<std::string> CheckNetwork(const std::string& path, const Perceptron& net);
+
+// Writes the layers, counts, types and checks of `net`, loaded from `path`.
+void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out);
+
+// Writes `net` as a Graphviz graph: one node per element, one rank per layer, one edge per link of
+// every element beyond the input layer (an input element's links carry the external input).
+void WriteDot(const Perceptron& net, std::ostream& out);
+
+}  // namespace mplnet::tool
+
+#endif  // MPLNET_TOOLS_NETWORK_REPORT_H_
