@@ -78,6 +78,47 @@ inline void SumBlock(const double* w, const double* x, std::uint32_t links, doub
   }
 }
 
+// As SumBlock, but each lane reads its own inputs, values[sources[·]], the sources row-major like
+// the weights. In a row every lane reads from one source, that value is loaded once.
+template <std::uint32_t Width>
+inline void SumRows(const double* w, const double* values, const std::uint32_t* sources,
+                    const std::uint32_t* row_runs, std::uint32_t run_count, double* sums) {
+  if constexpr (Width == 1) {
+    double s = 0.0;
+    const std::uint32_t rows = run_count > 0 ? row_runs[run_count - 1] : 0;
+    for (std::uint32_t k = 0; k < rows; ++k) s += w[k] * values[sources[k]];
+    sums[0] = s;
+  } else {
+    constexpr std::uint32_t kPairs = Width / 2;
+    Pair acc[kPairs] = {};
+    std::uint32_t row = 0;
+    for (std::uint32_t r = 0; r < run_count; ++r) {
+      const std::uint32_t end = row_runs[r];
+      const bool shared_source = r % 2 == 0;
+      for (; row < end; ++row) {
+        const std::size_t i = static_cast<std::size_t>(row) * Width;
+        if (shared_source) {
+          const double v = values[sources[i]];
+          const Pair xk = {v, v};
+          for (std::uint32_t p = 0; p < kPairs; ++p) {
+            Pair wk;
+            std::memcpy(&wk, w + i + 2 * p, sizeof wk);
+            acc[p] += wk * xk;
+          }
+        } else {
+          for (std::uint32_t p = 0; p < kPairs; ++p) {
+            Pair wk;
+            std::memcpy(&wk, w + i + 2 * p, sizeof wk);
+            const Pair xk = {values[sources[i + 2 * p]], values[sources[i + 2 * p + 1]]};
+            acc[p] += wk * xk;
+          }
+        }
+      }
+    }
+    std::memcpy(sums, acc, sizeof acc);
+  }
+}
+
 }  // namespace
 
 // Gathers what the plan needs from the network, one lookup per position and per link.
@@ -200,25 +241,27 @@ class ForwardPlan::Builder {
     const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
     const Links& links = LinksOf(visit.slot);
     if (visit_count_[visit.slot] == 1 && fields.ntype != Neuron::NInput && links.as_listed) {
-      // A group may take the neuron when it reads the same sources and none of the members.
-      const bool joins = !candidates_.empty() &&
-                         candidates_.front().links->sources == links.sources &&
-                         !in_sources_.count(visit.slot);
-      if (!joins) {
-        FlushCandidates();
-        in_sources_.clear();
-        in_sources_.insert(links.sources.begin(), links.sources.end());
-        if (in_sources_.count(visit.slot)) {
-          // It reads itself: its own group of one, which gathers before it runs.
-          candidates_.push_back({visit.slot, &links});
-          FlushCandidates();
-          return;
-        }
-      }
+      if (!Joins(links)) FlushCandidates();
+      if (candidates_.size() == 1) shared_ = candidates_.front().links->sources == links.sources;
       candidates_.push_back({visit.slot, &links});
+      members_.insert(visit.slot);
       return;
     }
     AddExact(visit, fields, nullptr, &links);
+  }
+
+  // Whether the next neuron may run in the group being formed. All members gather their inputs
+  // before any of them runs, so none may read a member before it (reading itself or a later
+  // member gives the previous output either way). A group keeps one source list for all members,
+  // or else gives each member its own; two neighbours with one list start a group of their own.
+  bool Joins(const Links& links) const {
+    if (candidates_.empty()) return true;
+    for (std::uint32_t source : links.sources) {
+      if (members_.count(source) != 0) return false;
+    }
+    const std::vector<std::uint32_t>& last = candidates_.back().links->sources;
+    if (candidates_.size() == 1) return true;
+    return shared_ ? last == links.sources : last != links.sources;
   }
 
   void AddExact(const Visit& visit, const Perceptron::NeuronFields& fields,
@@ -249,44 +292,98 @@ class ForwardPlan::Builder {
     plan_.exacts_.push_back(exact);
   }
 
-  // Turns the waiting neurons into one group: members in visit order, in blocks, each block's
-  // weights stored link by link so that one pass over them feeds the whole block.
+  // Turns the waiting neurons into one group: members in visit order, in blocks of up to
+  // kMaxBlock lanes, each block's weights (and, without a shared list, its sources) stored link by
+  // link so that one pass over them feeds the whole block.
   void FlushCandidates() {
     if (candidates_.empty()) return;
-    const Links& shared = *candidates_.front().links;
     Group group{};
-    group.links = shared.count;
-    group.sources = static_cast<std::uint32_t>(plan_.sources_.size());
-    plan_.sources_.insert(plan_.sources_.end(), shared.sources.begin(), shared.sources.end());
-    group.gathered = static_cast<std::uint32_t>(plan_.gathered_.size());
-    plan_.gathered_.resize(plan_.gathered_.size() + shared.count, 0.0);
+    group.shared = shared_ || candidates_.size() == 1;
     group.members = static_cast<std::uint32_t>(plan_.members_.size());
     group.member_count = static_cast<std::uint32_t>(candidates_.size());
     for (const Candidate& candidate : candidates_) {
       const Perceptron::NeuronFields fields =
           Perceptron::FieldsOf(*plan_.slots_[candidate.slot].neuron);
-      plan_.members_.push_back({candidate.links->first, fields.output, fields.sum, fields.threshold,
-                                fields.alpha, fields.atype, candidate.slot});
+      plan_.members_.push_back({candidate.links->first, candidate.links->count, fields.output,
+                                fields.sum, fields.threshold, fields.alpha, fields.atype,
+                                candidate.slot});
+    }
+    if (group.shared) {
+      const Links& shared = *candidates_.front().links;
+      group.links = shared.count;
+      group.sources = static_cast<std::uint32_t>(plan_.sources_.size());
+      plan_.sources_.insert(plan_.sources_.end(), shared.sources.begin(), shared.sources.end());
+      group.gathered = static_cast<std::uint32_t>(plan_.gathered_.size());
+      plan_.gathered_.resize(plan_.gathered_.size() + shared.count, 0.0);
     }
     group.blocks = static_cast<std::uint32_t>(plan_.blocks_.size());
     std::uint32_t offset = 0;
     while (offset < group.member_count) {
-      const std::uint32_t lanes = std::min(kMaxBlock, group.member_count - offset);
-      const std::uint32_t width = BlockWidth(lanes);
-      const auto start = static_cast<std::uint32_t>(plan_.weights_.size());
-      for (std::uint32_t k = 0; k < shared.count; ++k) {
-        for (std::uint32_t b = 0; b < width; ++b) {
-          plan_.weights_.push_back(b < lanes ? candidates_[offset + b].links->first[k].second.weight
-                                             : 0.0);
-        }
+      // Members of a block may differ a little in their link counts; see AddBlock.
+      std::uint32_t fewest = candidates_[offset].links->count;
+      std::uint32_t most = fewest;
+      std::uint32_t lanes = 1;
+      while (lanes < kMaxBlock && offset + lanes < group.member_count) {
+        const std::uint32_t count = candidates_[offset + lanes].links->count;
+        const std::uint32_t new_fewest = std::min(fewest, count);
+        const std::uint32_t new_most = std::max(most, count);
+        if (new_most - new_fewest > std::max<std::uint32_t>(4, new_fewest / 8)) break;
+        fewest = new_fewest;
+        most = new_most;
+        ++lanes;
       }
-      plan_.blocks_.push_back({offset, width, lanes, start});
+      AddBlock(group, offset, lanes, most);
       offset += lanes;
     }
     group.block_count = static_cast<std::uint32_t>(plan_.blocks_.size()) - group.blocks;
     AddOp(OpKind::kGroup, static_cast<std::uint32_t>(plan_.groups_.size()));
     plan_.groups_.push_back(group);
     candidates_.clear();
+    members_.clear();
+    shared_ = false;
+  }
+
+  // A block runs `links` rows, row k holding each member's link k. A member with fewer links, like
+  // a spare lane, has zero weights in the rows past its own; without a shared list those rows add
+  // -0 × the slot that holds +0: s + -0 is s for every s, so the lane's sum stays its own links'.
+  void AddBlock(const Group& group, std::uint32_t offset, std::uint32_t lanes,
+                std::uint32_t links) {
+    Block block{};
+    block.offset = offset;
+    block.width = BlockWidth(lanes);
+    block.lanes = lanes;
+    block.links = links;
+    block.weights = static_cast<std::uint32_t>(plan_.weights_.size());
+    if (!group.shared) {
+      block.sources = static_cast<std::uint32_t>(plan_.sources_.size());
+      block.row_runs = static_cast<std::uint32_t>(plan_.row_runs_.size());
+      own_blocks_.push_back({static_cast<std::uint32_t>(plan_.ops_.size()),
+                             static_cast<std::uint32_t>(plan_.blocks_.size())});
+    }
+    bool shared_run = true;  // runs alternate, starting with rows of one source
+    for (std::uint32_t row = 0; row < links; ++row) {
+      bool one_source = true;
+      for (std::uint32_t b = 0; b < block.width; ++b) {
+        const Links* member = b < lanes ? candidates_[offset + b].links : nullptr;
+        const bool used = member != nullptr && row < member->count;
+        plan_.weights_.push_back(used ? member->first[row].second.weight : -0.0);
+        if (group.shared) continue;
+        const std::uint32_t source = used ? member->sources[row] : kNoSource;
+        plan_.sources_.push_back(source);
+        if (b < lanes && source != plan_.sources_[plan_.sources_.size() - 1 - b])
+          one_source = false;
+        if (b < lanes && !used) one_source = false;
+      }
+      if (!group.shared && one_source != shared_run) {
+        plan_.row_runs_.push_back(row);
+        shared_run = one_source;
+      }
+    }
+    if (!group.shared) {
+      plan_.row_runs_.push_back(links);
+      block.row_run_count = static_cast<std::uint32_t>(plan_.row_runs_.size()) - block.row_runs;
+    }
+    plan_.blocks_.push_back(block);
   }
 
   // Consecutive input copies share one operation.
@@ -308,7 +405,7 @@ class ForwardPlan::Builder {
     }
   }
 
-  // The slot that always reads 0 goes after the neurons' slots.
+  // The slot that always reads 0 goes after the neurons' slots, the snapshots after it.
   void Finish() {
     plan_.zero_slot_ = static_cast<std::uint32_t>(plan_.slots_.size());
     for (std::uint32_t& source : plan_.sources_) {
@@ -318,8 +415,55 @@ class ForwardPlan::Builder {
       if (feed.source == kNoSource) feed.source = plan_.zero_slot_;
     }
     plan_.outputs_.assign(plan_.slots_.size() + 1, 0.0);
-    for (std::size_t s = 0; s < plan_.slots_.size(); ++s)
+    for (std::size_t s = 0; s < plan_.slots_.size(); ++s) {
       plan_.outputs_[s] = *plan_.slots_[s].output;
+    }
+    PlaceSnapshots();
+  }
+
+  // Decides, for each link of a block without a shared list, where its input lies after the pass.
+  void PlaceSnapshots() {
+    // The last operation that writes each slot's output.
+    std::vector<std::uint32_t> last_write(plan_.slots_.size() + 1, 0);
+    for (std::uint32_t op = 0; op < plan_.ops_.size(); ++op) {
+      const Op& o = plan_.ops_[op];
+      auto wrote = [&](std::uint32_t slot) {
+        last_write[slot] = op + 1;  // 0 stands for never
+      };
+      if (o.kind == OpKind::kFeeds) {
+        for (std::uint32_t f = 0; f < o.count; ++f) wrote(plan_.feeds_[o.first + f].slot);
+      } else if (o.kind == OpKind::kGroup) {
+        const Group& group = plan_.groups_[o.first];
+        for (std::uint32_t m = 0; m < group.member_count; ++m) {
+          wrote(plan_.members_[group.members + m].slot);
+        }
+      } else {
+        wrote(plan_.exacts_[o.first].slot);
+      }
+    }
+    for (const auto& [op, index] : own_blocks_) {
+      Block& block = plan_.blocks_[index];
+      block.settle_from = static_cast<std::uint32_t>(plan_.settle_from_.size());
+      block.snapshots = static_cast<std::uint32_t>(plan_.snapshots_.size());
+      const std::size_t cells = static_cast<std::size_t>(block.links) * block.width;
+      std::unordered_map<std::uint32_t, std::uint32_t> kept;  // source slot -> its copy
+      for (std::size_t i = 0; i < cells; ++i) {
+        const std::uint32_t source = plan_.sources_[block.sources + i];
+        // Written by this group (a member reading itself or a later one) or after it.
+        if (last_write[source] >= op + 1) {
+          auto [it, added] =
+              kept.try_emplace(source, static_cast<std::uint32_t>(plan_.outputs_.size()));
+          if (added) {
+            plan_.outputs_.push_back(0.0);
+            plan_.snapshots_.push_back({it->second, source});
+          }
+          plan_.settle_from_.push_back(it->second);
+        } else {
+          plan_.settle_from_.push_back(source);
+        }
+      }
+      block.snapshot_count = static_cast<std::uint32_t>(plan_.snapshots_.size()) - block.snapshots;
+    }
   }
 
   ForwardPlan& plan_;
@@ -330,7 +474,10 @@ class ForwardPlan::Builder {
   std::unordered_map<std::uint32_t, std::uint32_t> visit_count_;
   std::unordered_map<std::uint32_t, Links> links_of_;
   std::vector<Candidate> candidates_;
-  std::unordered_set<std::uint32_t> in_sources_;
+  // Blocks without a shared source list: the index of their group's operation, and their own.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> own_blocks_;
+  std::unordered_set<std::uint32_t> members_;  // the slots of candidates_
+  bool shared_ = false;                        // candidates_ read one source list
 };
 
 ForwardPlan::ForwardPlan(const ElemMap& mpl, const std::vector<int>& ncount)
@@ -381,10 +528,20 @@ void ForwardPlan::Settle() noexcept {
   registered_ = false;
   for (const Feed& feed : feeds_) feed.link->in = feed.pending;
   for (const Group& group : groups_) {
-    const double* gathered = gathered_.data() + group.gathered;
-    for (std::uint32_t m = 0; m < group.member_count; ++m) {
-      LinkEntry* links = members_[group.members + m].links;
-      for (std::uint32_t k = 0; k < group.links; ++k) links[k].second.in = gathered[k];
+    for (std::uint32_t b = 0; b < group.block_count; ++b) {
+      const Block& block = blocks_[group.blocks + b];
+      for (std::uint32_t i = 0; i < block.lanes; ++i) {
+        const Member& member = members_[group.members + block.offset + i];
+        if (group.shared) {
+          const double* in = gathered_.data() + group.gathered;
+          for (std::uint32_t k = 0; k < member.link_count; ++k) member.links[k].second.in = in[k];
+          continue;
+        }
+        const std::uint32_t* from = settle_from_.data() + block.settle_from + i;
+        for (std::uint32_t k = 0; k < member.link_count; ++k) {
+          member.links[k].second.in = outputs_[from[k * block.width]];
+        }
+      }
     }
   }
   for (const Slot& slot : slots_) {
@@ -423,32 +580,27 @@ void ForwardPlan::RunFeeds(const Op& op, const double* in, std::size_t n) {
 }
 
 void ForwardPlan::RunGroup(const Group& group) {
-  double* x = gathered_.data() + group.gathered;
-  const std::uint32_t* sources = sources_.data() + group.sources;
-  for (std::uint32_t k = 0; k < group.links; ++k) x[k] = outputs_[sources[k]];
+  const double* shared = gathered_.data() + group.gathered;
+  if (group.shared) {
+    double* x = gathered_.data() + group.gathered;
+    const std::uint32_t* sources = sources_.data() + group.sources;
+    for (std::uint32_t k = 0; k < group.links; ++k) x[k] = outputs_[sources[k]];
+  }
   const Member* members = members_.data() + group.members;
   for (std::uint32_t b = 0; b < group.block_count; ++b) {
     const Block& block = blocks_[group.blocks + b];
     const double* w = weights_.data() + block.weights;
     double sums[kMaxBlock];
-    switch (block.width) {
-#if !(defined(__i386__) || defined(_M_IX86))
-      case 16:
-        SumBlock<16>(w, x, group.links, sums);
-        break;
-#endif
-      case 8:
-        SumBlock<8>(w, x, group.links, sums);
-        break;
-      case 4:
-        SumBlock<4>(w, x, group.links, sums);
-        break;
-      case 2:
-        SumBlock<2>(w, x, group.links, sums);
-        break;
-      default:
-        SumBlock<1>(w, x, group.links, sums);
-        break;
+    if (group.shared) {
+      SumShared(block, w, shared, sums);
+    } else {
+      // Outputs that change later in the pass are kept as they are now, for the links' inputs.
+      for (std::uint32_t n = 0; n < block.snapshot_count; ++n) {
+        const Snapshot& snapshot = snapshots_[block.snapshots + n];
+        outputs_[snapshot.position] = outputs_[snapshot.slot];
+      }
+      SumOwn(block, w, outputs_.data(), sources_.data() + block.sources,
+             row_runs_.data() + block.row_runs, sums);
     }
     for (std::uint32_t i = 0; i < block.lanes; ++i) {
       const Member& member = members[block.offset + i];
@@ -458,6 +610,43 @@ void ForwardPlan::RunGroup(const Group& group) {
       *member.output = output;
       outputs_[member.slot] = output;
     }
+  }
+}
+
+void ForwardPlan::SumShared(const Block& block, const double* w, const double* x, double* sums) {
+  switch (block.width) {
+#if !(defined(__i386__) || defined(_M_IX86))
+    case 16:
+      return SumBlock<16>(w, x, block.links, sums);
+#endif
+    case 8:
+      return SumBlock<8>(w, x, block.links, sums);
+    case 4:
+      return SumBlock<4>(w, x, block.links, sums);
+    case 2:
+      return SumBlock<2>(w, x, block.links, sums);
+    default:
+      return SumBlock<1>(w, x, block.links, sums);
+  }
+}
+
+void ForwardPlan::SumOwn(const Block& block, const double* w, const double* values,
+                         const std::uint32_t* sources, const std::uint32_t* row_runs,
+                         double* sums) {
+  const std::uint32_t runs = block.row_run_count;
+  switch (block.width) {
+#if !(defined(__i386__) || defined(_M_IX86))
+    case 16:
+      return SumRows<16>(w, values, sources, row_runs, runs, sums);
+#endif
+    case 8:
+      return SumRows<8>(w, values, sources, row_runs, runs, sums);
+    case 4:
+      return SumRows<4>(w, values, sources, row_runs, runs, sums);
+    case 2:
+      return SumRows<2>(w, values, sources, row_runs, runs, sums);
+    default:
+      return SumRows<1>(w, values, sources, row_runs, runs, sums);
   }
 }
 

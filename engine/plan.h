@@ -11,8 +11,10 @@
 //   output when that element comes later, 0 when there is no such element.
 // - Input positions feed the link keyed (0, 0) only while the input array reaches them.
 // Neurons visited once whose links are fed as listed (the usual case) run on the fast paths: input
-// elements copy their input; consecutive neurons with the same sources, none of them a source of
-// the others, run as one group, link by link across the group, each keeping its own sequential sum.
+// elements copy their input; consecutive neurons, none reading a neuron of the group before it, run
+// as a group, link by link across the group in SIMD lanes, each lane a neuron keeping its own
+// sequential sum. Neurons with one source list (dense layers) gather it once for the group; others
+// read their own sources.
 // Everything else (a neuron visited twice, an input-type neuron past layer 0, a link whose fields
 // no longer match its key) runs on an exact general path over the neuron's own link records.
 //
@@ -81,6 +83,7 @@ class ForwardPlan final : public detail::DeferredValues {
   // A member of a group of neurons sharing one source list.
   struct Member {
     LinkEntry* links;  // the member's link records, in link order
+    std::uint32_t link_count;
     double* output;
     double* sum;
     double threshold;
@@ -88,17 +91,37 @@ class ForwardPlan final : public detail::DeferredValues {
     unsigned atype;
     std::uint32_t slot;
   };
-  // Members [offset, offset + lanes) of a group, summed `width` lanes wide (spare lanes carry zero
-  // weights); the weights lie link-major at `weights`.
+  // Members [offset, offset + lanes) of a group, summed `width` lanes wide over `links` rows, row k
+  // holding each member's link k (spare lanes and rows carry zero weights); the weights lie
+  // row-major at `weights`. Without a shared source list the block reads its sources (row-major at
+  // `sources`) straight from `outputs_`; `row_runs` holds the ends of alternating runs of rows,
+  // first rows where all members read one source (loaded once), then rows where they differ.
+  // A link's input is the source's output at the end of the pass, unless the source runs again
+  // later in the pass: such outputs are copied before the block runs (`snapshot_count` copies at
+  // `snapshots`), and `settle_from` (row-major) tells where each link's input lies.
   struct Block {
     std::uint32_t offset;
     std::uint32_t width;
     std::uint32_t lanes;
+    std::uint32_t links;
     std::uint32_t weights;
+    std::uint32_t sources;
+    std::uint32_t row_runs;
+    std::uint32_t row_run_count;
+    std::uint32_t settle_from;
+    std::uint32_t snapshots;
+    std::uint32_t snapshot_count;
   };
-  // Neurons reading one source list; `gathered` holds the sources' outputs of the last pass, which
-  // are the inputs of every member's links.
+  // A copy of a source's output, taken when a block runs, into `outputs_[position]`.
+  struct Snapshot {
+    std::uint32_t position;
+    std::uint32_t slot;
+  };
+  // Consecutive neurons run together, none reading a member before it. With a shared source list
+  // the sources' outputs are gathered once at `gathered` (`links` of them); those are the inputs of
+  // every member's links.
   struct Group {
+    bool shared;
     std::uint32_t links;
     std::uint32_t sources;   // into sources_
     std::uint32_t gathered;  // into gathered_
@@ -142,6 +165,9 @@ class ForwardPlan final : public detail::DeferredValues {
   void Register() noexcept;
   void RunFeeds(const Op& op, const double* in, std::size_t n);
   void RunGroup(const Group& group);
+  static void SumShared(const Block& block, const double* w, const double* x, double* sums);
+  static void SumOwn(const Block& block, const double* w, const double* values,
+                     const std::uint32_t* sources, const std::uint32_t* row_runs, double* sums);
   void RunExact(const Exact& exact, const double* in, std::size_t n);
 
   std::uint64_t mpl_stamp_ = 0;
@@ -149,7 +175,8 @@ class ForwardPlan final : public detail::DeferredValues {
   std::vector<ElemCheck> elems_;
   std::vector<Slot> slots_;
   std::vector<std::shared_ptr<Neuron>> held_;  // keeps every neuron alive while values are kept
-  std::vector<double> outputs_;  // per slot, the neuron's current output; one more slot holds 0
+  // Per slot, the neuron's current output; then one slot that holds +0; then the snapshots.
+  std::vector<double> outputs_;
   std::uint32_t zero_slot_ = 0;
   std::vector<Op> ops_;
   std::vector<Feed> feeds_;
@@ -158,6 +185,9 @@ class ForwardPlan final : public detail::DeferredValues {
   std::vector<Block> blocks_;
   std::vector<std::uint32_t> sources_;
   std::vector<double> gathered_;
+  std::vector<std::uint32_t> row_runs_;
+  std::vector<std::uint32_t> settle_from_;
+  std::vector<Snapshot> snapshots_;
   std::vector<double> weights_;
   std::vector<Exact> exacts_;
   std::vector<ExactFeed> exact_feeds_;
