@@ -1,4 +1,5 @@
 // Links and neurons: the link table keyed by coordinate key, the neuron's attributes and its run.
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,7 +10,11 @@
 namespace mplnet {
 
 std::string CoordinateKey(std::int64_t x, std::int64_t y) {
-  return std::to_string(x) + std::to_string(y);
+  // Both numbers into one small buffer: every lookup builds a key, so no temporary strings.
+  char digits[42];
+  char* end = std::to_chars(digits, digits + 21, x).ptr;
+  end = std::to_chars(end, end + 21, y).ptr;
+  return std::string(digits, end);
 }
 
 void Synapse::Add(int _x, int _y, double _in) {

@@ -10,16 +10,21 @@
 namespace mplnet {
 namespace {
 
-constexpr std::string_view kBlanks = " \t\v\f";
+// Blanks trimmed around names and values: space, tab, vertical tab, form feed. Tested one character
+// at a time: trimming runs for every line read, and a set search costs a scan per character.
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
 std::string_view TrimLeft(std::string_view t) {
-  const std::size_t start = t.find_first_not_of(kBlanks);
-  return start == std::string_view::npos ? std::string_view() : t.substr(start);
+  std::size_t start = 0;
+  while (start < t.size() && IsBlank(t[start])) ++start;
+  return t.substr(start);
 }
 
 std::string_view Trim(std::string_view t) {
   t = TrimLeft(t);
-  return t.substr(0, t.find_last_not_of(kBlanks) + 1);
+  std::size_t end = t.size();
+  while (end > 0 && IsBlank(t[end - 1])) --end;
+  return t.substr(0, end);
 }
 
 char LowerAscii(char c) {

@@ -1,0 +1,94 @@
+// Saving and loading whole networks through the network file, into a temporary folder.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "mplnet/engine.h"
+#include "persistence/ini_file.h"
+
+namespace {
+
+// A network of the given sizes with seeded random weights.
+mplnet::Perceptron MakeNetwork(const std::vector<int>& sizes) {
+  std::mt19937_64 rng(7);
+  mplnet::SetRandomSource([&rng] { return std::uniform_real_distribution<double>(0, 1)(rng); });
+  mplnet::Perceptron net(sizes);
+  mplnet::SetRandomSource(nullptr);
+  return net;
+}
+
+std::vector<int> Sizes(const benchmark::State& state) {
+  return {static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
+          static_cast<int>(state.range(2))};
+}
+
+// Entries the writer writes: 8 per element plus one per link.
+std::int64_t EntryCount(const mplnet::Perceptron& net) {
+  std::int64_t entries = 0;
+  for (const auto& elem : net.GetMPL()) entries += 8 + static_cast<std::int64_t>(elem->kernel->getCount());
+  return entries;
+}
+
+class BenchFolder {
+ public:
+  BenchFolder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("mplnet-bench-" + std::to_string(std::random_device{}()))) {
+    std::filesystem::create_directories(path_);
+  }
+  ~BenchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string file(const char* name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void BM_SaveNetwork(benchmark::State& state) {
+  const mplnet::Perceptron net = MakeNetwork(Sizes(state));
+  BenchFolder folder;
+  const std::string path = folder.file("net.ini");
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::filesystem::remove(path);  // a save into a new file each time
+    state.ResumeTiming();
+    mplnet::CIniFile ini;
+    ini.SetFileName(path);
+    benchmark::DoNotOptimize(ini.SaveMPL(net));
+  }
+  state.SetItemsProcessed(state.iterations() * EntryCount(net));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+}
+
+void BM_LoadNetwork(benchmark::State& state) {
+  const mplnet::Perceptron net = MakeNetwork(Sizes(state));
+  BenchFolder folder;
+  const std::string path = folder.file("net.ini");
+  {
+    mplnet::CIniFile ini;
+    ini.SetFileName(path);
+    ini.SaveMPL(net);
+  }
+  for (auto _ : state) {
+    mplnet::CIniFile ini;
+    ini.SetFileName(path);
+    const char* code = nullptr;
+    benchmark::DoNotOptimize(ini.LoadMPL(code));
+  }
+  state.SetItemsProcessed(state.iterations() * EntryCount(net));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+}
+
+BENCHMARK(BM_SaveNetwork)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadNetwork)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
+
+}  // namespace
