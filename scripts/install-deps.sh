@@ -21,13 +21,17 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-[[ ${#missing[@]} == 0 ]] && exit 0
-
 sudo=()
 [[ $(id -u) == 0 ]] || sudo=(sudo)
-if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo[@]}" dpkg --add-architecture i386
+if [[ ${#missing[@]} != 0 ]]; then
+  if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+  fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}" >/dev/null
+# On a kernel that runs no 32-bit programs, 32-bit Wine needs an emulator (see the script).
+if [[ $windows == 1 ]]; then
+  "${sudo[@]}" bash "$(dirname "$0")/enable-wine32.sh"
+fi

@@ -25,7 +25,7 @@ namespace {
 
 const std::string kData = MPLNET_TEST_DATA_DIR;
 
-std::string ReadFile(const std::string& path) {
+[[maybe_unused]] std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

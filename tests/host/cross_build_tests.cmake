@@ -1,0 +1,75 @@
+# Tests that hold the native build and the 32-bit Windows build to the same results, and the tests
+# of the Windows DLL as a host loads it. Included at the end of tests/CMakeLists.txt, after every
+# other test is defined, because in a Windows build it sets the Wine environment on all of them.
+
+# Forward-pass outputs to the bit, against one reference file that both builds must reproduce.
+# After an intended change of results, regenerate it with the native program:
+#   build/default/tests/forward_bits > tests/data/forward_bits.txt
+add_executable(forward_bits host/forward_bits.cpp)
+target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags)
+set(MPLNET_FORWARD_BITS ${CMAKE_CURRENT_SOURCE_DIR}/data/forward_bits.txt)
+if(NOT WIN32)
+  add_test(NAME forward_bits COMMAND forward_bits --check ${MPLNET_FORWARD_BITS})
+  return()
+endif()
+
+# Windows programs see the build machine's files through drive Z: of the Wine prefix.
+target_link_options(forward_bits PRIVATE -static)
+add_test(NAME forward_bits COMMAND forward_bits --check Z:${MPLNET_FORWARD_BITS})
+
+# A host program: LoadLibrary, exports by name and ordinal, stack pointer checks, the fixed files.
+add_executable(win32_host_test host/win32_host_test.cpp)
+target_include_directories(win32_host_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(win32_host_test PRIVATE mplnet_flags)
+target_link_options(win32_host_test PRIVATE -static)
+add_dependencies(win32_host_test mplnet)
+add_test(NAME win32_host_test
+         COMMAND win32_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data)
+# Again under a user locale with a decimal comma: the bar log must write "1,5", and a network file
+# saved with commas must read back.
+add_test(NAME win32_host_test_decimal_comma
+         COMMAND win32_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data
+                 --decimal-comma)
+# Each owns c:\test.ini and c:\temp of the prefix while it runs.
+set_tests_properties(win32_host_test win32_host_test_decimal_comma PROPERTIES
+  RESOURCE_LOCK wine_fixed_files)
+
+# The DLL's export and import tables as the linker wrote them.
+add_test(NAME dll_tables_test
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:mplnet>
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/host/dll_tables_test.cmake)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  return()  # built on Windows itself: the programs run directly
+endif()
+
+# Every Windows program runs under Wine (CMAKE_CROSSCOMPILING_EMULATOR) in a prefix of this build
+# folder, created afresh by the first test of each run: nothing of the user's own Wine setup is read
+# or written, and the fixed files c:\test.ini and c:\temp\test.txt live in that prefix's drive_c.
+find_program(MPLNET_WINESERVER wineserver)
+set(MPLNET_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(MPLNET_WINE_ENVIRONMENT
+    "WINEPREFIX=${MPLNET_WINEPREFIX}"
+    "WINEDEBUG=-all"
+    # No prompts to install Mono or Gecko.
+    "WINEDLLOVERRIDES=mscoree,mshtml="
+    # Number texts follow the user's locale; the expected texts are written with a decimal point.
+    "LC_ALL=C")
+foreach(action setup cleanup)
+  add_test(NAME wine_prefix_${action}
+           COMMAND ${CMAKE_COMMAND} -DACTION=${action} -DWINE=${CMAKE_CROSSCOMPILING_EMULATOR}
+                   -DWINESERVER=${MPLNET_WINESERVER} -DPREFIX=${MPLNET_WINEPREFIX}
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/host/wine_prefix.cmake)
+endforeach()
+set_tests_properties(wine_prefix_setup PROPERTIES
+  FIXTURES_SETUP wine_prefix TIMEOUT 300 ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT}")
+set_tests_properties(wine_prefix_cleanup PROPERTIES
+  FIXTURES_CLEANUP wine_prefix ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT}")
+
+get_property(mplnet_wine_tests DIRECTORY PROPERTY TESTS)
+list(REMOVE_ITEM mplnet_wine_tests wine_prefix_setup wine_prefix_cleanup dll_tables_test)
+set_tests_properties(${mplnet_wine_tests} PROPERTIES
+  FIXTURES_REQUIRED wine_prefix ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT}" TIMEOUT 300)
+# Wine takes the user's locale from the Unix one.
+set_tests_properties(win32_host_test_decimal_comma PROPERTIES
+  ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT};LC_ALL=de_DE.UTF-8")
