@@ -36,8 +36,17 @@ dpkg -s wine64 >/dev/null 2>&1 || apt_install wine64
 if (($(qemu_major) < 8)); then
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   if [[ $codename == bookworm ]]; then
+    # Backports come from the same archive this machine's apt already uses.
+    archive=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+                  /etc/apt/sources.list.d/*.sources 2>/dev/null |
+              grep -E '^(deb|URIs:)[[:space:]]' | grep -oE 'https?://[^[:space:]]+' |
+              grep -v -- '-security' | head -n1 || true)
+    if [[ -z $archive ]]; then
+      echo "enable-wine32: no Debian archive found in the apt sources" >&2
+      exit 1
+    fi
     list=/etc/apt/sources.list.d/mplnet-bookworm-backports.list
-    echo "deb http://deb.debian.org/debian bookworm-backports main" >"$list"
+    echo "deb $archive bookworm-backports main" >"$list"
     apt-get update -qq
     apt_install -t bookworm-backports qemu-user
     rm -f "$list"
