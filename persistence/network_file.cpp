@@ -41,6 +41,34 @@ std::optional<LinkKey> MatchLinkKey(std::string_view key) {
   return LinkKey{key.substr(pos, layer_end - pos), key.substr(index_start)};
 }
 
+// A name or value from the file as a reason shows it: control bytes written as \xNN (a NUL would
+// end the reason early for whoever reads it as a C string), a text of hostile length cut short.
+std::string Shown(std::string_view text) {
+  constexpr std::size_t kLongest = 64;
+  std::string out;
+  for (const char c : text.substr(0, kLongest)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+      continue;
+    }
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
+  if (text.size() > kLongest) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+// Shown in double quotes. Built by appending: GCC 12 warns falsely about `"text" + std::string`.
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  out += Shown(text);
+  out += '"';
+  return out;
+}
+
 // Reads one section of the file, raising NetworkFileError with the place and the reason.
 class SectionReader {
  public:
@@ -54,7 +82,7 @@ class SectionReader {
     const std::string key = Find(pattern);
     const std::string value = Value(key);
     const std::optional<std::uint16_t> number = ParseUInt16(value);
-    if (!number) Fail(key, "\"" + value + "\" is not a whole number from 0 to 65535");
+    if (!number) Fail(key, Quoted(value) + " is not a whole number from 0 to 65535");
     return *number;
   }
 
@@ -65,14 +93,14 @@ class SectionReader {
   double RealOf(const std::string& key) const {
     const std::string value = Value(key);
     const std::optional<double> number = ParseReal(value, symbols_);
-    if (!number) Fail(key, "\"" + value + "\" is not a number");
+    if (!number) Fail(key, Quoted(value) + " is not a number");
     return *number;
   }
 
   // A digit group of a link entry's name as a 16-bit position.
   std::uint16_t LinkPosition(const std::string& key, std::string_view digits) const {
     const std::optional<std::uint16_t> number = ParseUInt16(digits);
-    if (!number) Fail(key, "link position " + std::string(digits) + " lies beyond 65535");
+    if (!number) Fail(key, "link position " + Shown(digits) + " lies beyond 65535");
     return *number;
   }
 
@@ -92,8 +120,8 @@ class SectionReader {
   }
 
   [[noreturn]] void Fail(const std::string& key, const std::string& reason) const {
-    throw NetworkFileError("network file \"" + ini_.GetFileName() + "\", section [" + section_ +
-                           "], key \"" + key + "\": " + reason);
+    throw NetworkFileError("network file \"" + ini_.GetFileName() + "\", section [" +
+                           Shown(section_) + "], key \"" + Shown(key) + "\": " + reason);
   }
 
   const CIniFile& ini_;

@@ -58,6 +58,26 @@ std::size_t CountDigits(std::string_view t) {
   return n;
 }
 
+// The writer rounds to 15 significant digits, so the largest doubles are written as
+// 1.79769313486232E+308, a little above the largest double. Such a text, one that lies within that
+// rounding (its value at most 1.79769313486232E+308), stands for the largest double; without this a
+// saved network holding such a value would not load again.
+bool WithinRoundingOfLargestDouble(std::string_view whole, std::string_view fraction,
+                                   std::string_view exponent, bool negative_exponent) {
+  std::string digits(whole);
+  digits.append(fraction);
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return false;
+  const std::size_t last = digits.find_last_not_of('0');
+  // The power of ten of the first significant digit.
+  long long power = static_cast<long long>(whole.size()) - 1 - static_cast<long long>(first);
+  long long shift = 0;
+  for (const char c : exponent) shift = std::min(shift * 10 + (c - '0'), 1000000LL);
+  power += negative_exponent ? -shift : shift;
+  return power == 308 &&
+         std::string_view(digits).substr(first, last - first + 1) <= "179769313486232";
+}
+
 #ifdef _WIN32
 std::string LocaleText(LCTYPE type, const char* fallback) {
   wchar_t wide[16];
@@ -210,6 +230,10 @@ std::optional<double> ParseReal(std::string_view text, const NumberSymbols& symb
   }
   double value = 0;
   const auto done = std::from_chars(buf, p, value, std::chars_format::general);
+  if (done.ec == std::errc::result_out_of_range &&
+      WithinRoundingOfLargestDouble(whole, fraction, exponent, negative_exponent)) {
+    return negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+  }
   // result_out_of_range covers both overflow and a non-zero value that would round to zero.
   if (done.ec != std::errc() || done.ptr != p) return std::nullopt;
   return value;

@@ -375,7 +375,12 @@ bool ProfileDocument::Commit() {
   // A line without a line end (the file's last line) gets one when something now follows it.
   bool open = false;
   const auto put = [&](std::string_view raw) {
-    if (open) out.append(NewLineEnd());
+    if (open) {
+      // A UTF-16 file may end in a stray odd byte; it is made a whole unit before anything follows
+      // it, or every later line would be read one byte out of step.
+      if (encoding_ == ProfileEncoding::kUtf16LeBom && out.size() % 2 != 0) out += '\0';
+      out.append(NewLineEnd());
+    }
     out.append(raw);
     open = LineEnd(raw).empty();
   };
