@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (the `fuzz` preset), replays every seed input once, then fuzzes each
+# target for a fixed time. Exits non-zero when any input crashes a target or breaks a property.
+#   scripts/fuzz.sh [seconds per target]    default 25; 0 replays the seeds only
+# Seeds: every file of tests/data/ and examples/, the number texts found in them, and a few bar
+# arrays made here. What fuzzing finds is kept in build/fuzz/corpus/ for the next run; a crashing
+# input is written to build/fuzz/artifacts/ (make it a fixture in tests/data/ and a regression test).
+# MPLNET_FUZZ_SEED fixes libFuzzer's random seed (CI uses a fixed one); extra configure arguments
+# come from MPLNET_CMAKE_ARGS.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-25}
+read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
+targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer)
+
+# clang's libFuzzer runtime comes with libclang-rt-14-dev.
+missing=()
+for p in clang libclang-rt-14-dev; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+if [[ ${#missing[@]} != 0 ]]; then
+  sudo=()
+  [[ $(id -u) == 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+cmake --preset fuzz "${extra[@]}" >/dev/null
+cmake --build --preset fuzz
+
+build=build/fuzz
+seeds=$build/seeds
+rm -rf "$seeds"
+mkdir -p "$seeds" "$build/artifacts"
+for t in "${targets[@]}"; do mkdir -p "$seeds/$t" "$build/corpus/$t"; done
+
+# File seeds for the parsers; every target gets them, since any bytes are valid input anywhere.
+for f in tests/data/* examples/*.ini; do
+  [[ -f $f ]] || continue
+  for t in "${targets[@]}"; do cp "$f" "$seeds/$t/"; done
+done
+# Number texts: each value found in the files, and the texts the writer and reader treat specially.
+n=0
+while IFS= read -r value; do
+  printf '%s' "$value" > "$seeds/number_text_fuzzer/value_$((n++))"
+done < <(cat tests/data/*.ini examples/*.ini | tr -d '\r' | grep -a '=' | cut -d= -f2- | sort -u)
+for value in 0 -0 1E-05 1E+15 1.79769313486232E+308 4.94065645841247E-324 NaN -Infinity \
+             1e400 1e-400 0,5 ' 65535 ' 65536 +12 1.5e; do
+  printf '%s' "$value" > "$seeds/number_text_fuzzer/value_$((n++))"
+done
+# Bar intake: rates_total, shift, nrate (little-endian), the null-array byte, then 44-byte bars.
+bar() {  # bar <rates_total> <shift> <nrate> <records>
+  {
+    for v in "$1" "$2" "$3"; do
+      printf "\\x$(printf %02x $((v & 255)))\\x$(printf %02x $((v >> 8 & 255)))"
+      printf "\\x$(printf %02x $((v >> 16 & 255)))\\x$(printf %02x $((v >> 24 & 255)))"
+    done
+    printf '\x00'
+    head -c $((44 * $4)) /dev/urandom
+  }
+}
+bar 3 0 0 3 > "$seeds/bar_log_fuzzer/three_bars"
+bar 1 0 5 1 > "$seeds/bar_log_fuzzer/one_bar"
+bar 2 2 0 2 > "$seeds/bar_log_fuzzer/wrong_shift"
+bar -1 0 0 0 > "$seeds/bar_log_fuzzer/negative_total"
+
+# The targets write their files into a private folder, on a memory file system where there is one.
+base=/tmp
+[[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
+scratch=$(mktemp -d "$base/mplnet-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+runs() { grep -a -o 'Done [0-9]* runs' "$1" | awk '{s += $2} END {print s + 0}'; }
+total=0
+failed=0
+for t in "${targets[@]}"; do
+  log=$build/$t.log
+  options=(-rss_limit_mb=2048 -timeout=20 "-artifact_prefix=$build/artifacts/$t-")
+  if ! "$build/fuzz/$t" "${options[@]}" -runs=0 "$seeds/$t" "$build/corpus/$t" > "$log" 2>&1; then
+    echo "$t: a seed or corpus input fails; see $log"
+    tail -n 30 "$log"
+    failed=1
+    continue
+  fi
+  replayed=$(grep -a -o "seed corpus: files: [0-9]*" "$log" | head -n 1 || true)
+  echo "$t: replayed the seeds and the corpus ($replayed)"
+  [[ $seconds == 0 ]] && continue
+  if ! "$build/fuzz/$t" "${options[@]}" -max_total_time="$seconds" -seed="${MPLNET_FUZZ_SEED:-0}" \
+      -print_final_stats=1 "$build/corpus/$t" "$seeds/$t" > "$log" 2>&1; then
+    echo "$t: fuzzing found a failing input; see $log and $build/artifacts/"
+    tail -n 40 "$log"
+    failed=1
+    continue
+  fi
+  done_runs=$(runs "$log")
+  total=$((total + done_runs))
+  echo "$t: $done_runs executions in ${seconds} s, no failure"
+done
+echo "fuzzing: $total executions in all"
+exit "$failed"
