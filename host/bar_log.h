@@ -13,10 +13,6 @@ namespace mplnet {
 // The lines for `rates_total` bars, highest index first, each ending in CR LF.
 std::string FormatBarLines(const RateInfo* rates, int rates_total, const NumberSymbols& symbols);
 
-// Appends `content` to the file `path` (UTF-8 name), creating the file but not its folder, in one
-// write. On failure the file is cut back to its old size, so no partial line stays; false then.
-bool AppendToFile(const std::string& path, std::string_view content);
-
 // Checks the arguments in order and appends the bars to the log at `log_path`; the status text.
 const char* SetData(const RateInfo* rates, int rates_total, int shift, int nrate,
                     const std::string& log_path);

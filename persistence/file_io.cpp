@@ -139,6 +139,22 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   return false;
 }
 
+bool AppendToFile(const std::string& path, std::string_view content) {
+  const HANDLE file = CreateFileW(NativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER old_size{};
+  const bool sized =
+      GetFileSizeEx(file, &old_size) && SetFilePointerEx(file, old_size, nullptr, FILE_BEGIN);
+  const bool written = sized && WriteAll(file, content) && FlushFileBuffers(file);
+  if (!written && sized) {
+    // Cut back what a failed write left, so the file never ends in a partial line.
+    SetFilePointerEx(file, old_size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+  }
+  return CloseHandle(file) && written;
+}
+
 #else
 
 std::string Utf8FromCodePage(std::string_view text) {
@@ -198,6 +214,20 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   if (written && closed && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
   ::unlink(temporary.c_str());
   return false;
+}
+
+bool AppendToFile(const std::string& path, std::string_view content) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat before {};
+  const bool sized = ::fstat(fd, &before) == 0;
+  const bool written = sized && WriteAll(fd, content);
+  if (!written && sized) {
+    // Cut back what a failed write left, so the file never ends in a partial line.
+    while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+    }
+  }
+  return ::close(fd) == 0 && written;
 }
 
 #endif

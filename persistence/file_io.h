@@ -30,6 +30,10 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content);
 // untouched and no temporary file is left behind.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content);
 
+// Appends `content` to the file `path`, creating the file but not its folder, in one write. On
+// failure the file is cut back to its old size, so no partial content stays; false then.
+bool AppendToFile(const std::string& path, std::string_view content);
+
 }  // namespace mplnet
 
 #endif  // MPLNET_PERSISTENCE_FILE_IO_H_
