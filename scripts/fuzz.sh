@@ -14,15 +14,7 @@ read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
 targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer)
 
 # clang's libFuzzer runtime comes with libclang-rt-14-dev.
-missing=()
-for p in clang libclang-rt-14-dev; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-if [[ ${#missing[@]} != 0 ]]; then
-  sudo=()
-  [[ $(id -u) == 0 ]] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+bash scripts/install-deps.sh --fuzz
 
 cmake --preset fuzz "${extra[@]}" >/dev/null
 cmake --build --preset fuzz

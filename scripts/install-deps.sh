@@ -2,19 +2,25 @@
 # Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
 #   scripts/install-deps.sh            the native build, its tests, benchmarks and tool
 #   scripts/install-deps.sh --windows  also the MinGW-w64 cross compiler and Wine for the 32-bit DLL
+#   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           locales-all libfann-dev)
 windows=0
+fuzz=0
 for arg in "$@"; do
   case "$arg" in
     --windows) windows=1 ;;
+    --fuzz) fuzz=1 ;;
     *) echo "unknown option: $arg" >&2; exit 2 ;;
   esac
 done
 if [[ $windows == 1 ]]; then
   packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+fi
+if [[ $fuzz == 1 ]]; then
+  packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()
