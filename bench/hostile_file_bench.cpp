@@ -9,29 +9,13 @@
 #include <string>
 #include <system_error>
 
+#include "bench/bench_support.h"
 #include "mplnet/engine.h"
 #include "persistence/ini_file.h"
 
 namespace {
 
-class BenchFolder {
- public:
-  BenchFolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("mplnet-bench-" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  BenchFolder(const BenchFolder&) = delete;
-  BenchFolder& operator=(const BenchFolder&) = delete;
-  std::string file(const char* name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using mplnet::bench::BenchFolder;
 
 // `sections` sections: elements (0, 0), (0, 1), ... with two sections each, 50,000 to a layer (a
 // position holds at most 65535).

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "mplnet/engine.h"
 #include "persistence/ini_file.h"
 
@@ -30,26 +31,12 @@ std::vector<int> Sizes(const benchmark::State& state) {
 // Entries the writer writes: 8 per element plus one per link.
 std::int64_t EntryCount(const mplnet::Perceptron& net) {
   std::int64_t entries = 0;
-  for (const auto& elem : net.GetMPL()) entries += 8 + static_cast<std::int64_t>(elem->kernel->getCount());
+  for (const auto& elem : net.GetMPL())
+    entries += 8 + static_cast<std::int64_t>(elem->kernel->getCount());
   return entries;
 }
 
-class BenchFolder {
- public:
-  BenchFolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("mplnet-bench-" + std::to_string(std::random_device{}()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~BenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const char* name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using mplnet::bench::BenchFolder;
 
 void BM_SaveNetwork(benchmark::State& state) {
   const mplnet::Perceptron net = MakeNetwork(Sizes(state));

@@ -10,9 +10,20 @@
 
 #include "mplnet/engine.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#endif
+
 namespace mplnet::testing {
 
-// Replaces the random source while alive: draws come at once from a seeded generator and are counted.
+// Replaces the random source while alive: draws come at once from a seeded generator and are
+// counted.
 class ScopedRandomSource {
  public:
   explicit ScopedRandomSource(unsigned seed = 1) : generator_(seed) {
@@ -55,7 +66,8 @@ class TempDir {
 };
 
 // The 2-1 network of the worked example: inputs (0, 0) and (0, 1); output (1, 0) of type NOutput,
-// SIGM, steepness 2, weights 0.5 and 0.25, threshold 0.1. Run on 1 and 2 it gives 0.858148935099512.
+// SIGM, steepness 2, weights 0.5 and 0.25, threshold 0.1. Run on 1 and 2 it gives
+// 0.858148935099512.
 inline Perceptron MakeExampleNetwork() {
   Perceptron p;
   p.Add(0, 0);
@@ -73,6 +85,34 @@ inline Perceptron MakeExampleNetwork() {
 }
 
 inline constexpr double kExampleOutput = 0.8581489350995123;
+
+#ifndef _WIN32
+// Runs `body` in a child process that may write at most `limit` bytes into any file (a full disk,
+// or a quota, met part-way) and returns the text it answered, as the child reports it.
+inline std::string WithFileSizeLimit(rlim_t limit, const std::function<const char*()>& body) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG instead of killing
+    const rlimit limits{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &limits);
+    const char* status = body();
+    const ssize_t ignored = write(pipe_ends[1], status, std::strlen(status));
+    static_cast<void>(ignored);
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+  std::string status;
+  char buffer[256];
+  for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) status.append(buffer, n);
+  close(pipe_ends[0]);
+  int wait_status = 0;
+  waitpid(child, &wait_status, 0);
+  return WIFEXITED(wait_status) ? status : "child died";
+}
+#endif
 
 }  // namespace mplnet::testing
 

@@ -32,6 +32,8 @@
 namespace mplnet {
 namespace {
 
+using testing::WithFileSizeLimit;
+
 constexpr char kSaved[] = " MPL network save";
 constexpr char kNotSaved[] = "Error: MPLSave, network file not saved";
 constexpr char kLogged[] = "MPLSetData: Successful";
@@ -53,32 +55,6 @@ std::vector<std::string> Names(const std::filesystem::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Runs `body` in a child process that may write at most `limit` bytes into any file (a full disk,
-// or a quota, met part-way) and returns the text it answered, as the child reports it.
-std::string WithFileSizeLimit(rlim_t limit, const std::function<const char*()>& body) {
-  int pipe_ends[2];
-  if (pipe(pipe_ends) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(pipe_ends[0]);
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG instead of killing
-    const rlimit limits{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &limits);
-    const char* status = body();
-    const ssize_t ignored = write(pipe_ends[1], status, std::strlen(status));
-    static_cast<void>(ignored);
-    _exit(0);
-  }
-  close(pipe_ends[1]);
-  std::string status;
-  char buffer[256];
-  for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) status.append(buffer, n);
-  close(pipe_ends[0]);
-  int wait_status = 0;
-  waitpid(child, &wait_status, 0);
-  return WIFEXITED(wait_status) ? status : "child died";
 }
 
 class DiskFaultTest : public ::testing::Test {
