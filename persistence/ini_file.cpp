@@ -27,6 +27,9 @@ namespace {
 // A single value is read into a buffer of 255 characters, so at most 254 come back. Characters are
 // UTF-16 units, as in the system's wide profile functions; a character is never cut in half.
 std::string FirstCharacters(std::string_view value, std::size_t limit = 254) {
+  // A character takes at least one byte for each of its UTF-16 units, so a value of at most
+  // `limit` bytes is never cut: the common case, and every value a network file holds.
+  if (value.size() <= limit) return std::string(value);
   std::size_t units = 0;
   std::size_t i = 0;
   while (i < value.size()) {
