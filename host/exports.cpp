@@ -11,12 +11,27 @@
 using mplnet::ExportMutex;
 using mplnet::MPL;
 
+namespace {
+
+// Runs `body` under the process-wide lock; anything thrown inside becomes `failure`, so no
+// exception ever reaches the host.
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body&& body) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(ExportMutex());
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+}  // namespace
+
 extern "C" {
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in_array,
                                              int in_size) {
-  try {
-    std::lock_guard<std::mutex> lock(ExportMutex());
+  return Guarded<const char*>("Error: MPLRun, internal error", [&]() -> const char* {
     if (MPL.net == nullptr || MPL.net->GetLCount() == 0) return "Error: MPLRun, no network loaded";
     if (out_array == nullptr || in_array == nullptr) return "Error: MPLRun, array is NULL";
     if (in_size < MPL.net->GetLayerSize(0)) return "Error: MPLRun, wrong in_size number";
@@ -24,48 +39,27 @@ MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in
     const int n = MPL.GetOutput();
     std::copy(MPL.out_buffer.get(), MPL.out_buffer.get() + n, out_array);
     return "test";
-  } catch (...) {
-    return "Error: MPLRun, internal error";
-  }
+  });
 }
 
 MPLNET_EXPORT int MPLNET_CALL MPLGetOutArraySize(void) {
-  try {
-    std::lock_guard<std::mutex> lock(ExportMutex());
-    return MPL.net != nullptr ? MPL.GetArrayOutputSize() : 0;
-  } catch (...) {
-    return 0;
-  }
+  return Guarded(0, [] { return MPL.net != nullptr ? MPL.GetArrayOutputSize() : 0; });
 }
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLLoad(const char* _fn) {
-  try {
-    std::lock_guard<std::mutex> lock(ExportMutex());
-    return MPL.LoadNet(_fn);
-  } catch (...) {
-    return "Error: MPLLoad, internal error";
-  }
+  return Guarded<const char*>("Error: MPLLoad, internal error", [&] { return MPL.LoadNet(_fn); });
 }
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLSave(const char* _fn) {
-  try {
-    std::lock_guard<std::mutex> lock(ExportMutex());
-    return MPL.SaveNet(_fn);
-  } catch (...) {
-    return "Error: MPLSave, internal error";
-  }
+  return Guarded<const char*>("Error: MPLSave, internal error", [&] { return MPL.SaveNet(_fn); });
 }
 
 MPLNET_EXPORT char* MPLNET_CALL MPLSetData(const RateInfo* rates, int rates_total, int shift,
                                            int nrate) {
   // The declared result is a plain char pointer, as hosts declare it; the text itself is read-only.
-  try {
-    std::lock_guard<std::mutex> lock(ExportMutex());
-    return const_cast<char*>(
-        mplnet::SetData(rates, rates_total, shift, nrate, mplnet::kBarLogFile));
-  } catch (...) {
-    return const_cast<char*>("Error: MPLSetData, internal error");
-  }
+  return const_cast<char*>(Guarded<const char*>("Error: MPLSetData, internal error", [&] {
+    return mplnet::SetData(rates, rates_total, shift, nrate, mplnet::kBarLogFile);
+  }));
 }
 
 }  // extern "C"
