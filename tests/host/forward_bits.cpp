@@ -46,7 +46,7 @@ class Sequence {
   std::uint64_t state_;
 };
 
-struct NetworkSpec {
+struct NetworkShape {
   const char* name;
   std::vector<int> layers;
   unsigned activation;  // Neuron::Null keeps the mix the constructor chooses
@@ -55,8 +55,8 @@ struct NetworkSpec {
 
 // Small and large networks, each activation, and weights wide enough to drive the activations
 // into saturation, where exp and tanh are most likely to differ between C runtimes.
-const std::vector<NetworkSpec>& Specs() {
-  static const std::vector<NetworkSpec> specs = {
+const std::vector<NetworkShape>& Shapes() {
+  static const std::vector<NetworkShape> shapes = {
       {"2-1", {2, 1}, Neuron::Null, 1.0},
       {"3-4-2-th", {3, 4, 2}, Neuron::TH, 2.0},
       {"3-4-2-sigm", {3, 4, 2}, Neuron::SIGM, 2.0},
@@ -66,24 +66,24 @@ const std::vector<NetworkSpec>& Specs() {
       {"10-20-5-sigm", {10, 20, 5}, Neuron::SIGM, 8.0},
       {"16-32-16-4", {16, 32, 16, 4}, Neuron::Null, 3.0},
   };
-  return specs;
+  return shapes;
 }
 
 constexpr int kCasesPerNetwork = 12;
 
-Perceptron Build(const NetworkSpec& spec, std::uint64_t seed) {
+Perceptron Build(const NetworkShape& shape, std::uint64_t seed) {
   Sequence draws(seed);
   mplnet::SetRandomSource([&draws] { return draws.Unit(); });
-  Perceptron net(spec.layers);
+  Perceptron net(shape.layers);
   mplnet::SetRandomSource(nullptr);
-  if (spec.activation != Neuron::Null) net.setActivationAll(spec.activation);
+  if (shape.activation != Neuron::Null) net.setActivationAll(shape.activation);
   Sequence values(seed ^ 0x5A5A5A5A5A5A5A5Aull);
   for (const auto& elem : net.GetMPL()) {
     if (elem->x == 0) continue;  // input elements keep their unit link
-    net.setThreshold(elem->x, elem->y, values.Between(-spec.weight_span, spec.weight_span));
+    net.setThreshold(elem->x, elem->y, values.Between(-shape.weight_span, shape.weight_span));
     for (const auto& link : elem->kernel->getSynapses()) {
       net.setWeight(elem->x, elem->y, static_cast<unsigned>(link.x), static_cast<unsigned>(link.y),
-                    values.Between(-spec.weight_span, spec.weight_span));
+                    values.Between(-shape.weight_span, shape.weight_span));
     }
   }
   return net;
@@ -109,13 +109,13 @@ std::string Hex(double value) {
 std::vector<std::string> Lines() {
   std::vector<std::string> lines;
   std::uint64_t seed = 1;
-  for (const NetworkSpec& spec : Specs()) {
-    Perceptron net = Build(spec, seed++);
+  for (const NetworkShape& shape : Shapes()) {
+    Perceptron net = Build(shape, seed++);
     Sequence draws(seed++);
     for (int c = 0; c < kCasesPerNetwork; ++c) {
-      net.Run(Inputs(spec.layers.front(), c, draws));
+      net.Run(Inputs(shape.layers.front(), c, draws));
       std::ostringstream line;
-      line << spec.name << ' ' << c;
+      line << shape.name << ' ' << c;
       for (double v : net.GetOutput()) line << ' ' << Hex(v);
       lines.push_back(line.str());
     }
