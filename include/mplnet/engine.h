@@ -20,7 +20,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,10 +50,10 @@ class DeferredValues {
   ~DeferredValues() = default;
 };
 
-struct KeyHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
+// The hash of a coordinate key, as the link and element tables store it.
+inline std::uint32_t KeyHash(std::string_view s) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(s));
+}
 }  // namespace detail
 
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
@@ -102,39 +101,39 @@ class OrderedMap {
   // Whether there is no entry.
   bool empty() const { return entries_.empty(); }
   // Whether an entry has this key.
-  bool contains(std::string_view key) const { return index_.find(key) != index_.end(); }
+  bool contains(std::string_view key) const { return Locate(key) != kAbsent; }
   // The value under `key`, or nullptr.
   const T* find(std::string_view key) const {
     Settle();
-    auto it = index_.find(key);
-    return it == index_.end() ? nullptr : &entries_[it->second].second;
+    const std::size_t pos = Locate(key);
+    return pos == kAbsent ? nullptr : &entries_[pos].second;
   }
   // The value under `key` for changing, or nullptr.
   T* find(std::string_view key) {
     Settle();
-    auto it = index_.find(key);
-    if (it == index_.end()) return nullptr;
+    const std::size_t pos = Locate(key);
+    if (pos == kAbsent) return nullptr;
     Touch();
-    return &entries_[it->second].second;
+    return &entries_[pos].second;
   }
-  // Adds an entry at the end; false, and nothing changes, when the key is taken.
+  // Adds an entry at the end; false, and nothing changes, when the key is taken (or the table
+  // holds as many entries as it can number).
   bool insert(std::string key, T value) {
     Settle();
-    if (contains(key)) return false;
-    index_.emplace(key, entries_.size());
+    const std::uint32_t hash = detail::KeyHash(key);
+    if (Locate(key, hash) != kAbsent || entries_.size() >= kMostEntries) return false;
     entries_.emplace_back(std::move(key), std::move(value));
+    IndexLast(hash);
     Touch();
     return true;
   }
   // Removes the entry under `key`; false when there is none.
   bool erase(std::string_view key) {
     Settle();
-    auto it = index_.find(key);
-    if (it == index_.end()) return false;
-    const std::size_t pos = it->second;
-    index_.erase(it);
+    const std::size_t pos = Locate(key);
+    if (pos == kAbsent) return false;
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pos));
-    for (std::size_t i = pos; i < entries_.size(); ++i) index_.find(entries_[i].first)->second = i;
+    Reindex();  // every later entry moved up by one
     Touch();
     return true;
   }
@@ -144,6 +143,16 @@ class OrderedMap {
     entries_.clear();
     index_.clear();
     Touch();
+  }
+  // Makes room for `count` entries in all, so that adding up to that many allocates nothing more.
+  // Like any other change that moves entries, it settles first and takes a new stamp.
+  void reserve(std::size_t count) {
+    Settle();
+    if (count > entries_.capacity()) {
+      entries_.reserve(count);
+      Touch();
+    }
+    if (count > kLinearSearch && count * 2 > index_.size()) Rehash(SlotsFor(count));
   }
   const_iterator begin() const {
     Settle();
@@ -177,8 +186,73 @@ class OrderedMap {
   void set_deferred(detail::DeferredValues* holder) const { deferred_ = holder; }
 
  private:
+  // Up to this many entries a look-up compares keys one by one and there is no index.
+  static constexpr std::size_t kLinearSearch = 8;
+  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+  // Slots number positions from 1 in 32 bits.
+  static constexpr std::size_t kMostEntries = 0xFFFFFFFE;
+
+  // Slots for `count` entries: a power of two, at least two per entry.
+  static std::size_t SlotsFor(std::size_t count) {
+    std::size_t slots = 32;
+    while (slots < count * 2) slots *= 2;
+    return slots;
+  }
+
+  std::size_t Locate(std::string_view key) const {
+    if (index_.empty()) {
+      for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
+        if (entries_[pos].first == key) return pos;
+      }
+      return kAbsent;
+    }
+    return Locate(key, detail::KeyHash(key));
+  }
+  std::size_t Locate(std::string_view key, std::uint32_t hash) const {
+    if (index_.empty()) return Locate(key);
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = hash & mask; index_[i] != 0; i = (i + 1) & mask) {
+      const std::size_t pos = index_[i] - 1;
+      if (entries_[pos].first == key) return pos;
+    }
+    return kAbsent;
+  }
+  // Indexes the entry just added, whose key is new.
+  void IndexLast(std::uint32_t hash) {
+    const std::size_t count = entries_.size();
+    if (index_.empty() && count <= kLinearSearch) return;
+    if (count * 2 > index_.size()) {
+      Rehash(SlotsFor(count));
+      return;
+    }
+    Place(hash, count - 1);
+  }
+  // Builds the index afresh from the entries.
+  void Reindex() {
+    index_.clear();
+    if (entries_.size() <= kLinearSearch) return;
+    Rehash(SlotsFor(entries_.size()));
+  }
+  // An index of `slots` slots over every entry.
+  void Rehash(std::size_t slots) {
+    index_.assign(slots, 0);
+    for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
+      Place(detail::KeyHash(entries_[pos].first), pos);
+    }
+  }
+  // Puts the entry at `pos` into the first free slot from its hash on.
+  void Place(std::uint32_t hash, std::size_t pos) {
+    const std::size_t mask = index_.size() - 1;
+    std::size_t i = hash & mask;
+    while (index_[i] != 0) i = (i + 1) & mask;
+    index_[i] = static_cast<std::uint32_t>(pos + 1);
+  }
+
   std::vector<value_type> entries_;
-  std::unordered_map<std::string, std::size_t, detail::KeyHash, std::equal_to<>> index_;
+  // Beyond kLinearSearch entries: open addressing over entry positions counted from 1, a power of
+  // two long and at most half full; 0 marks a free slot. No entry costs an allocation of its own,
+  // and a table of short keys stays small: four bytes a slot.
+  std::vector<std::uint32_t> index_;
   std::uint64_t stamp_ = 0;
   mutable detail::DeferredValues* deferred_ = nullptr;
 };
