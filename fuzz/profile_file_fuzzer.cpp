@@ -33,9 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sections = names.size();
     for (std::size_t s = 0; s < names.size() && s < kMaxNames; ++s) {
       const std::vector<std::string_view> keys = document.KeyNames(names[s]);
-      // Every listed key is found: the list and the look-up use the same (first) section.
+      const std::vector<ProfileDocument::EntryView> entries = document.Entries(names[s]);
+      FUZZ_CHECK(entries.size() == keys.size());
+      // Every listed key is found: the list and the look-up use the same (first) section. The
+      // entry list gives the same keys and, without a look-up, the same values.
       for (std::size_t k = 0; k < keys.size() && k < kMaxNames; ++k) {
-        FUZZ_CHECK(document.Value(names[s], keys[k]).has_value());
+        const std::optional<std::string_view> value = document.Value(names[s], keys[k]);
+        FUZZ_CHECK(value.has_value());
+        FUZZ_CHECK(entries[k].key == keys[k] && value == entries[k].value);
       }
     }
     if (!names.empty()) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -31,6 +32,40 @@ std::string TemporaryName(const std::string& path) {
   const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
   return path + "." + std::to_string(pid) + "." + std::to_string(++counter) + ".tmp";
+}
+
+// Gathers the pieces of a content into writes of kChunk bytes: one system call per chunk, and one
+// small buffer in memory whatever the content's size.
+class ChunkedWriter {
+ public:
+  explicit ChunkedWriter(ContentSink write) : write_(std::move(write)) { buffer_.reserve(kChunk); }
+
+  bool Put(std::string_view piece) {
+    if (buffer_.size() + piece.size() > kChunk) {
+      if (!Flush()) return false;
+      if (piece.size() >= kChunk) return write_(piece);
+    }
+    buffer_.append(piece);
+    return true;
+  }
+
+  bool Flush() {
+    const bool written = buffer_.empty() || write_(buffer_);
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = std::size_t{64} * 1024;
+  ContentSink write_;
+  std::string buffer_;
+};
+
+// Runs `produce` through a ChunkedWriter over `write`.
+bool WriteProduced(const std::function<bool(const ContentSink&)>& produce, ContentSink write) {
+  ChunkedWriter writer(std::move(write));
+  const ContentSink put = [&writer](std::string_view piece) { return writer.Put(piece); };
+  return produce(put) && writer.Flush();
 }
 
 #ifdef _WIN32
@@ -122,13 +157,16 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   return result;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::function<bool(const ContentSink&)>& produce) {
   const std::wstring target = Widen(path, CP_UTF8);
   const std::wstring temporary = Widen(TemporaryName(path), CP_UTF8);
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  const bool written = WriteAll(file, content) && FlushFileBuffers(file);
+  const bool written =
+      WriteProduced(produce, [file](std::string_view piece) { return WriteAll(file, piece); }) &&
+      FlushFileBuffers(file);
   const bool closed = CloseHandle(file) != 0;
   if (written && closed &&
       MoveFileExW(temporary.c_str(), target.c_str(),
@@ -196,7 +234,8 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   return result;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::function<bool(const ContentSink&)>& produce) {
   // Write through a symbolic link rather than replacing the link with a plain file.
   std::string target = path;
   std::error_code ec;
@@ -209,7 +248,9 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   if (fd < 0) return false;
   struct stat old {};
   if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);  // keep its permissions
-  const bool written = WriteAll(fd, content) && ::fsync(fd) == 0;
+  const bool written =
+      WriteProduced(produce, [fd](std::string_view piece) { return WriteAll(fd, piece); }) &&
+      ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (written && closed && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
   ::unlink(temporary.c_str());
@@ -231,5 +272,9 @@ bool AppendToFile(const std::string& path, std::string_view content) {
 }
 
 #endif
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
+  return ReplaceFileAtomically(path, [content](const ContentSink& put) { return put(content); });
+}
 
 }  // namespace mplnet

@@ -7,6 +7,7 @@
 #define MPLNET_PERSISTENCE_FILE_IO_H_
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,14 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content);
 // flushed to disk and renamed over `path`. True on success; on failure the old file (if any) is
 // untouched and no temporary file is left behind.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content);
+
+// Takes the next piece of a file's content; false when it could not be written.
+using ContentSink = std::function<bool(std::string_view)>;
+// ReplaceFileAtomically with the content handed over piece by piece: `produce` passes every piece
+// to the sink in order and returns false to give up (after a false from the sink, say). Pieces are
+// gathered into large writes, so the content never needs to be in memory as a whole.
+bool ReplaceFileAtomically(const std::string& path,
+                           const std::function<bool(const ContentSink&)>& produce);
 
 // Appends `content` to the file `path`, creating the file but not its folder, in one write. On
 // failure the file is cut back to its old size, so no partial content stays; false then.

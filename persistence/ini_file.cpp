@@ -24,25 +24,6 @@
 namespace mplnet {
 namespace {
 
-// A single value is read into a buffer of 255 characters, so at most 254 come back. Characters are
-// UTF-16 units, as in the system's wide profile functions; a character is never cut in half.
-std::string FirstCharacters(std::string_view value, std::size_t limit = 254) {
-  // A character takes at least one byte for each of its UTF-16 units, so a value of at most
-  // `limit` bytes is never cut: the common case, and every value a network file holds.
-  if (value.size() <= limit) return std::string(value);
-  std::size_t units = 0;
-  std::size_t i = 0;
-  while (i < value.size()) {
-    const auto lead = static_cast<unsigned char>(value[i]);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    const std::size_t width = length == 4 ? 2 : 1;
-    if (units + width > limit) break;
-    units += width;
-    i += length;
-  }
-  return std::string(value.substr(0, i));
-}
-
 std::vector<std::string> NonEmpty(const std::vector<std::string_view>& names) {
   std::vector<std::string> out;
   out.reserve(names.size());
@@ -87,6 +68,24 @@ bool AcceptableFileName(std::string_view name) {
 }
 
 }  // namespace
+
+std::string_view SingleValue(std::string_view value) {
+  // Characters are UTF-16 units, as in the system's wide profile functions; a character is never
+  // cut in half. A character takes at least one byte for each of its units, so a value of at most
+  // kSingleValueUnits bytes is never cut: the common case, and every value a network file holds.
+  if (value.size() <= kSingleValueUnits) return value;
+  std::size_t units = 0;
+  std::size_t i = 0;
+  while (i < value.size()) {
+    const auto lead = static_cast<unsigned char>(value[i]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const std::size_t width = length == 4 ? 2 : 1;
+    if (units + width > kSingleValueUnits) break;
+    units += width;
+    i += length;
+  }
+  return value.substr(0, i);
+}
 
 CIniFile::CIniFile() : path(kDefaultNetworkFile) {}
 
@@ -134,7 +133,7 @@ std::vector<std::string> CIniFile::GetValues(std::optional<std::string_view> sec
     if (!key) return NonEmpty(d.KeyNames(*section));
     std::vector<std::string> values;
     const std::optional<std::string_view> value = d.Value(*section, *key);
-    if (value && !value->empty()) values.push_back(FirstCharacters(*value));
+    if (value && !value->empty()) values.emplace_back(SingleValue(*value));
     return values;
   });
 }
@@ -162,7 +161,7 @@ std::string CIniFile::GetValue(std::optional<std::string_view> section,
     const std::optional<std::string_view> value = d.Value(*section, *key);
     if (!value) throw IniError("Section or key not found");
     if (value->empty()) throw IniError("Empty value");
-    return FirstCharacters(*value);
+    return std::string(SingleValue(*value));
   });
 }
 
@@ -187,15 +186,25 @@ void CIniFile::DiscardBatch() {
   batch_.reset();
 }
 
-bool CIniFile::BatchReadable() const { return batch_ == nullptr || batch_->readable(); }
+template <typename Keys>
+std::optional<std::size_t> CIniFile::FirstMatch(const Keys& keys, std::string_view p) {
+  pattern = std::string(p);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (Exist(keys[i])) return i;
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> CIniFile::FindKey(const std::vector<std::string>& keys,
                                              std::string_view p) {
-  pattern = std::string(p);
-  for (const std::string& key : keys) {
-    if (Exist(key)) return key;
-  }
-  return std::nullopt;
+  const std::optional<std::size_t> found = FirstMatch(keys, p);
+  if (!found) return std::nullopt;
+  return keys[*found];
+}
+
+std::optional<std::size_t> CIniFile::FindKeyIndex(std::span<const std::string_view> keys,
+                                                  std::string_view p) {
+  return FirstMatch(keys, p);
 }
 
 bool CIniFile::Exist(std::string_view s) {

@@ -14,9 +14,11 @@
 #ifndef MPLNET_PERSISTENCE_INI_FILE_H_
 #define MPLNET_PERSISTENCE_INI_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,6 +41,12 @@ class NetworkFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A single value is read into a buffer of 255 characters, so at most this many come back.
+constexpr std::size_t kSingleValueUnits = 254;
+// What a single-value read returns of `value`: its first kSingleValueUnits characters, counted in
+// UTF-16 units and never cutting a character in half.
+std::string_view SingleValue(std::string_view value);
 
 class CIniFile {
  public:
@@ -92,8 +100,6 @@ class CIniFile {
   bool CommitBatch();
   // Ends the batch, dropping its changes.
   void DiscardBatch();
-  // False when the batch's file exists but could not be read.
-  bool BatchReadable() const;
 
   // Writes two sections per element of `_net` (network file format), keeping everything else in the
   // file, as one atomic replacement. " MPL network save", or "Error: MPLSave, network file not
@@ -108,12 +114,17 @@ class CIniFile {
   // holds, nullopt when none does.
   static std::optional<std::string> FindKey(const std::vector<std::string>& keys,
                                             std::string_view p);
+  // FindKey giving the position of the key found in `keys`.
+  static std::optional<std::size_t> FindKeyIndex(std::span<const std::string_view> keys,
+                                                 std::string_view p);
 
  private:
   // Whether the upper-cased `s` holds a match of the regular expression `pattern` + "+", ignoring
   // case; for a pattern of letters: whether `s` holds the pattern's letters as one run, in any
   // case.
   static bool Exist(std::string_view s);
+  template <typename Keys>
+  static std::optional<std::size_t> FirstMatch(const Keys& keys, std::string_view p);
 
   // Runs `read` on the batch's copy or on a fresh read of the file.
   template <typename Fn>

@@ -4,9 +4,11 @@
 // writer works on one parsed copy of the file and replaces it in one step, so a save is atomic and
 // costs time linear in the file's size; the reader, likewise, reads the file once.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "mplnet/engine.h"
 #include "persistence/ini_file.h"
 #include "persistence/number_text.h"
+#include "persistence/profile_file.h"
 
 namespace mplnet {
 namespace {
@@ -69,65 +72,131 @@ std::string Quoted(std::string_view text) {
   return out;
 }
 
-// Reads one section of the file, raising NetworkFileError with the place and the reason.
+// Reads one section of the file, raising NetworkFileError with the place and the reason. Keys and
+// values are views into the file's parsed copy: nothing is copied per entry.
 class SectionReader {
  public:
-  SectionReader(const CIniFile& ini, const std::string& section, const NumberSymbols& symbols)
-      : ini_(ini), section_(section), keys_(ini.GetKeys(section)), symbols_(symbols) {}
+  SectionReader(const ProfileDocument& document, const std::string& file, std::string_view section,
+                const NumberSymbols& symbols)
+      : file_(file), section_(section), symbols_(symbols) {
+    for (const ProfileDocument::EntryView& entry : document.Entries(section)) {
+      if (entry.key.empty()) continue;  // a nameless entry is in no list of keys
+      keys_.push_back(entry.key);
+      values_.push_back(entry.value);
+    }
+  }
 
-  const std::vector<std::string>& keys() const { return keys_; }
+  // The section's keys in file order; a key that appears more than once reads its first value.
+  const std::vector<std::string_view>& keys() const { return keys_; }
 
   // The value of the first key that contains `pattern`'s letters, as a 16-bit position.
   std::uint16_t Position(std::string_view pattern) const {
-    const std::string key = Find(pattern);
-    const std::string value = Value(key);
+    const std::size_t entry = Find(pattern);
+    const std::string_view value = Value(entry);
     const std::optional<std::uint16_t> number = ParseUInt16(value);
-    if (!number) Fail(key, Quoted(value) + " is not a whole number from 0 to 65535");
+    if (!number) Fail(keys_[entry], Quoted(value) + " is not a whole number from 0 to 65535");
     return *number;
   }
 
   // The value of the first key that contains `pattern`'s letters, as a real number.
-  double Real(std::string_view pattern) const { return RealOf(Find(pattern)); }
+  double Real(std::string_view pattern) const { return RealAt(Find(pattern)); }
 
-  // The value of `key` as a real number.
-  double RealOf(const std::string& key) const {
-    const std::string value = Value(key);
+  // The value of the key at `entry` of keys() as a real number.
+  double RealAt(std::size_t entry) const {
+    const std::string_view value = Value(entry);
     const std::optional<double> number = ParseReal(value, symbols_);
-    if (!number) Fail(key, Quoted(value) + " is not a number");
+    if (!number) Fail(keys_[entry], Quoted(value) + " is not a number");
     return *number;
   }
 
   // A digit group of a link entry's name as a 16-bit position.
-  std::uint16_t LinkPosition(const std::string& key, std::string_view digits) const {
+  std::uint16_t LinkPosition(std::string_view key, std::string_view digits) const {
     const std::optional<std::uint16_t> number = ParseUInt16(digits);
     if (!number) Fail(key, "link position " + Shown(digits) + " lies beyond 65535");
     return *number;
   }
 
  private:
-  std::string Find(std::string_view pattern) const {
-    std::optional<std::string> key = CIniFile::FindKey(keys_, pattern);
-    if (!key) Fail(std::string(pattern), "no entry found (Section or Key)");
-    return *key;
+  std::size_t Find(std::string_view pattern) const {
+    const std::optional<std::size_t> entry = CIniFile::FindKeyIndex(keys_, pattern);
+    if (!entry) Fail(pattern, "no entry found (Section or Key)");
+    return *entry;
   }
 
-  std::string Value(const std::string& key) const {
-    try {
-      return ini_.GetValue(section_, key);
-    } catch (const IniError& e) {
-      Fail(key, std::string("empty value (") + e.what() + ")");
-    }
+  // The value as a single-value read gives it; an empty one stops the load.
+  std::string_view Value(std::size_t entry) const {
+    const std::string_view value = SingleValue(values_[entry]);
+    if (value.empty()) Fail(keys_[entry], "empty value");
+    return value;
   }
 
-  [[noreturn]] void Fail(const std::string& key, const std::string& reason) const {
-    throw NetworkFileError("network file \"" + ini_.GetFileName() + "\", section [" +
-                           Shown(section_) + "], key \"" + Shown(key) + "\": " + reason);
+  [[noreturn]] void Fail(std::string_view key, const std::string& reason) const {
+    throw NetworkFileError("network file \"" + file_ + "\", section [" + Shown(section_) +
+                           "], key \"" + Shown(key) + "\": " + reason);
   }
 
-  const CIniFile& ini_;
-  const std::string& section_;
-  std::vector<std::string> keys_;
+  const std::string& file_;
+  std::string_view section_;
   const NumberSymbols& symbols_;
+  std::vector<std::string_view> keys_;
+  std::vector<std::string_view> values_;
+};
+
+// The entries of one section as the writer gathers them: every key and value text in one buffer,
+// reused from section to section, so formatting a network's numbers allocates almost nothing.
+class SectionEntries {
+ public:
+  void Whole(std::string_view key, std::uint64_t value) {
+    text_ += key;
+    End();
+    AppendNumber(value);
+    End();
+  }
+  void Real(std::string_view key, double value, const NumberSymbols& symbols) {
+    text_ += key;
+    End();
+    AppendReal(text_, value, symbols);
+    End();
+  }
+  // A link entry: "layer_index=weight".
+  void Link(std::int64_t layer, std::int64_t index, double weight, const NumberSymbols& symbols) {
+    AppendNumber(layer);
+    text_ += '_';
+    AppendNumber(index);
+    End();
+    AppendReal(text_, weight, symbols);
+    End();
+  }
+
+  // The gathered (key, value) pairs; valid until the next change.
+  std::span<const ProfileDocument::KeyValue> Pairs() {
+    pairs_.clear();
+    std::size_t start = 0;
+    for (std::size_t i = 0; i + 1 < ends_.size(); i += 2) {
+      const std::string_view text = text_;
+      pairs_.emplace_back(text.substr(start, ends_[i] - start),
+                          text.substr(ends_[i], ends_[i + 1] - ends_[i]));
+      start = ends_[i + 1];
+    }
+    return pairs_;
+  }
+
+  void Clear() {
+    text_.clear();
+    ends_.clear();
+  }
+
+ private:
+  template <typename Int>
+  void AppendNumber(Int value) {
+    char digits[24];
+    text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+  }
+  void End() { ends_.push_back(text_.size()); }
+
+  std::string text_;
+  std::vector<std::size_t> ends_;  // where each key and each value ends in text_
+  std::vector<ProfileDocument::KeyValue> pairs_;
 };
 
 }  // namespace
@@ -137,29 +206,29 @@ const char* CIniFile::SaveMPL(const Perceptron& _net) {
   if (elems.empty()) return kSaved;  // nothing to write, and no file is created
   const NumberSymbols symbols = CurrentNumberSymbols();
   BeginBatch();
+  SectionEntries entries;
   bool written = true;
-  auto put = [&](const std::string& section, std::string_view key, const std::string& value) {
-    written = SetValue(section, key, value) != 0 && written;
+  auto put = [&](const std::string& section) {
+    written = batch_->SetValues(section, entries.Pairs()) && written;
+    entries.Clear();
   };
   for (const std::shared_ptr<Elem>& elem : elems) {
     if (elem == nullptr || elem->kernel == nullptr) continue;
     const Neuron& neuron = *elem->kernel;
     const std::string key = CoordinateKey(elem->x, elem->y);
-    const std::string x = FormatUnsigned(elem->x);
-    const std::string y = FormatUnsigned(elem->y);
-    const std::string n = "Neuron_" + key;
-    put(n, "X", x);
-    put(n, "Y", y);
-    put(n, "atype", FormatReal(neuron.GetAttr(Neuron::ATTR_ATYPE), symbols));
-    put(n, "ntype", FormatReal(neuron.GetAttr(Neuron::ATTR_NTYPE), symbols));
-    put(n, "threshold", FormatReal(neuron.getThreshold(), symbols));
-    put(n, "alpha", FormatReal(neuron.GetAttr(Neuron::ATTR_ALPHA), symbols));
-    const std::string s = "Synapse_" + key;
-    put(s, "X", x);
-    put(s, "Y", y);
-    for (const SynapseWeight& link : neuron.getSynapses()) {
-      put(s, FormatInt(link.x) + "_" + FormatInt(link.y), FormatReal(link.weight, symbols));
+    entries.Whole("X", elem->x);
+    entries.Whole("Y", elem->y);
+    entries.Real("atype", neuron.GetAttr(Neuron::ATTR_ATYPE), symbols);
+    entries.Real("ntype", neuron.GetAttr(Neuron::ATTR_NTYPE), symbols);
+    entries.Real("threshold", neuron.getThreshold(), symbols);
+    entries.Real("alpha", neuron.GetAttr(Neuron::ATTR_ALPHA), symbols);
+    put("Neuron_" + key);
+    entries.Whole("X", elem->x);
+    entries.Whole("Y", elem->y);
+    for (const auto& [link_key, link] : neuron.synapse_links) {
+      entries.Link(link.x, link.y, link.weight, symbols);
     }
+    put("Synapse_" + key);
   }
   if (!written) {
     DiscardBatch();
@@ -174,21 +243,23 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
     CIniFile& ini;
     ~BatchGuard() { ini.DiscardBatch(); }
   } guard{*this};
-  if (!BatchReadable()) {
+  const ProfileDocument& document = *batch_;
+  if (!document.readable()) {
     throw NetworkFileError("network file \"" + path + "\": the file exists but cannot be read");
   }
   const NumberSymbols symbols = CurrentNumberSymbols();
-  std::vector<std::string> sections = GetSections();
+  std::vector<std::string_view> sections = document.SectionNames();
+  std::erase(sections, std::string_view());  // a nameless section is in no list of sections
   // Ascending text order puts every "Neuron_" section before every "Synapse_" section, so each
   // element exists before its links are added.
   std::sort(sections.begin(), sections.end());
   auto net = std::make_unique<Perceptron>();
   _code = kLoaded;
-  for (const std::string& section : sections) {
-    const bool neuron = section.find("Neuron") != std::string::npos;
-    const bool synapse = section.find("Synapse") != std::string::npos;
+  for (const std::string_view section : sections) {
+    const bool neuron = section.find("Neuron") != std::string_view::npos;
+    const bool synapse = section.find("Synapse") != std::string_view::npos;
     if (!neuron && !synapse) continue;
-    const SectionReader reader(*this, section, symbols);
+    const SectionReader reader(document, path, section, symbols);
     if (neuron) {
       const unsigned x = reader.Position("X");
       const unsigned y = reader.Position("Y");
@@ -201,12 +272,21 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
     if (synapse) {
       const unsigned x = reader.Position("X");
       const unsigned y = reader.Position("Y");
-      for (const std::string& key : reader.keys()) {
+      // The element that takes the links (the one holding their key), found once for them all;
+      // links to a missing element are still read, so a malformed one still stops the load.
+      const std::shared_ptr<Elem> elem = net->getElem(static_cast<int>(x), static_cast<int>(y));
+      Neuron* const target = elem != nullptr ? elem->kernel.get() : nullptr;
+      if (target != nullptr) {
+        target->synapse_links.reserve(target->synapse_links.size() + reader.keys().size());
+      }
+      for (std::size_t entry = 0; entry < reader.keys().size(); ++entry) {
+        const std::string_view key = reader.keys()[entry];
         const std::optional<LinkKey> link = MatchLinkKey(key);
         if (!link) continue;
-        const unsigned a = reader.LinkPosition(key, link->layer);
-        const unsigned b = reader.LinkPosition(key, link->index);
-        net->AddLink(x, y, a, b, reader.RealOf(key));
+        const int a = reader.LinkPosition(key, link->layer);
+        const int b = reader.LinkPosition(key, link->index);
+        const double weight = reader.RealAt(entry);
+        if (target != nullptr) target->Add(a, b, weight);  // a taken key keeps the first link
       }
     }
   }

@@ -105,10 +105,19 @@ NumberSymbols CurrentNumberSymbols() {
   return symbols;
 }
 
-std::string FormatReal(double v, const NumberSymbols& symbols) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-  if (v == 0) return "0";  // negative zero included
+void AppendReal(std::string& out, double v, const NumberSymbols& symbols) {
+  if (std::isnan(v)) {
+    out += "NaN";
+    return;
+  }
+  if (std::isinf(v)) {
+    out += v > 0 ? "Infinity" : "-Infinity";
+    return;
+  }
+  if (v == 0) {
+    out += '0';  // negative zero included
+    return;
+  }
 
   // Round to 15 significant digits first ("d.dddddddddddddde+XX"), then choose the notation from
   // the rounded exponent, so 999999999999999.9 becomes 1E+15 rather than a 16-digit integer.
@@ -126,7 +135,6 @@ std::string FormatReal(double v, const NumberSymbols& symbols) {
   std::size_t n = 15;
   while (n > 1 && digits[n - 1] == '0') --n;
 
-  std::string out;
   if (v < 0) out += symbols.minus;
   if (exponent >= -4 && exponent <= 14) {
     if (exponent >= 0) {
@@ -152,8 +160,14 @@ std::string FormatReal(double v, const NumberSymbols& symbols) {
     out += exponent < 0 ? '-' : '+';
     const int magnitude = exponent < 0 ? -exponent : exponent;
     if (magnitude < 10) out += '0';
-    out += std::to_string(magnitude);
+    char buf[8];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, magnitude).ptr);
   }
+}
+
+std::string FormatReal(double v, const NumberSymbols& symbols) {
+  std::string out;
+  AppendReal(out, v, symbols);
   return out;
 }
 

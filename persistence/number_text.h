@@ -30,6 +30,8 @@ NumberSymbols CurrentNumberSymbols();
 std::string FormatReal(double v, const NumberSymbols& symbols);
 // FormatReal under the process locale's symbols.
 std::string FormatReal(double v);
+// Appends FormatReal(v, symbols) to `out`: a writer of many numbers reuses one buffer.
+void AppendReal(std::string& out, double v, const NumberSymbols& symbols);
 
 // Plain decimal digits, no sign, no grouping, no leading zeros.
 std::string FormatUnsigned(std::uint64_t v);

@@ -12,7 +12,12 @@ namespace {
 
 // Blanks trimmed around names and values: space, tab, vertical tab, form feed. Tested one character
 // at a time: trimming runs for every line read, and a set search costs a scan per character.
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+constexpr bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Sections with at most this many entries are searched entry by entry.
+constexpr std::size_t kUnindexedEntries = 8;
 
 std::string_view TrimLeft(std::string_view t) {
   std::size_t start = 0;
@@ -155,6 +160,45 @@ bool ProfileNameEqual::operator()(std::string_view a, std::string_view b) const 
   return true;
 }
 
+namespace {
+
+// Tables of first entries (Section::index): slots of (key hash << 32 | entry + 1), 0 for a free
+// one, a power of two long and at most half full.
+constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+
+std::size_t SlotsFor(std::size_t entries) {
+  std::size_t size = 32;
+  while (size < entries * 2) size *= 2;
+  return size;
+}
+
+std::uint64_t Slot(std::uint64_t hash, std::size_t entry) {
+  return hash << 32 | static_cast<std::uint64_t>(entry + 1);
+}
+
+struct Probe {
+  std::size_t entry;  // the first entry of the key, or kNoEntry
+  std::size_t slot;   // where the key's slot is, or would go
+  std::uint64_t hash;
+};
+
+// Looks `key` up in `table`, which indexes `entries`.
+template <typename Entries>
+Probe Look(const std::vector<std::uint64_t>& table, const Entries& entries, std::string_view key) {
+  const std::uint64_t hash = static_cast<std::uint32_t>(ProfileNameHash()(key));
+  const std::size_t mask = table.size() - 1;
+  std::size_t i = hash & mask;
+  for (; table[i] != 0; i = (i + 1) & mask) {
+    const std::size_t entry = static_cast<std::size_t>(table[i] & 0xFFFFFFFF) - 1;
+    if ((table[i] >> 32) == hash && ProfileNameEqual()(entries[entry].key, key)) {
+      return {entry, i, hash};
+    }
+  }
+  return {kNoEntry, i, hash};
+}
+
+}  // namespace
+
 ProfileDocument::ProfileDocument(std::string path) : path_(std::move(path)) {
   Parse();
 }
@@ -239,8 +283,18 @@ void ProfileDocument::AddLine(Line line) {
 }
 
 ProfileDocument::Section* ProfileDocument::Find(std::string_view section) {
-  const auto found = first_section_.find(Trim(section));
-  return found == first_section_.end() ? nullptr : &sections_[found->second];
+  section = Trim(section);
+  // A writer puts a section's entries one after another, so the section found last is tried
+  // first. It stays the first live section of its name until it is removed: sections are only
+  // ever added after it.
+  if (last_found_ < sections_.size()) {
+    Section& last = sections_[last_found_];
+    if (!last.removed && ProfileNameEqual()(last.name, section)) return &last;
+  }
+  const auto found = first_section_.find(section);
+  if (found == first_section_.end()) return nullptr;
+  last_found_ = found->second;
+  return &sections_[found->second];
 }
 
 const ProfileDocument::Section* ProfileDocument::Find(std::string_view section) const {
@@ -275,30 +329,71 @@ std::optional<std::string_view> ProfileDocument::Value(std::string_view section,
   return found->entries[*entry].value;
 }
 
+std::vector<ProfileDocument::EntryView> ProfileDocument::Entries(std::string_view section) const {
+  std::vector<EntryView> views;
+  const Section* found = Find(section);
+  if (found == nullptr) return views;
+  const std::vector<Entry>& entries = found->entries;
+  views.reserve(entries.size());
+  if (entries.size() <= kUnindexedEntries) {
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+      std::size_t first = 0;
+      while (!ProfileNameEqual()(entries[first].key, entries[e].key)) ++first;
+      views.push_back({entries[e].key, entries[first].value});
+    }
+    return views;
+  }
+  // A table of first entries of its own, so that a reader leaves the section without an index.
+  std::vector<std::uint64_t> firsts(SlotsFor(entries.size()), 0);
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    const Probe probe = Look(firsts, entries, entries[e].key);
+    if (probe.entry == kNoEntry) firsts[probe.slot] = Slot(probe.hash, e);
+    views.push_back({entries[e].key, entries[probe.entry == kNoEntry ? e : probe.entry].value});
+  }
+  return views;
+}
+
 bool ProfileDocument::SetValue(std::string_view section, std::string_view key,
                                std::string_view value) {
+  const std::pair<std::string_view, std::string_view> entry{key, value};
+  return SetValues(section, {&entry, 1});
+}
+
+bool ProfileDocument::SetValues(std::string_view section, std::span<const KeyValue> entries) {
   section = Trim(section);
-  key = Trim(key);
-  if (!ValidSectionName(section) || !ValidKeyName(key) || HasLineBreak(value)) return false;
+  if (!ValidSectionName(section)) return false;
+  for (const auto& [key, value] : entries) {
+    if (!ValidKeyName(Trim(key)) || HasLineBreak(value)) return false;
+  }
   Section* target = Find(section);
   if (target == nullptr) target = &AppendSection(section);
-
-  if (const std::optional<std::size_t> found = FindEntry(*target, key)) {
-    // Replace the line in place, keeping the key's spelling and the line's own line end.
-    Entry& entry = target->entries[*found];
-    const Line line = MakeLine({entry.key, "=", value}, LineEnd(target->body[entry.line]));
-    target->body[entry.line] = line.raw;
-    entry.value = ParseLine(line.text).value;
-  } else {
-    const Line line = MakeLine({key, "=", value}, NewLineEnd());
-    const ParsedLine parsed = ParseLine(line.text);
-    const std::size_t at = target->entries.empty() ? 0 : target->entries.back().line + 1;
-    target->body.insert(target->body.begin() + static_cast<std::ptrdiff_t>(at), line.raw);
-    target->entries.push_back({parsed.name, parsed.value, at});
-    IndexLastEntry(*target);
+  if (entries.size() > 1) {
+    // Room for them all at once, rather than growing the section's tables entry by entry.
+    const std::size_t room = target->entries.size() + entries.size();
+    target->entries.reserve(room);
+    target->body.reserve(target->body.size() + entries.size());
+    if (room > kUnindexedEntries && room * 2 > target->index.size()) BuildIndex(*target, room);
   }
+  for (const auto& [key, value] : entries) PutEntry(*target, Trim(key), value);
   changed_ = true;
   return true;
+}
+
+void ProfileDocument::PutEntry(Section& target, std::string_view key, std::string_view value) {
+  if (const std::optional<std::size_t> found = FindEntry(target, key)) {
+    // Replace the line in place, keeping the key's spelling and the line's own line end.
+    Entry& entry = target.entries[*found];
+    const Line line = MakeLine({entry.key, "=", value}, LineEnd(target.body[entry.line]));
+    target.body[entry.line] = line.raw;
+    entry.value = ParseLine(line.text).value;
+    return;
+  }
+  const Line line = MakeLine({key, "=", value}, NewLineEnd());
+  const ParsedLine parsed = ParseLine(line.text);
+  const std::size_t at = target.entries.empty() ? 0 : target.entries.back().line + 1;
+  target.body.insert(target.body.begin() + static_cast<std::ptrdiff_t>(at), line.raw);
+  target.entries.push_back({parsed.name, parsed.value, at});
+  IndexLastEntry(target);
 }
 
 bool ProfileDocument::SetSection(std::string_view section,
@@ -355,7 +450,7 @@ bool ProfileDocument::SetSection(std::string_view section,
   }
   target->body = std::move(body);
   target->entries = std::move(list);
-  IndexAllEntries(*target);
+  target->index.clear();  // built again on the next look-up
   changed_ = true;
   return true;
 }
@@ -363,34 +458,40 @@ bool ProfileDocument::SetSection(std::string_view section,
 bool ProfileDocument::Commit() {
   if (!changed_) return true;
   if (!readable_) return false;
-  std::size_t total = bom_.size();
-  for (const std::string_view raw : preamble_) total += raw.size() + 4;
-  for (const Section& section : sections_) {
-    total += section.header.size() + 4;
-    for (const std::string_view raw : section.body) total += raw.size() + 4;
-  }
-  std::string out;
-  out.reserve(total);
-  out.append(bom_);
-  // A line without a line end (the file's last line) gets one when something now follows it.
-  bool open = false;
-  const auto put = [&](std::string_view raw) {
-    if (open) {
-      // A UTF-16 file may end in a stray odd byte; it is made a whole unit before anything follows
-      // it, or every later line would be read one byte out of step.
-      if (encoding_ == ProfileEncoding::kUtf16LeBom && out.size() % 2 != 0) out += '\0';
-      out.append(NewLineEnd());
+  const bool written = ReplaceFileAtomically(path_, [this](const ContentSink& write) {
+    std::size_t size = 0;
+    // A line without a line end (the file's last line) gets one when something now follows it.
+    bool open = false;
+    const auto put = [&](std::string_view raw) {
+      if (open) {
+        // A UTF-16 file may end in a stray odd byte; it is made a whole unit before anything
+        // follows it, or every later line would be read one byte out of step.
+        if (encoding_ == ProfileEncoding::kUtf16LeBom && size % 2 != 0) {
+          if (!write(std::string_view("\0", 1))) return false;
+          ++size;
+        }
+        if (!write(NewLineEnd())) return false;
+        size += NewLineEnd().size();
+      }
+      open = LineEnd(raw).empty();
+      size += raw.size();
+      return write(raw);
+    };
+    if (!put(bom_)) return false;
+    open = false;  // the mark is no line
+    for (const std::string_view raw : preamble_) {
+      if (!put(raw)) return false;
     }
-    out.append(raw);
-    open = LineEnd(raw).empty();
-  };
-  for (const std::string_view raw : preamble_) put(raw);
-  for (const Section& section : sections_) {
-    if (section.removed) continue;
-    put(section.header);
-    for (const std::string_view raw : section.body) put(raw);
-  }
-  if (!ReplaceFileAtomically(path_, out)) return false;
+    for (const Section& section : sections_) {
+      if (section.removed) continue;
+      if (!put(section.header)) return false;
+      for (const std::string_view raw : section.body) {
+        if (!put(raw)) return false;
+      }
+    }
+    return true;
+  });
+  if (!written) return false;
   changed_ = false;
   return true;
 }
@@ -405,73 +506,36 @@ ProfileDocument::Section& ProfileDocument::AppendSection(std::string_view name) 
   return sections_.back();
 }
 
-namespace {
-
-// Sections with at most this many entries are searched entry by entry.
-constexpr std::size_t kUnindexedEntries = 8;
-
-std::uint64_t KeyHash(std::string_view key) {
-  return static_cast<std::uint32_t>(ProfileNameHash()(key));
-}
-
-}  // namespace
-
 std::optional<std::size_t> ProfileDocument::FindEntry(const Section& section,
                                                       std::string_view key) {
-  if (section.index.empty()) {
+  if (section.entries.size() <= kUnindexedEntries && section.index.empty()) {
     for (std::size_t e = 0; e < section.entries.size(); ++e) {
       if (ProfileNameEqual()(section.entries[e].key, key)) return e;
     }
     return std::nullopt;
   }
-  const std::uint64_t hash = KeyHash(key);
-  const std::size_t mask = section.index.size() - 1;
-  for (std::size_t i = hash & mask; section.index[i] != 0; i = (i + 1) & mask) {
-    const std::uint64_t slot = section.index[i];
-    const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
-    if ((slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key)) return entry;
-  }
-  return std::nullopt;
+  if (section.index.empty()) BuildIndex(section, section.entries.size());
+  const std::size_t entry = Look(section.index, section.entries, key).entry;
+  if (entry == kNoEntry) return std::nullopt;
+  return entry;
 }
 
 void ProfileDocument::IndexLastEntry(Section& section) {
+  if (section.index.empty()) return;  // none yet: the next look-up builds it
   const std::size_t count = section.entries.size();
-  if (count <= kUnindexedEntries) return;
   if (count * 2 > section.index.size()) {
-    IndexAllEntries(section);  // grows the table, a doubling at a time
+    BuildIndex(section, count);  // grows the table, a doubling at a time
     return;
   }
-  const std::string_view key = section.entries[count - 1].key;
-  const std::uint64_t hash = KeyHash(key);
-  const std::size_t mask = section.index.size() - 1;
-  std::size_t i = hash & mask;
-  for (; section.index[i] != 0; i = (i + 1) & mask) {
-    const std::uint64_t slot = section.index[i];
-    const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
-    if ((slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key)) return;
-  }
-  section.index[i] = hash << 32 | count;
+  const Probe probe = Look(section.index, section.entries, section.entries.back().key);
+  if (probe.entry == kNoEntry) section.index[probe.slot] = Slot(probe.hash, count - 1);
 }
 
-void ProfileDocument::IndexAllEntries(Section& section) {
-  section.index.clear();
-  const std::size_t count = section.entries.size();
-  if (count <= kUnindexedEntries) return;
-  std::size_t size = 32;
-  while (size < count * 4) size *= 2;
-  section.index.assign(size, 0);
-  const std::size_t mask = size - 1;
-  for (std::size_t e = 0; e < count; ++e) {
-    const std::string_view key = section.entries[e].key;
-    const std::uint64_t hash = KeyHash(key);
-    std::size_t i = hash & mask;
-    bool duplicate = false;
-    for (; section.index[i] != 0 && !duplicate; i = (i + 1) & mask) {
-      const std::uint64_t slot = section.index[i];
-      const std::size_t entry = static_cast<std::size_t>(slot & 0xFFFFFFFF) - 1;
-      duplicate = (slot >> 32) == hash && ProfileNameEqual()(section.entries[entry].key, key);
-    }
-    if (!duplicate) section.index[i] = hash << 32 | (e + 1);
+void ProfileDocument::BuildIndex(const Section& section, std::size_t room) {
+  section.index.assign(SlotsFor(std::max(room, section.entries.size())), 0);
+  for (std::size_t e = 0; e < section.entries.size(); ++e) {
+    const Probe probe = Look(section.index, section.entries, section.entries[e].key);
+    if (probe.entry == kNoEntry) section.index[probe.slot] = Slot(probe.hash, e);
   }
 }
 

@@ -26,9 +26,11 @@
 #include <initializer_list>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace mplnet {
@@ -67,11 +69,27 @@ class ProfileDocument {
   // section or the key is missing.
   std::optional<std::string_view> Value(std::string_view section, std::string_view key) const;
 
+  // A section's entry as a reader sees it: the key as spelled in the file, and the value that key
+  // reads, which for a key that appears more than once is the value of its first entry.
+  struct EntryView {
+    std::string_view key;
+    std::string_view value;
+  };
+  // Every entry of the first section called `section`, in file order, repeated keys included; empty
+  // when there is none. The views live as long as the document, and the same as KeyNames and Value
+  // would give, without a look-up per key.
+  std::vector<EntryView> Entries(std::string_view section) const;
+
   // Sets `key` to `value` in `section`: in place on the key's own line, else as a new line after
   // the section's last entry, else in a new section at the end of the file. Names are trimmed.
   // False, and nothing changed, for texts that would break the file's lines: CR, LF or NUL
   // anywhere, '=' in the key or a key starting with ';' or '[', ']' in the section name.
   bool SetValue(std::string_view section, std::string_view key, std::string_view value);
+  using KeyValue = std::pair<std::string_view, std::string_view>;
+  // SetValue for each (key, value) of `entries` in turn, all into one section: false, and nothing
+  // changed, when any of the texts would be refused. A writer that has a section's entries at hand
+  // saves a look-up and the growth of the section's tables per entry.
+  bool SetValues(std::string_view section, std::span<const KeyValue> entries);
   // With `entries` (a run "k=v\0k2=v2\0\0"): they become the section's only entries, placed where
   // its first entry stood, and pieces without '=' are dropped; the section is appended if missing.
   // Without `entries`: the section is removed with all its lines (nothing to do if it is missing).
@@ -98,10 +116,11 @@ class ProfileDocument {
     std::string_view header;             // the header line's bytes, line end included
     std::vector<std::string_view> body;  // every following line up to the next header
     std::vector<Entry> entries;          // the entry lines among them, in order
-    // Beyond a few entries, an open-addressing table of (key hash << 32 | entry + 1), a power of
-    // two long and at most half full. One table per section keeps the look-ups of a section's
-    // entries, which come together, close in memory; no entry costs an allocation of its own.
-    std::vector<std::uint64_t> index;
+    // Beyond a few entries, an open-addressing table of the first entry of each key, built by the
+    // first look-up: a reader that only lists entries never needs one. One table per section keeps
+    // the look-ups of a section's entries, which come together, close in memory; no entry costs an
+    // allocation of its own.
+    mutable std::vector<std::uint64_t> index;
     bool removed = false;
   };
   struct Line {
@@ -116,9 +135,12 @@ class ProfileDocument {
   Section& AppendSection(std::string_view name);
   // The first entry of `key` in the section, if any.
   static std::optional<std::size_t> FindEntry(const Section& section, std::string_view key);
-  // Makes the section's last entry findable (unless its key is there already).
+  // Keeps an index that exists up to date with the section's new last entry.
   static void IndexLastEntry(Section& section);
-  static void IndexAllEntries(Section& section);
+  // Builds the section's index afresh, with room for `room` entries.
+  static void BuildIndex(const Section& section, std::size_t room);
+  // Sets `key` (trimmed, valid) to `value` in the section: in place, or as a new last entry.
+  void PutEntry(Section& target, std::string_view key, std::string_view value);
   // A new line holding `text`, ending in `line_end` (raw bytes in the file's encoding).
   Line MakeLine(std::initializer_list<std::string_view> text, std::string_view line_end);
   std::string_view LineEnd(std::string_view raw) const;
@@ -137,7 +159,8 @@ class ProfileDocument {
   std::string_view bom_;
   std::vector<std::string_view> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  NameIndex first_section_;  // first live section of each name
+  NameIndex first_section_;                                // first live section of each name
+  std::size_t last_found_ = static_cast<std::size_t>(-1);  // in sections_, for Find
 };
 
 }  // namespace mplnet

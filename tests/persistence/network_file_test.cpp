@@ -47,8 +47,9 @@ std::string Save(const Perceptron& net, const std::string& path) {
 
 std::vector<std::pair<int, int>> Links(const Perceptron& p, int x, int y) {
   std::vector<std::pair<int, int>> links;
-  for (const SynapseWeight& w : p.getElem(x, y)->kernel->getSynapses())
+  for (const SynapseWeight& w : p.getElem(x, y)->kernel->getSynapses()) {
     links.emplace_back(w.x, w.y);
+  }
   return links;
 }
 
@@ -117,10 +118,12 @@ TEST(NetworkFileReaderTest, HandEditedFilesLoadAsTheLookUpRulesSay) {
   const std::unique_ptr<Perceptron> named = Load(kData + "/synapse_section_named_elsewhere.ini");
   EXPECT_EQ(Links(*named, 3, 4), (std::vector<std::pair<int, int>>{{0, 0}}));
 
-  // Two entries naming one link: the first in file order gives the weight.
+  // Two entries naming one link: the first in file order gives the weight. A key written twice
+  // reads its first value both times, so the second one's malformed text is never read.
   const std::unique_ptr<Perceptron> twice = Load(kData + "/duplicate_link_keys.ini");
-  ASSERT_EQ(twice->getElem(1, 0)->kernel->getCount(), 1.0);
+  ASSERT_EQ(twice->getElem(1, 0)->kernel->getCount(), 2.0);
   EXPECT_EQ(twice->getElem(1, 0)->kernel->getSynapses()[0].weight, 0.25);
+  EXPECT_EQ(twice->getElem(1, 0)->kernel->getSynapses()[1].weight, 0.75);
 }
 
 TEST(NetworkFileReaderTest, DecimalCommaFileReadsTheSameUnderEveryLocale) {
@@ -149,6 +152,8 @@ TEST(NetworkFileReaderTest, MalformedFilesStopTheLoadNamingThePlace) {
       {"malformed_threshold.ini", "[Neuron_00]", "\"threshold\"", "not a number"},
       {"malformed_synapse_x.ini", "[Synapse_00]", "\"X\"", "whole number"},
       {"weight_out_of_range.ini", "[Synapse_00]", "\"0_0\"", "not a number"},
+      // Links of an element that does not exist are read all the same.
+      {"weight_of_missing_element.ini", "[Synapse_99]", "\"0_0\"", "not a number"},
   };
   for (const Case& c : cases) {
     CIniFile ini;
@@ -208,8 +213,9 @@ TEST(NetworkFileRoundTripTest, SaveLoadSaveGivesTheSameTextAndOutputs) {
 
     std::vector<double> in(static_cast<std::size_t>(shape[0]));
     for (int pass = 0; pass < 3; ++pass) {
-      for (std::size_t i = 0; i < in.size(); ++i)
+      for (std::size_t i = 0; i < in.size(); ++i) {
         in[i] = 0.25 * static_cast<double>(i + pass) - 1.0;
+      }
       original.Run(in);
       loaded->Run(in);
       const std::vector<double> a = original.GetOutput();

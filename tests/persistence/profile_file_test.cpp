@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "persistence/ini_file.h"
@@ -253,6 +255,18 @@ TEST(ProfileDocumentTest, BatchOfEditsIsOneReplacement) {
 
 // Small sections are searched entry by entry, larger ones through a table: both find the first of
 // duplicate keys, and keep doing so as the section grows or is replaced.
+// Entries() lists what KeyNames() and a Value() look-up per key give, without the look-ups.
+void ExpectEntriesAgree(const ProfileDocument& document, std::string_view section) {
+  const std::vector<std::string_view> keys = document.KeyNames(section);
+  const std::vector<ProfileDocument::EntryView> entries = document.Entries(section);
+  ASSERT_EQ(entries.size(), keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(entries[i].key, keys[i]) << i;
+    EXPECT_EQ(std::optional<std::string_view>(entries[i].value), document.Value(section, keys[i]))
+        << keys[i];
+  }
+}
+
 TEST(ProfileDocumentTest, DuplicateKeysInSectionsOfAnySize) {
   TempDir dir;
   for (const int count : {3, 8, 9, 40}) {
@@ -267,16 +281,23 @@ TEST(ProfileDocumentTest, DuplicateKeysInSectionsOfAnySize) {
     const std::string path = dir.file(testing::Numbered("size", count) + ".ini");
     WriteBytes(path, file);
 
+    SCOPED_TRACE(count);
     ProfileDocument document(path);
     EXPECT_EQ(document.KeyNames("S").size(), static_cast<std::size_t>(count) + 1) << count;
     EXPECT_EQ(document.Value("S", "K1"), "1") << count;
+    EXPECT_EQ(document.Entries("s").back().value, "1") << count;  // the duplicate reads k1's
+    ExpectEntriesAgree(document, "S");
     ASSERT_TRUE(document.SetValue("S", "k1", "changed"));
     EXPECT_EQ(document.Value("s", "k1"), "changed") << count;
+    ExpectEntriesAgree(document, "S");
     for (int i = count; i < count + 12; ++i) {
       ASSERT_TRUE(document.SetValue("S", testing::Numbered("k", i), "new"));
     }
+    ASSERT_TRUE(document.SetValue("S", "k1", "again"));
     EXPECT_EQ(document.Value("S", testing::Numbered("K", count + 11)), "new") << count;
-    EXPECT_EQ(document.Value("S", "k1"), "changed") << count;
+    EXPECT_EQ(document.Value("S", "k1"), "again") << count;
+    ExpectEntriesAgree(document, "S");
+    ASSERT_TRUE(document.SetValue("S", "k1", "changed"));
     ASSERT_TRUE(document.Commit());
     // Only k1's line changed, the duplicate kept its line, and the new keys follow it.
     const std::string kept = Replaced(file, "k1=1\r\n", "k1=changed\r\n");
@@ -287,6 +308,7 @@ TEST(ProfileDocumentTest, DuplicateKeysInSectionsOfAnySize) {
 
     ASSERT_TRUE(document.SetSection("S", run));
     EXPECT_EQ(document.Value("S", "k1"), "r1") << count;
+    ExpectEntriesAgree(document, "S");
     EXPECT_EQ(document.Value("S", testing::Numbered("k", count - 1)),
               testing::Numbered("r", count - 1));
     EXPECT_FALSE(document.Value("S", testing::Numbered("k", count)).has_value()) << count;
