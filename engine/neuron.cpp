@@ -18,9 +18,8 @@ std::string CoordinateKey(std::int64_t x, std::int64_t y) {
 }
 
 void Synapse::Add(int _x, int _y, double _in) {
-  std::string key = CoordinateKey(_x, _y);
-  if (synapse_links.contains(key)) return;
-  synapse_links.insert(std::move(key), SynapseWeight{_x, _y, 0.0, _in, 0.0});
+  // insert keeps the link that holds the key already.
+  synapse_links.insert(CoordinateKey(_x, _y), SynapseWeight{_x, _y, 0.0, _in, 0.0});
 }
 
 void Synapse::Add(int _x, int _y) {

@@ -76,14 +76,25 @@ std::string Quoted(std::string_view text) {
 // values are views into the file's parsed copy: nothing is copied per entry.
 class SectionReader {
  public:
+  // The storage that readers of one section after another reuse.
+  struct Buffers {
+    std::vector<ProfileDocument::EntryView> entries;
+    std::vector<std::string_view> keys;
+  };
+
   SectionReader(const ProfileDocument& document, const std::string& file, std::string_view section,
-                const NumberSymbols& symbols)
-      : file_(file), section_(section), symbols_(symbols) {
-    for (const ProfileDocument::EntryView& entry : document.Entries(section)) {
-      if (entry.key.empty()) continue;  // a nameless entry is in no list of keys
-      keys_.push_back(entry.key);
-      values_.push_back(entry.value);
-    }
+                const NumberSymbols& symbols, Buffers& buffers)
+      : file_(file),
+        section_(section),
+        symbols_(symbols),
+        entries_(buffers.entries),
+        keys_(buffers.keys) {
+    document.Entries(section, entries_);
+    std::erase_if(entries_, [](const auto& entry) {
+      return entry.key.empty();  // a nameless entry is in no list of keys
+    });
+    keys_.clear();
+    for (const ProfileDocument::EntryView& entry : entries_) keys_.push_back(entry.key);
   }
 
   // The section's keys in file order; a key that appears more than once reads its first value.
@@ -125,7 +136,7 @@ class SectionReader {
 
   // The value as a single-value read gives it; an empty one stops the load.
   std::string_view Value(std::size_t entry) const {
-    const std::string_view value = SingleValue(values_[entry]);
+    const std::string_view value = SingleValue(entries_[entry].value);
     if (value.empty()) Fail(keys_[entry], "empty value");
     return value;
   }
@@ -138,8 +149,8 @@ class SectionReader {
   const std::string& file_;
   std::string_view section_;
   const NumberSymbols& symbols_;
-  std::vector<std::string_view> keys_;
-  std::vector<std::string_view> values_;
+  std::vector<ProfileDocument::EntryView>& entries_;
+  std::vector<std::string_view>& keys_;
 };
 
 // The entries of one section as the writer gathers them: every key and value text in one buffer,
@@ -255,11 +266,12 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
   std::sort(sections.begin(), sections.end());
   auto net = std::make_unique<Perceptron>();
   _code = kLoaded;
+  SectionReader::Buffers buffers;
   for (const std::string_view section : sections) {
     const bool neuron = section.find("Neuron") != std::string_view::npos;
     const bool synapse = section.find("Synapse") != std::string_view::npos;
     if (!neuron && !synapse) continue;
-    const SectionReader reader(document, path, section, symbols);
+    const SectionReader reader(document, path, section, symbols, buffers);
     if (neuron) {
       const unsigned x = reader.Position("X");
       const unsigned y = reader.Position("Y");

@@ -331,8 +331,14 @@ std::optional<std::string_view> ProfileDocument::Value(std::string_view section,
 
 std::vector<ProfileDocument::EntryView> ProfileDocument::Entries(std::string_view section) const {
   std::vector<EntryView> views;
+  Entries(section, views);
+  return views;
+}
+
+void ProfileDocument::Entries(std::string_view section, std::vector<EntryView>& views) const {
+  views.clear();
   const Section* found = Find(section);
-  if (found == nullptr) return views;
+  if (found == nullptr) return;
   const std::vector<Entry>& entries = found->entries;
   views.reserve(entries.size());
   if (entries.size() <= kUnindexedEntries) {
@@ -341,7 +347,7 @@ std::vector<ProfileDocument::EntryView> ProfileDocument::Entries(std::string_vie
       while (!ProfileNameEqual()(entries[first].key, entries[e].key)) ++first;
       views.push_back({entries[e].key, entries[first].value});
     }
-    return views;
+    return;
   }
   // A table of first entries of its own, so that a reader leaves the section without an index.
   std::vector<std::uint64_t> firsts(SlotsFor(entries.size()), 0);
@@ -350,7 +356,6 @@ std::vector<ProfileDocument::EntryView> ProfileDocument::Entries(std::string_vie
     if (probe.entry == kNoEntry) firsts[probe.slot] = Slot(probe.hash, e);
     views.push_back({entries[e].key, entries[probe.entry == kNoEntry ? e : probe.entry].value});
   }
-  return views;
 }
 
 bool ProfileDocument::SetValue(std::string_view section, std::string_view key,

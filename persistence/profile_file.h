@@ -79,6 +79,8 @@ class ProfileDocument {
   // when there is none. The views live as long as the document, and the same as KeyNames and Value
   // would give, without a look-up per key.
   std::vector<EntryView> Entries(std::string_view section) const;
+  // The same into `views`, whose storage a reader of many sections reuses.
+  void Entries(std::string_view section, std::vector<EntryView>& views) const;
 
   // Sets `key` to `value` in `section`: in place on the key's own line, else as a new line after
   // the section's last entry, else in a new section at the end of the file. Names are trimmed.
