@@ -71,7 +71,11 @@ void BM_SaveNetwork(benchmark::State& state) {
                           static_cast<std::int64_t>(std::filesystem::file_size(path)));
 }
 
-void BM_LoadNetwork(benchmark::State& state) {
+// Loads a saved network of the benchmark's sizes once per iteration. With `fresh_pages`, the heap
+// first gives all its free memory back to the system, as in a host process's first load: every
+// page the load touches is then a fresh page fault. On a virtual machine where a fault costs
+// microseconds, that is most of the time.
+void LoadEachIteration(benchmark::State& state, bool fresh_pages) {
   const mplnet::Perceptron net = MakeNetwork(Sizes(state));
   BenchFolder folder;
   const std::string path = folder.file("net.ini");
@@ -80,7 +84,17 @@ void BM_LoadNetwork(benchmark::State& state) {
     ini.SetFileName(path);
     ini.SaveMPL(net);
   }
+#ifdef __GLIBC__
+  benchmark::DoNotOptimize(kHeapKeepsFreeMemory);
+#endif
   for (auto _ : state) {
+    if (fresh_pages) {
+      state.PauseTiming();
+#ifdef __GLIBC__
+      malloc_trim(0);
+#endif
+      state.ResumeTiming();
+    }
     mplnet::CIniFile ini;
     ini.SetFileName(path);
     const char* code = nullptr;
@@ -91,30 +105,13 @@ void BM_LoadNetwork(benchmark::State& state) {
                           static_cast<std::int64_t>(std::filesystem::file_size(path)));
 }
 
+void BM_LoadNetwork(benchmark::State& state) {
+  LoadEachIteration(state, false);
+}
+
 #ifdef __GLIBC__
-// The load into a heap that has just given all its free memory back to the system, as in a host
-// process's first load: every page the load touches is then a fresh page fault. On a virtual
-// machine where a fault costs microseconds, that is most of the time.
 void BM_LoadNetworkColdHeap(benchmark::State& state) {
-  const mplnet::Perceptron net = MakeNetwork(Sizes(state));
-  BenchFolder folder;
-  const std::string path = folder.file("net.ini");
-  {
-    mplnet::CIniFile ini;
-    ini.SetFileName(path);
-    ini.SaveMPL(net);
-  }
-  benchmark::DoNotOptimize(kHeapKeepsFreeMemory);
-  for (auto _ : state) {
-    state.PauseTiming();
-    malloc_trim(0);
-    state.ResumeTiming();
-    mplnet::CIniFile ini;
-    ini.SetFileName(path);
-    const char* code = nullptr;
-    benchmark::DoNotOptimize(ini.LoadMPL(code));
-  }
-  state.SetItemsProcessed(state.iterations() * EntryCount(net));
+  LoadEachIteration(state, true);
 }
 #endif
 
