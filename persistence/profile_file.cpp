@@ -18,8 +18,6 @@ constexpr bool IsBlank(char c) {
 
 // Sections with at most this many entries are searched entry by entry.
 constexpr std::size_t kUnindexedEntries = 8;
-// The lines a section read from a file has room for before its tables grow.
-constexpr std::size_t kFirstLines = 8;
 
 std::string_view TrimLeft(std::string_view t) {
   std::size_t start = 0;
@@ -268,10 +266,6 @@ void ProfileDocument::AddLine(Line line) {
     Section section;
     section.name = parsed.name;
     section.header = line.raw;
-    // Room for a few lines from the start: most sections are short, and growing a table from one
-    // line costs an allocation and a copy at one, two and four lines.
-    section.body.reserve(kFirstLines);
-    section.entries.reserve(kFirstLines);
     sections_.push_back(std::move(section));
     first_section_.try_emplace(parsed.name, sections_.size() - 1);
     return;
