@@ -289,7 +289,13 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
       const std::shared_ptr<Elem> elem = net->getElem(static_cast<int>(x), static_cast<int>(y));
       Neuron* const target = elem != nullptr ? elem->kernel.get() : nullptr;
       if (target != nullptr) {
-        target->synapse_links.reserve(target->synapse_links.size() + reader.keys().size());
+        // Room for every link entry at once. Only names of links count, each on a line of its
+        // own, so the room stays in proportion to the file however its other lines look.
+        const auto links =
+            std::count_if(reader.keys().begin(), reader.keys().end(),
+                          [](std::string_view key) { return MatchLinkKey(key).has_value(); });
+        target->synapse_links.reserve(target->synapse_links.size() +
+                                      static_cast<std::size_t>(links));
       }
       for (std::size_t entry = 0; entry < reader.keys().size(); ++entry) {
         const std::string_view key = reader.keys()[entry];

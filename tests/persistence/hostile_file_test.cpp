@@ -158,6 +158,11 @@ const std::vector<HostileCase>& Cases() {
        [](const Perceptron& net) {
          EXPECT_EQ(net.getElem(1, 0)->kernel->synapse_links.size(), 100000u);
        }},
+      {"200000 empty entries that name no link, in a link section",
+       [] { return Input("0") + Element("1", "0", "0_0=1\n" + Repeat("k=\n", 200000)); },
+       [](const Perceptron& net) {
+         EXPECT_EQ(net.getElem(1, 0)->kernel->synapse_links.size(), 1u);
+       }},
       {"one section 20000 times", [] { return Repeat(Input("0"), 20000); },
        [](const Perceptron& net) { ElementCount(net, 1); }},
       {"a comment line of 8 MB",
