@@ -210,6 +210,18 @@ class SectionEntries {
   std::vector<ProfileDocument::KeyValue> pairs_;
 };
 
+// Ends the batch of a save or a load however the function is left; after a commit, nothing to do.
+class BatchGuard {
+ public:
+  explicit BatchGuard(CIniFile& ini) : ini_(ini) {}
+  BatchGuard(const BatchGuard&) = delete;
+  BatchGuard& operator=(const BatchGuard&) = delete;
+  ~BatchGuard() { ini_.DiscardBatch(); }
+
+ private:
+  CIniFile& ini_;
+};
+
 }  // namespace
 
 const char* CIniFile::SaveMPL(const Perceptron& _net) {
@@ -217,6 +229,7 @@ const char* CIniFile::SaveMPL(const Perceptron& _net) {
   if (elems.empty()) return kSaved;  // nothing to write, and no file is created
   const NumberSymbols symbols = CurrentNumberSymbols();
   BeginBatch();
+  const BatchGuard guard{*this};  // a save cut short by an exception leaves no batch behind
   SectionEntries entries;
   bool written = true;
   auto put = [&](const std::string& section) {
@@ -250,10 +263,7 @@ const char* CIniFile::SaveMPL(const Perceptron& _net) {
 
 std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
   BeginBatch();
-  struct BatchGuard {
-    CIniFile& ini;
-    ~BatchGuard() { ini.DiscardBatch(); }
-  } guard{*this};
+  const BatchGuard guard{*this};
   const ProfileDocument& document = *batch_;
   if (!document.readable()) {
     throw NetworkFileError("network file \"" + path + "\": the file exists but cannot be read");
