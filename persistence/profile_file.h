@@ -76,8 +76,8 @@ class ProfileDocument {
     std::string_view value;
   };
   // Every entry of the first section called `section`, in file order, repeated keys included; empty
-  // when there is none. The views live as long as the document, and the same as KeyNames and Value
-  // would give, without a look-up per key.
+  // when there is none. Keys and values are those KeyNames and Value give, without a look-up per
+  // key; the views live as long as the document.
   std::vector<EntryView> Entries(std::string_view section) const;
   // The same into `views`, whose storage a reader of many sections reuses.
   void Entries(std::string_view section, std::vector<EntryView>& views) const;
@@ -119,9 +119,10 @@ class ProfileDocument {
     std::vector<std::string_view> body;  // every following line up to the next header
     std::vector<Entry> entries;          // the entry lines among them, in order
     // Beyond a few entries, an open-addressing table of the first entry of each key, built by the
-    // first look-up: a reader that only lists entries never needs one. One table per section keeps
-    // the look-ups of a section's entries, which come together, close in memory; no entry costs an
-    // allocation of its own.
+    // first look-up: a reader that only lists entries never needs one. Since a const query may
+    // build it, a document serves one thread at a time. One table per section keeps the look-ups
+    // of a section's entries, which come together, close in memory; no entry costs an allocation
+    // of its own.
     mutable std::vector<std::uint64_t> index;
     bool removed = false;
   };
