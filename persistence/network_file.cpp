@@ -4,7 +4,6 @@
 // writer works on one parsed copy of the file and replaces it in one step, so a save is atomic and
 // costs time linear in the file's size; the reader, likewise, reads the file once.
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -160,7 +159,7 @@ class SectionEntries {
   void Whole(std::string_view key, std::uint64_t value) {
     text_ += key;
     End();
-    AppendNumber(value);
+    text_ += FormatUnsigned(value);
     End();
   }
   void Real(std::string_view key, double value, const NumberSymbols& symbols) {
@@ -171,9 +170,9 @@ class SectionEntries {
   }
   // A link entry: "layer_index=weight".
   void Link(std::int64_t layer, std::int64_t index, double weight, const NumberSymbols& symbols) {
-    AppendNumber(layer);
+    text_ += FormatInt(layer);
     text_ += '_';
-    AppendNumber(index);
+    text_ += FormatInt(index);
     End();
     AppendReal(text_, weight, symbols);
     End();
@@ -198,11 +197,6 @@ class SectionEntries {
   }
 
  private:
-  template <typename Int>
-  void AppendNumber(Int value) {
-    char digits[24];
-    text_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-  }
   void End() { ends_.push_back(text_.size()); }
 
   std::string text_;
