@@ -1,0 +1,312 @@
+// Training tables from the bar log. Reading keeps one bar per time in a hash table, so memory
+// grows with the distinct bars, not with the log, which repeats every bar once per host call.
+#include "mplnet/bar_dataset.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <system_error>
+#include <unordered_map>
+
+#include "persistence/number_text.h"
+
+namespace mplnet {
+namespace {
+
+constexpr std::string_view kLineForm = "Bar: i Time: t Open: o Low: l High: h Close: c Vol: v";
+constexpr std::size_t kShownLength = 48;
+
+// A piece of a line as an error message shows it: control bytes as \xNN, long pieces cut short.
+std::string Shown(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text.substr(0, kShownLength)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+      continue;
+    }
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
+  out += text.size() > kShownLength ? "...\"" : "\"";
+  return out;
+}
+
+// Splits a line at blanks and tabs.
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
+    const std::size_t start = pos;
+    while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t') ++pos;
+    if (pos > start) words.push_back(line.substr(start, pos - start));
+  }
+  return words;
+}
+
+template <typename T>
+std::optional<T> ParseWhole(std::string_view text) {
+  T value{};
+  const char* end = text.data() + text.size();
+  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+// Parses one bar line; the reason it does not parse otherwise.
+struct ParsedLine {
+  Bar bar;
+  std::string error;
+};
+
+ParsedLine ParseBarLine(std::string_view line) {
+  ParsedLine parsed;
+  const std::vector<std::string_view> words = Words(line);
+  constexpr std::string_view kLabels[] = {
+      "Bar:", "Time:", "Open:", "Low:", "High:", "Close:", "Vol:"};
+  constexpr std::size_t kWords = 2 * std::size(kLabels);
+  for (std::size_t i = 0; i < std::size(kLabels); ++i) {
+    if (2 * i + 1 >= words.size() || words[2 * i] != kLabels[i]) {
+      parsed.error = "not a bar line (" + Shown(line) + "; a bar line reads \"" +
+                     std::string(kLineForm) + "\")";
+      return parsed;
+    }
+  }
+  if (words.size() != kWords) {
+    parsed.error = "text after the volume: " + Shown(words[kWords]);
+    return parsed;
+  }
+  if (!ParseWhole<std::uint64_t>(words[1])) {
+    parsed.error = "bar index " + Shown(words[1]) + " is not a whole number";
+    return parsed;
+  }
+  const std::optional<std::uint32_t> time = ParseWhole<std::uint32_t>(words[3]);
+  if (!time) {
+    parsed.error = "time " + Shown(words[3]) + " is not a whole number from 0 to 4294967295";
+    return parsed;
+  }
+  parsed.bar.time = *time;
+  const NumberSymbols symbols;  // "." and "," both read as the decimal point whatever these say
+  struct Field {
+    std::string_view name;
+    double Bar::*member;
+  };
+  constexpr Field kFields[] = {{"open", &Bar::open},
+                               {"low", &Bar::low},
+                               {"high", &Bar::high},
+                               {"close", &Bar::close},
+                               {"volume", &Bar::vol}};
+  for (std::size_t i = 0; i < std::size(kFields); ++i) {
+    const std::string_view text = words[5 + 2 * i];
+    const std::optional<double> value = ParseReal(text, symbols);
+    const bool volume = kFields[i].member == &Bar::vol;
+    if (!value || !std::isfinite(*value) || (volume ? *value < 0.0 : *value <= 0.0)) {
+      parsed.error = std::string(kFields[i].name) + " " + Shown(text) + " is not a " +
+                     (volume ? "number of at least 0" : "positive number");
+      return parsed;
+    }
+    parsed.bar.*kFields[i].member = *value;
+  }
+  return parsed;
+}
+
+// The most common step between consecutive times (the smallest of equally common ones), the
+// number of larger steps and the largest.
+void MeasureSpacing(const std::vector<Bar>& bars, BarLogSummary& summary) {
+  std::map<std::uint32_t, std::size_t> steps;
+  for (std::size_t i = 1; i < bars.size(); ++i) ++steps[bars[i].time - bars[i - 1].time];
+  std::size_t most = 0;
+  for (const auto& [step, count] : steps) {
+    if (count > most) {
+      most = count;
+      summary.spacing = step;
+    }
+    summary.largest = step;
+  }
+  for (const auto& [step, count] : steps) {
+    if (step > summary.spacing) summary.gaps += count;
+  }
+}
+
+// The shortest text that reads back to `v`.
+void AppendShortest(std::string& out, double v) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+  out.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+const char* FeaturesName(BarFeatures features) {
+  return features == BarFeatures::kReturns ? "returns" : "returns,range,volume";
+}
+
+const char* TargetName(BarTarget target) {
+  return target == BarTarget::kDirection ? "direction" : "return";
+}
+
+// The sample standard deviation of a growing series, added to one value at a time (Welford): the
+// same values in the same order always give the same bits.
+class RunningDeviation {
+ public:
+  void Add(double x) {
+    ++count_;
+    const double delta = x - mean_;
+    mean_ += delta / static_cast<double>(count_);
+    squares_ += delta * (x - mean_);
+  }
+  std::size_t count() const { return count_; }
+  double Deviation() const {
+    return count_ < 2 ? 0.0 : std::sqrt(squares_ / static_cast<double>(count_ - 1));
+  }
+
+ private:
+  std::size_t count_ = 0;
+  double mean_ = 0.0;
+  double squares_ = 0.0;
+};
+
+// A return target needs the deviation of at least this many earlier returns.
+constexpr std::size_t kLeastReturnsForScale = 100;
+
+}  // namespace
+
+BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
+  BarLog log;
+  std::unordered_map<std::uint32_t, Bar> by_time;
+  std::string line;
+  for (std::size_t number = 1; std::getline(in, line); ++number) {
+    // getline stops at the end of the input without a line end only on the last line, and a bar
+    // line is always written with its line end: without it the line was cut short.
+    const bool complete = !in.eof();
+    std::string_view text = line;
+    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    if (Words(text).empty()) continue;
+    ParsedLine parsed = complete ? ParseBarLine(text) : ParsedLine{{}, "cut short (no line end)"};
+    if (!parsed.error.empty()) {
+      if (!skip_bad) {
+        throw BarDataError("bar log \"" + std::string(name) + "\", line " + std::to_string(number) +
+                           ": " + parsed.error);
+      }
+      ++log.summary.skipped;
+      continue;
+    }
+    ++log.summary.lines;
+    const auto [it, added] = by_time.try_emplace(parsed.bar.time, parsed.bar);
+    if (!added) {
+      it->second = parsed.bar;  // the line written last for a time wins
+      ++log.summary.replaced;
+    }
+  }
+  if (in.bad()) throw BarDataError("bar log \"" + std::string(name) + "\": cannot be read");
+  log.bars.reserve(by_time.size());
+  for (const auto& [time, bar] : by_time) log.bars.push_back(bar);
+  std::sort(log.bars.begin(), log.bars.end(),
+            [](const Bar& a, const Bar& b) { return a.time < b.time; });
+  MeasureSpacing(log.bars, log.summary);
+  return log;
+}
+
+BarLog ReadBarLogFile(const std::string& path, bool skip_bad) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    throw BarDataError("bar log \"" + path + "\" is a folder");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw BarDataError("cannot open bar log \"" + path + "\"");
+  return ReadBarLog(in, path, skip_bad);
+}
+
+std::size_t BarInputCount(const BarDatasetOptions& options) {
+  const auto window = static_cast<std::size_t>(std::max(options.window, 0));
+  return options.features == BarFeatures::kReturns ? window : 3 * window;
+}
+
+std::vector<BarRow> MakeBarRows(const std::vector<Bar>& bars, const BarDatasetOptions& options) {
+  if (options.window < 1) throw BarDataError("the window must hold at least 1 bar");
+  if (options.horizon < 1) throw BarDataError("the horizon must be at least 1 bar");
+  const auto window = static_cast<std::size_t>(options.window);
+  const auto horizon = static_cast<std::size_t>(options.horizon);
+  const bool extra = options.features == BarFeatures::kReturnsRangeVolume;
+  std::vector<BarRow> rows;
+  auto log_return = [&](std::size_t to, std::size_t from) {
+    return std::log(bars[to].close / bars[from].close);
+  };
+  RunningDeviation past_returns;  // the horizon-bar returns that ended at or before the row's bar
+  for (std::size_t t = 0; t + horizon < bars.size(); ++t) {
+    if (t >= horizon) past_returns.Add(log_return(t, t - horizon));
+    if (t < window) continue;  // a row's returns reach one bar before its window
+
+    BarRow row;
+    row.time = bars[t].time;
+    const double ahead = log_return(t + horizon, t);
+    if (options.target == BarTarget::kDirection) {
+      if (bars[t + horizon].close == bars[t].close) continue;
+      row.target = bars[t + horizon].close > bars[t].close ? 0.9 : 0.1;
+    } else {
+      if (past_returns.count() < kLeastReturnsForScale) continue;
+      const double scale = past_returns.Deviation();
+      if (scale == 0.0) continue;  // no movement yet: nothing to scale by
+      row.target = 0.5 + 0.5 * std::tanh(ahead / scale);
+    }
+    row.inputs.reserve(BarInputCount(options));
+    const std::size_t first = t + 1 - window;
+    for (std::size_t i = first; i <= t; ++i) row.inputs.push_back(log_return(i, i - 1));
+    if (extra) {
+      for (std::size_t i = first; i <= t; ++i) {
+        row.inputs.push_back((bars[i].high - bars[i].low) / bars[i].close);
+      }
+      for (std::size_t i = first; i <= t; ++i) {
+        // One added to both volumes keeps a bar without volume finite.
+        row.inputs.push_back(std::log((bars[i].vol + 1.0) / (bars[i - 1].vol + 1.0)));
+      }
+    }
+    const bool finite =
+        std::isfinite(row.target) && std::all_of(row.inputs.begin(), row.inputs.end(),
+                                                 [](double v) { return std::isfinite(v); });
+    if (!finite) {
+      throw BarDataError("the row for the bar at time " + std::to_string(row.time) +
+                         " holds a value that is not a finite number");
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string BarTableHeader(const BarDatasetOptions& options) {
+  std::string header = "# from a bar log: window " + std::to_string(options.window) +
+                       ", features " + FeaturesName(options.features) + ", horizon " +
+                       std::to_string(options.horizon) + ", target " + TargetName(options.target) +
+                       "\n";
+  header += "# each row: " + std::to_string(BarInputCount(options)) +
+            " inputs (oldest bar first), the target, then the time of the row's bar\n";
+  return header;
+}
+
+std::string FormatBarRow(const BarRow& row) {
+  std::string line;
+  for (const double v : row.inputs) {
+    AppendShortest(line, v);
+    line += ' ';
+  }
+  AppendShortest(line, row.target);
+  line += " # ";
+  line += std::to_string(row.time);
+  line += '\n';
+  return line;
+}
+
+std::string FormatBarTable(const std::vector<BarRow>& rows, const BarDatasetOptions& options) {
+  std::string table = BarTableHeader(options);
+  for (const BarRow& row : rows) table += FormatBarRow(row);
+  return table;
+}
+
+}  // namespace mplnet
