@@ -1,0 +1,411 @@
+// FANN network files as networks of ours.
+//
+// The file is a list of "key=value" lines after a version line. The lines that decide the network:
+//   layer_sizes=3 4 2                      neurons per layer, bias neurons included
+//   network_type=0                         0: layers, 1: shortcut connections
+//   scale_included=0                       1: scaling parameters follow
+//   neurons (num_inputs, activation_function, activation_steepness)=(0, 0, 0e+00) (3, 5, 5e-01) ...
+//   connections (connected_to_neuron, weight)=(0, -3.5e-01) (1, 5.3e-01) ...
+// Neurons are numbered from 0 over all layers in order; each neuron's connections follow those of
+// the neuron before it. In a layered network every layer ends in a bias neuron, in a shortcut
+// network only the input layer does. FANN writes its numbers with the process locale's decimal
+// separator, so a value may read "5,0e-01": tuples are split at ", " (a comma and a blank), which a
+// decimal comma never is.
+#include "mplnet/fann_import.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "persistence/file_io.h"
+#include "persistence/number_text.h"
+
+namespace mplnet {
+namespace {
+
+constexpr std::string_view kVersion = "FANN_FLO_2.1";
+constexpr std::string_view kNeuronsKey =
+    "neurons (num_inputs, activation_function, activation_steepness)";
+constexpr std::string_view kConnectionsKey = "connections (connected_to_neuron, weight)";
+
+// FANN's activation functions by their number in its files.
+constexpr std::string_view kActivationNames[] = {"FANN_LINEAR",
+                                                 "FANN_THRESHOLD",
+                                                 "FANN_THRESHOLD_SYMMETRIC",
+                                                 "FANN_SIGMOID",
+                                                 "FANN_SIGMOID_STEPWISE",
+                                                 "FANN_SIGMOID_SYMMETRIC",
+                                                 "FANN_SIGMOID_SYMMETRIC_STEPWISE",
+                                                 "FANN_GAUSSIAN",
+                                                 "FANN_GAUSSIAN_SYMMETRIC",
+                                                 "FANN_GAUSSIAN_STEPWISE",
+                                                 "FANN_ELLIOT",
+                                                 "FANN_ELLIOT_SYMMETRIC",
+                                                 "FANN_LINEAR_PIECE",
+                                                 "FANN_LINEAR_PIECE_SYMMETRIC",
+                                                 "FANN_SIN_SYMMETRIC",
+                                                 "FANN_COS_SYMMETRIC",
+                                                 "FANN_SIN",
+                                                 "FANN_COS"};
+constexpr unsigned kSigmoid = 3;
+constexpr unsigned kSigmoidSymmetric = 5;
+
+// Positions in a network file are 16-bit numbers.
+constexpr std::size_t kMostPositions = 65536;
+
+std::string_view Trim(std::string_view t) {
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+  return t;
+}
+
+std::optional<unsigned> ParseCount(std::string_view text) {
+  text = Trim(text);
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+struct FannNeuron {
+  unsigned inputs = 0;
+  unsigned activation = 0;
+  double steepness = 0.0;
+};
+
+struct FannConnection {
+  unsigned source = 0;
+  double weight = 0.0;
+};
+
+// Where a neuron stands in FANN's layers and in ours.
+struct Place {
+  unsigned layer = 0;
+  unsigned index = 0;  // among the layer's neurons other than its bias
+  bool bias = false;
+};
+
+class FannReader {
+ public:
+  FannReader(std::string_view text, std::string_view name) : name_(name) { Split(text); }
+
+  Perceptron Build() {
+    CheckVersion();
+    const std::vector<unsigned> sizes = ReadLayerSizes();
+    const unsigned type = ReadWhole("network_type");
+    if (type > 1) {
+      Fail(Line("network_type"), "network_type " + std::to_string(type) + " is unknown");
+    }
+    if (ReadWhole("scale_included") != 0) {
+      Fail(Line("scale_included"),
+           "FANN's scaling parameters cannot be represented: the network expects its inputs and "
+           "outputs scaled outside it (scale_included=1)");
+    }
+    const std::vector<FannNeuron> neurons = ReadNeurons(sizes);
+    const std::vector<FannConnection> connections = ReadConnections(neurons);
+    PlaceNeurons(sizes, type == 1);
+    return Assemble(neurons, connections);
+  }
+
+ private:
+  [[noreturn]] void Fail(std::size_t line, const std::string& reason) const {
+    std::string where = "FANN network file \"" + std::string(name_) + "\"";
+    if (line > 0) where += ", line " + std::to_string(line);
+    throw FannImportError(where + ": " + reason);
+  }
+
+  void Split(std::string_view text) {
+    std::size_t number = 0;
+    while (!text.empty()) {
+      ++number;
+      const std::size_t end = text.find('\n');
+      std::string_view line = text.substr(0, end);
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      if (number == 1) {
+        first_line_ = line;
+        continue;
+      }
+      const std::size_t eq = line.find('=');
+      if (eq == std::string_view::npos) continue;
+      // The first line of a key counts, as it would for FANN's own reader of this file.
+      entries_.try_emplace(std::string(line.substr(0, eq)), Entry{line.substr(eq + 1), number});
+    }
+  }
+
+  void CheckVersion() const {
+    if (first_line_ == kVersion) return;
+    if (first_line_.starts_with("FANN_FIX")) {
+      Fail(1, "a fixed-point network (" + std::string(first_line_) +
+                  ") computes with integer approximations and cannot be represented");
+    }
+    Fail(1, "not a FANN floating-point network file of version 2.1 or later (the first line is \"" +
+                std::string(first_line_.substr(0, 40)) + "\", not \"" + std::string(kVersion) +
+                "\")");
+  }
+
+  std::size_t Line(std::string_view key) const {
+    const auto it = entries_.find(key);
+    return it == entries_.end() ? 0 : it->second.line;
+  }
+
+  std::string_view Value(std::string_view key) const {
+    const auto it = entries_.find(key);
+    if (it == entries_.end()) {
+      Fail(0, "no \"" + std::string(key) + "\" line: the file is cut short or not a network file");
+    }
+    return it->second.value;
+  }
+
+  unsigned ReadWhole(std::string_view key) const {
+    const std::optional<unsigned> value = ParseCount(Value(key));
+    if (!value) Fail(Line(key), "\"" + std::string(key) + "\" is not a whole number");
+    return *value;
+  }
+
+  std::vector<unsigned> ReadLayerSizes() const {
+    const unsigned layers = ReadWhole("num_layers");
+    std::vector<unsigned> sizes;
+    std::string_view rest = Value("layer_sizes");
+    const std::size_t line = Line("layer_sizes");
+    while (!(rest = Trim(rest)).empty()) {
+      const std::size_t end = std::min(rest.find(' '), rest.size());
+      const std::optional<unsigned> size = ParseCount(rest.substr(0, end));
+      if (!size) Fail(line, "layer_sizes holds something other than whole numbers");
+      sizes.push_back(*size);
+      rest.remove_prefix(end);
+    }
+    if (sizes.size() != layers) {
+      Fail(line, "num_layers is " + std::to_string(layers) + " but layer_sizes lists " +
+                     std::to_string(sizes.size()) + " layers");
+    }
+    if (layers < 2) Fail(line, "a network needs at least an input and an output layer");
+    if (layers > kMostPositions) {
+      Fail(line,
+           "a network file of ours holds at most " + std::to_string(kMostPositions) + " layers");
+    }
+    return sizes;
+  }
+
+  // The tuples of a line's value, "(a, b) (c, d) ...", each with `fields` fields.
+  std::vector<std::vector<std::string_view>> Tuples(std::string_view key,
+                                                    std::size_t fields) const {
+    std::vector<std::vector<std::string_view>> tuples;
+    std::string_view rest = Value(key);
+    while (!(rest = Trim(rest)).empty()) {
+      const std::size_t close = rest.find(')');
+      if (rest.front() != '(' || close == std::string_view::npos) {
+        Fail(Line(key), "tuple " + std::to_string(tuples.size() + 1) + " of \"" + std::string(key) +
+                            "\" is malformed (the line may be cut short)");
+      }
+      std::string_view inner = rest.substr(1, close - 1);
+      rest.remove_prefix(close + 1);
+      std::vector<std::string_view> parts;
+      for (std::size_t comma; (comma = inner.find(", ")) != std::string_view::npos;) {
+        parts.push_back(Trim(inner.substr(0, comma)));
+        inner.remove_prefix(comma + 2);
+      }
+      parts.push_back(Trim(inner));
+      if (parts.size() != fields) {
+        Fail(Line(key), "tuple " + std::to_string(tuples.size() + 1) + " of \"" + std::string(key) +
+                            "\" holds " + std::to_string(parts.size()) + " values, not " +
+                            std::to_string(fields));
+      }
+      tuples.push_back(std::move(parts));
+    }
+    return tuples;
+  }
+
+  double Real(std::string_view text, std::string_view key, std::size_t tuple) const {
+    const std::optional<double> value = ParseReal(text, NumberSymbols{});
+    if (!value) {
+      Fail(Line(key), "tuple " + std::to_string(tuple + 1) + " of \"" + std::string(key) +
+                          "\": \"" + std::string(text.substr(0, 40)) + "\" is not a number");
+    }
+    return *value;
+  }
+
+  unsigned Whole(std::string_view text, std::string_view key, std::size_t tuple) const {
+    const std::optional<unsigned> value = ParseCount(text);
+    if (!value) {
+      Fail(Line(key), "tuple " + std::to_string(tuple + 1) + " of \"" + std::string(key) +
+                          "\": \"" + std::string(text.substr(0, 40)) + "\" is not a whole number");
+    }
+    return *value;
+  }
+
+  std::vector<FannNeuron> ReadNeurons(const std::vector<unsigned>& sizes) const {
+    const auto tuples = Tuples(kNeuronsKey, 3);
+    std::size_t expected = 0;
+    for (const unsigned size : sizes) expected += size;
+    if (tuples.size() != expected) {
+      Fail(Line(kNeuronsKey), "layer_sizes gives " + std::to_string(expected) +
+                                  " neurons, the neurons line holds " +
+                                  std::to_string(tuples.size()));
+    }
+    std::vector<FannNeuron> neurons;
+    neurons.reserve(tuples.size());
+    for (std::size_t i = 0; i < tuples.size(); ++i) {
+      neurons.push_back({Whole(tuples[i][0], kNeuronsKey, i), Whole(tuples[i][1], kNeuronsKey, i),
+                         Real(tuples[i][2], kNeuronsKey, i)});
+    }
+    return neurons;
+  }
+
+  std::vector<FannConnection> ReadConnections(const std::vector<FannNeuron>& neurons) const {
+    const auto tuples = Tuples(kConnectionsKey, 2);
+    std::size_t expected = 0;
+    for (const FannNeuron& n : neurons) expected += n.inputs;
+    if (tuples.size() != expected) {
+      Fail(Line(kConnectionsKey), "the neurons take " + std::to_string(expected) +
+                                      " connections, the connections line holds " +
+                                      std::to_string(tuples.size()));
+    }
+    std::vector<FannConnection> connections;
+    connections.reserve(tuples.size());
+    for (std::size_t i = 0; i < tuples.size(); ++i) {
+      connections.push_back(
+          {Whole(tuples[i][0], kConnectionsKey, i), Real(tuples[i][1], kConnectionsKey, i)});
+    }
+    return connections;
+  }
+
+  // Decides every neuron's layer, index and whether it is a bias neuron.
+  void PlaceNeurons(const std::vector<unsigned>& sizes, bool shortcut) {
+    for (unsigned layer = 0; layer < sizes.size(); ++layer) {
+      const bool has_bias = layer == 0 || !shortcut;
+      if (sizes[layer] < (has_bias ? 2U : 1U)) {
+        Fail(Line("layer_sizes"), "layer " + std::to_string(layer) + " holds no neuron" +
+                                      (has_bias ? " besides its bias neuron" : ""));
+      }
+      const unsigned plain = sizes[layer] - (has_bias ? 1 : 0);
+      if (plain > kMostPositions) {
+        Fail(Line("layer_sizes"), "layer " + std::to_string(layer) + " holds " +
+                                      std::to_string(plain) +
+                                      " neurons; a network file of ours holds at most " +
+                                      std::to_string(kMostPositions) + " per layer");
+      }
+      for (unsigned i = 0; i < sizes[layer]; ++i) places_.push_back({layer, i, i == plain});
+    }
+  }
+
+  std::string NeuronName(std::size_t n) const {
+    const Place& p = places_[n];
+    std::string text = "neuron " + std::to_string(n) + " (layer " + std::to_string(p.layer);
+    text += p.bias ? ", bias)" : ", index " + std::to_string(p.index) + ")";
+    return text;
+  }
+
+  [[noreturn]] void FailNeuron(std::size_t n, const std::string& reason) const {
+    Fail(Line(kNeuronsKey), NeuronName(n) + ": " + reason);
+  }
+
+  Perceptron Assemble(const std::vector<FannNeuron>& neurons,
+                      const std::vector<FannConnection>& connections) const {
+    const unsigned last_layer = places_.back().layer;
+    // Different positions can share a coordinate key; a network of ours holds only one of them.
+    std::map<std::string, std::size_t> keys;
+    for (std::size_t n = 0; n < places_.size(); ++n) {
+      const Place& p = places_[n];
+      if (p.bias) continue;
+      const auto [it, added] = keys.try_emplace(CoordinateKey(p.layer, p.index), n);
+      if (!added) {
+        FailNeuron(n, "its position has the coordinate key \"" + it->first + "\" of " +
+                          NeuronName(it->second) + "; a network of ours cannot hold both");
+      }
+    }
+
+    Perceptron net;
+    std::size_t next = 0;  // the first connection of neuron n
+    for (std::size_t n = 0; n < neurons.size(); ++n) {
+      const FannNeuron& neuron = neurons[n];
+      const Place& p = places_[n];
+      if (p.layer == 0 || p.bias) {
+        if (neuron.inputs != 0) FailNeuron(n, "an input or bias neuron with connections");
+        if (!p.bias) {
+          net.Add(0, p.index);
+          net.AddLink(0, p.index, 0, 0, 1.0);
+        }
+        continue;
+      }
+      if (neuron.activation >= std::size(kActivationNames)) {
+        FailNeuron(n, "activation function " + std::to_string(neuron.activation) + " is unknown");
+      }
+      if (neuron.activation != kSigmoid && neuron.activation != kSigmoidSymmetric) {
+        FailNeuron(n, "activation " + std::string(kActivationNames[neuron.activation]) +
+                          " cannot be represented exactly; only FANN_SIGMOID and "
+                          "FANN_SIGMOID_SYMMETRIC can");
+      }
+      if (!std::isfinite(neuron.steepness)) FailNeuron(n, "the steepness is not a finite number");
+      const bool sigmoid = neuron.activation == kSigmoid;
+      net.Add(p.layer, p.index);
+      net.SetAttr(p.layer, p.index, Neuron::ATTR_NTYPE,
+                  p.layer == last_layer ? Neuron::NOutput : Neuron::NHiden);
+      net.SetAttr(p.layer, p.index, Neuron::ATTR_ATYPE, sigmoid ? Neuron::SIGM : Neuron::TH);
+      // FANN's sigmoid is 1 / (1 + e^(-2 s x)) and its symmetric sigmoid tanh(s x).
+      net.SetAttr(p.layer, p.index, Neuron::ATTR_ALPHA,
+                  sigmoid ? 2.0 * neuron.steepness : neuron.steepness);
+      double threshold = 0.0;
+      std::set<std::size_t> sources;
+      for (std::size_t c = next; c < next + neuron.inputs; ++c) {
+        const FannConnection& link = connections[c];
+        if (link.source >= places_.size() || places_[link.source].layer >= p.layer) {
+          Fail(Line(kConnectionsKey), NeuronName(n) + ": connection " + std::to_string(c + 1) +
+                                          " comes from neuron " + std::to_string(link.source) +
+                                          ", which is not in an earlier layer");
+        }
+        if (!sources.insert(link.source).second) {
+          Fail(Line(kConnectionsKey),
+               NeuronName(n) + ": two connections from neuron " + std::to_string(link.source));
+        }
+        const Place& from = places_[link.source];
+        if (from.bias) {
+          threshold -=
+              link.weight;  // a bias neuron's output is always 1; a threshold is subtracted
+        } else {
+          net.AddLink(p.layer, p.index, from.layer, from.index, link.weight);
+        }
+      }
+      next += neuron.inputs;
+      net.setThreshold(p.layer, p.index, threshold);
+    }
+    return net;
+  }
+
+  struct Entry {
+    std::string_view value;
+    std::size_t line = 0;
+  };
+  std::string_view name_;
+  std::string_view first_line_;
+  std::map<std::string, Entry, std::less<>> entries_;
+  std::vector<Place> places_;
+};
+
+}  // namespace
+
+Perceptron ImportFann(std::string_view text, std::string_view name) {
+  return FannReader(text, name).Build();
+}
+
+Perceptron ImportFannFile(const std::string& path) {
+  std::string text;
+  switch (ReadWholeFile(path, text)) {
+    case ReadResult::kOk:
+      return ImportFann(text, path);
+    case ReadResult::kMissing:
+      throw FannImportError("FANN network file \"" + path + "\" does not exist");
+    case ReadResult::kFailed:
+      break;
+  }
+  throw FannImportError("FANN network file \"" + path + "\" cannot be read");
+}
+
+}  // namespace mplnet
