@@ -28,6 +28,7 @@
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
 #include "persistence/ini_file.h"
+#include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
 
@@ -339,18 +340,22 @@ int Main(int argc, char** argv) {
       "  mplnet dot net.ini | dot -Tsvg > net.svg");
   dot->add_option("NET", net_path, "network file")->required();
 
+  const Command bars = AddBarsCommand(app);
+  const Command import = AddImportCommand(app);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::string help = "mplnet --help";
-    for (const CLI::App* sub : {run, make, info, dot}) {
+    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app}) {
       if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
-      std::cerr << "mplnet: unknown command \"" << argv[1] << "\": the commands are run, new, info "
-                << "and dot (see mplnet --help)\n";
+      std::cerr
+          << "mplnet: unknown command \"" << argv[1]
+          << "\": the commands are run, new, info, dot, bars and import (see mplnet --help)\n";
     } else {
       std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
     }
@@ -362,6 +367,8 @@ int Main(int argc, char** argv) {
     if (make->parsed()) return New(sizes, out_path, force, seed);
     if (info->parsed()) return Info(net_path);
     if (dot->parsed()) return Dot(net_path);
+    if (bars.app->parsed()) return bars.run();
+    if (import.app->parsed()) return import.run();
   } catch (const ToolError& e) {
     std::cerr << "mplnet: " << e.what() << '\n';
     return 1;

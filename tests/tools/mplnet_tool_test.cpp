@@ -25,7 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include "mplnet/bar_dataset.h"
 #include "mplnet/engine.h"
+#include "mplnet/fann_import.h"
 #include "persistence/ini_file.h"
 #include "test_support.h"
 #include "tools/network_report.h"
@@ -621,6 +623,88 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   const Outcome r = RunTool(dir, {"new", "--help"});
   EXPECT_NE(r.out.find("--force"), std::string::npos);
   EXPECT_NE(r.out.find("--seed"), std::string::npos);
+}
+
+// ---- bars, import
+// ---------------------------------------------------------------------------------
+
+TEST(ToolBarsTest, WritesTheLibrarysTableAndReportsTheLog) {
+  TempDir dir;
+  const std::string log = kExamples + "/bars-ar1.log";
+  const std::string table = dir.file("rows.txt");
+  Outcome r = RunTool(dir, {"bars", log, "-o", table, "--window", "4", "--horizon", "2"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "bar log \"" + log +
+                       "\": 4400 bar lines read, 3000 distinct times, 1400 duplicates replaced\n"
+                       "time steps: most common 3600, 24 gaps larger (the largest 176400)\n"
+                       "table \"" +
+                       table + "\": 2987 rows of 4 inputs and a direction target\n");
+  BarDatasetOptions options;
+  options.window = 4;
+  options.horizon = 2;
+  EXPECT_EQ(ReadFile(table),
+            FormatBarTable(MakeBarRows(ReadBarLogFile(log, false).bars, options), options));
+
+  // An existing table is replaced only with --force; a line that does not parse stops the command
+  // and leaves the table as it was, unless --skip-bad.
+  WriteFile(table, "kept");
+  r = RunTool(dir, {"bars", log, "-o", table});
+  EXPECT_EQ(r.exit_code, 1);
+  const std::string bad_log = dir.file("bad.log");
+  WriteFile(bad_log, ReadFile(log) + "garbage\r\n");
+  r = RunTool(dir, {"bars", bad_log, "-o", table, "--force"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("line 4401: not a bar line"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(table), "kept");
+  r = RunTool(dir, {"bars", bad_log, "-o", table, "--force", "--skip-bad", "--target", "return",
+                    "--features", "returns,range,volume"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("skipped: 1 lines that did not parse"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("rows of 30 inputs and a return target"), std::string::npos) << r.err;
+  r = RunTool(dir, {"bars", bad_log, "-o", bad_log, "--force", "--skip-bad"});
+  EXPECT_NE(r.err.find("would replace the bar log"), std::string::npos) << r.err;
+}
+
+TEST(ToolImportTest, WritesTheImportedNetworkOrNothing) {
+  TempDir dir;
+  const std::string fann = kData + "/fann_2_3_1.net";
+  const std::string out = dir.file("imported.ini");
+  Outcome r = RunTool(dir, {"import", fann, "-o", out});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  const std::unique_ptr<Perceptron> loaded = LoadNetworkFile(out);
+  Perceptron imported = ImportFannFile(fann);
+  for (const std::vector<double>& in : {std::vector<double>{0.25, -1}, {3, 0.5}}) {
+    loaded->Run(in);
+    imported.Run(in);
+    EXPECT_NEAR(loaded->GetOutput()[0], imported.GetOutput()[0], 1e-15);
+  }
+
+  // A refused network, an existing file without --force, a missing input: nothing is written.
+  std::string linear = ReadFile(fann);
+  linear.replace(linear.find("(4, 3, "), 7, "(4, 0, ");
+  WriteFile(dir.file("linear.net"), linear);
+  WriteFile(out, "kept");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"import", dir.file("linear.net"), "-o", out, "--force"},
+        {"import", fann, "-o", out},
+        {"import", dir.file("missing.net"), "-o", out, "--force"}}) {
+    r = RunTool(dir, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(ReadFile(out), "kept");
+  }
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  r = RunTool(dir, {"import", dir.file("linear.net"), "-o", dir.file("new.ini")});
+  EXPECT_NE(r.err.find("neuron 7 (layer 2, index 0): activation FANN_LINEAR"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("new.ini")));
+  std::set<std::string> left;  // no temporary file stays behind
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"imported.ini", "linear.net", "tool.err", "tool.out"}));
 }
 
 }  // namespace

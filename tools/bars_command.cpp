@@ -1,0 +1,126 @@
+// mplnet bars: a bar log turned into a table of rows for training, with a report of what the log
+// held on standard error.
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "mplnet/bar_dataset.h"
+#include "persistence/file_io.h"
+#include "tools/commands.h"
+#include "tools/network_report.h"
+#include "tools/output_file.h"
+
+namespace mplnet::tool {
+namespace {
+
+struct BarsArguments {
+  std::string log_path;
+  std::string table_path;
+  int window = 10;
+  std::string features = "returns";
+  int horizon = 1;
+  std::string target = "direction";
+  bool skip_bad = false;
+  bool force = false;
+};
+
+void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars) {
+  std::cerr << "bar log \"" << args.log_path << "\": " << s.lines << " bar lines read, " << bars
+            << " distinct times, " << s.replaced << " duplicates replaced\n";
+  if (args.skip_bad) std::cerr << "skipped: " << s.skipped << " lines that did not parse\n";
+  if (bars > 1) {
+    std::cerr << "time steps: most common " << s.spacing << ", " << s.gaps << " gaps larger";
+    if (s.gaps > 0) std::cerr << " (the largest " << s.largest << ")";
+    std::cerr << '\n';
+  }
+}
+
+int RunBars(const BarsArguments& args) {
+  BarDatasetOptions options;
+  options.window = args.window;
+  options.horizon = args.horizon;
+  options.features =
+      args.features == "returns" ? BarFeatures::kReturns : BarFeatures::kReturnsRangeVolume;
+  options.target = args.target == "direction" ? BarTarget::kDirection : BarTarget::kReturn;
+
+  CheckOutputPath(args.table_path, args.force);
+  std::error_code ec;
+  if (std::filesystem::equivalent(args.log_path, args.table_path, ec)) {
+    throw ToolError("the table \"" + args.table_path + "\" would replace the bar log");
+  }
+  try {
+    const BarLog log = ReadBarLogFile(args.log_path, args.skip_bad);
+    Report(args, log.summary, log.bars.size());
+    const std::vector<BarRow> rows = MakeBarRows(log.bars, options);
+    if (rows.empty()) {
+      throw ToolError("no rows: " + std::to_string(log.bars.size()) +
+                      " bars are too few for a window of " + std::to_string(args.window) +
+                      " and a horizon of " + std::to_string(args.horizon) +
+                      (options.target == BarTarget::kReturn
+                           ? " with a return target, which needs 100 earlier returns"
+                           : ""));
+    }
+    if (!ReplaceFileAtomically(args.table_path, FormatBarTable(rows, options))) {
+      throw ToolError("cannot write \"" + args.table_path + "\"");
+    }
+    std::cerr << "table \"" << args.table_path << "\": " << rows.size() << " rows of "
+              << BarInputCount(options) << " inputs and a " << args.target << " target\n";
+  } catch (const BarDataError& e) {
+    throw ToolError(e.what());
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command AddBarsCommand(CLI::App& app) {
+  auto args = std::make_shared<BarsArguments>();
+  CLI::App* bars = app.add_subcommand("bars", "Turn a bar log into a table to train on");
+  bars->footer(
+      "Reads a bar log (the lines MPLSetData appends: \"Bar: i Time: t Open: o Low: l High: h "
+      "Close: c Vol: v\", \".\" or \",\" as the decimal point). Bars are keyed by their time: the "
+      "line written last for a time wins, and bars are sorted by time. A line that does not parse "
+      "stops the command, naming it, unless --skip-bad. What the log held goes to standard "
+      "error.\n\n"
+      "Writes one row per bar t: the inputs, then the target, separated by blanks, then \"#\" and "
+      "the bar's time. Inputs use bars up to t only: the last N close-to-close log returns "
+      "(--window), and with --features returns,range,volume also each bar's (high - low) / close "
+      "and ln((volume + 1) / (previous volume + 1)). The target looks H bars ahead (--horizon): "
+      "direction gives 0.9 when the close then is higher, 0.1 when lower (rows with no change are "
+      "left out); return gives 0.5 + 0.5 tanh(r / s), r the H-bar log return ahead and s the "
+      "standard deviation of the H-bar returns up to t (rows start once 100 of them exist). "
+      "Nothing is measured over the whole log, and rows stay in time order, so the last rows make "
+      "an honest validation slice.");
+  bars->add_option("LOG", args->log_path, "bar log")->required();
+  bars->add_option("-o,--output", args->table_path, "the table to write")
+      ->required()
+      ->type_name("TABLE");
+  bars->add_option("--window", args->window, "bars per row, the row's own bar last")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000))
+      ->type_name("N");
+  bars->add_option("--features", args->features, "returns, or returns,range,volume")
+      ->capture_default_str()
+      ->type_name("LIST")
+      ->check(CLI::Validator(
+          [](const std::string& value) -> std::string {
+            if (value == "returns" || value == "returns,range,volume") return "";
+            return "\"" + value + "\" is neither returns nor returns,range,volume";
+          },
+          ""));
+  bars->add_option("--horizon", args->horizon, "bars ahead the target looks")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000))
+      ->type_name("H");
+  bars->add_option("--target", args->target, "direction or return")
+      ->capture_default_str()
+      ->type_name("KIND")
+      ->check(CLI::IsMember({"direction", "return"}));
+  bars->add_flag("--skip-bad", args->skip_bad, "pass over lines that do not parse, and count them");
+  bars->add_flag("--force", args->force, "replace TABLE if it exists");
+  return {bars, [args] { return RunBars(*args); }};
+}
+
+}  // namespace mplnet::tool

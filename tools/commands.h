@@ -1,0 +1,24 @@
+// Subcommands of the mplnet tool that live in files of their own. Each registers itself on the
+// tool's command line and hands back how to run it once the command line is parsed.
+#ifndef MPLNET_TOOLS_COMMANDS_H_
+#define MPLNET_TOOLS_COMMANDS_H_
+
+#include <CLI/CLI.hpp>
+#include <functional>
+
+namespace mplnet::tool {
+
+// A registered subcommand: `run` returns the exit code, or raises ToolError.
+struct Command {
+  CLI::App* app = nullptr;
+  std::function<int()> run;
+};
+
+// mplnet bars: a bar log turned into a training table.
+Command AddBarsCommand(CLI::App& app);
+// mplnet import: a FANN network file turned into a network file of ours.
+Command AddImportCommand(CLI::App& app);
+
+}  // namespace mplnet::tool
+
+#endif  // MPLNET_TOOLS_COMMANDS_H_

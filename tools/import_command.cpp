@@ -1,0 +1,50 @@
+// mplnet import: a network trained with FANN becomes a network file of ours.
+#include <memory>
+#include <string>
+
+#include "mplnet/fann_import.h"
+#include "tools/commands.h"
+#include "tools/network_report.h"
+#include "tools/output_file.h"
+
+namespace mplnet::tool {
+namespace {
+
+struct ImportArguments {
+  std::string fann_path;
+  std::string out_path;
+  bool force = false;
+};
+
+int RunImport(const ImportArguments& args) {
+  CheckOutputPath(args.out_path, args.force);
+  try {
+    SaveNetworkReplacing(ImportFannFile(args.fann_path), args.out_path);
+  } catch (const FannImportError& e) {
+    throw ToolError(e.what());
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command AddImportCommand(CLI::App& app) {
+  auto args = std::make_shared<ImportArguments>();
+  CLI::App* import = app.add_subcommand("import", "Turn a FANN network file into a network file");
+  import->footer(
+      "Reads a network saved by FANN 2.1 or later (fann_save, floating point) and writes the same "
+      "network as a network file. FANN_SIGMOID with steepness s becomes SIGM with alpha 2s, "
+      "FANN_SIGMOID_SYMMETRIC becomes TH with alpha s, a bias weight becomes the threshold with "
+      "the "
+      "opposite sign, and shortcut connections become links from earlier layers. Other activation "
+      "functions, scaling parameters and fixed-point files are refused, naming the neuron, and "
+      "nothing is written. An existing OUT is replaced only with --force.");
+  import->add_option("FILE", args->fann_path, "FANN network file (.net)")->required();
+  import->add_option("-o,--output", args->out_path, "the network file to write")
+      ->required()
+      ->type_name("OUT");
+  import->add_flag("--force", args->force, "replace OUT if it exists");
+  return {import, [args] { return RunImport(*args); }};
+}
+
+}  // namespace mplnet::tool

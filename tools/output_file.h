@@ -1,0 +1,23 @@
+// Files the tool writes: never one the user did not mean to replace, never half written.
+#ifndef MPLNET_TOOLS_OUTPUT_FILE_H_
+#define MPLNET_TOOLS_OUTPUT_FILE_H_
+
+#include <string>
+
+#include "mplnet/engine.h"
+
+namespace mplnet::tool {
+
+// Raises ToolError when `path` is a folder, exists without `force`, or lies in a folder that does
+// not exist.
+void CheckOutputPath(const std::string& path, bool force);
+
+// Writes `net` with the library's network file writer into a new file beside `path` and renames it
+// over `path`: the file then holds exactly this network (a save into an existing file would keep
+// the sections of the network that was there), and a failed write leaves the old file as it was.
+// Raises ToolError.
+void SaveNetworkReplacing(const Perceptron& net, const std::string& path);
+
+}  // namespace mplnet::tool
+
+#endif  // MPLNET_TOOLS_OUTPUT_FILE_H_
