@@ -103,14 +103,6 @@ TEST(BarLogReadTest, ReadsWhatTheIntakeWritesAndReportsWhatItFound) {
   }
 }
 
-TEST(BarLogReadTest, MeasuresTheCommonSpacingAndTheGaps) {
-  const BarLog log =
-      Read(LogOf({Rate(360, 1), Rate(300, 1), Rate(120, 1), Rate(60, 1), Rate(0, 1)}));
-  EXPECT_EQ(log.summary.spacing, 60u);
-  EXPECT_EQ(log.summary.gaps, 1u);
-  EXPECT_EQ(log.summary.largest, 180u);
-}
-
 TEST(BarRowsTest, InputsAndTargetsFromTheirBars) {
   // Closes 100, 110, 110, 99, 108.9: the bar at 1 has no change ahead and makes no direction row.
   std::vector<Bar> bars;
