@@ -163,6 +163,13 @@ TEST(FannImportTest, RefusesWhatCannotBeRepresentedAndMalformedFiles) {
   for (const auto& c : cases) {
     EXPECT_NE(ImportError(c.text).find(c.error), std::string::npos) << ImportError(c.text);
   }
+  // Twelve layers, the second of eleven neurons: (1, 10) and (11, 0) would be one element of ours.
+  unsigned deep_sizes[12] = {1, 11, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  FannPtr deep(fann_create_standard_array(12, deep_sizes));
+  fann_set_activation_function_hidden(deep.get(), FANN_SIGMOID);
+  fann_set_activation_function_output(deep.get(), FANN_SIGMOID);
+  EXPECT_NE(ImportError(Saved(deep.get(), dir)).find("coordinate key \"110\""), std::string::npos)
+      << ImportError(Saved(deep.get(), dir));
   // A connection dropped from the end: the counts no longer agree.
   std::string short_of_one = good.substr(0, good.rfind(" ("));
   EXPECT_NE(ImportError(short_of_one).find("take 13 connections, the connections line holds 12"),
