@@ -82,14 +82,17 @@ inline std::vector<RateInfo> MakeBarSeries(const SeriesOptions& options) {
     }
     const double r = coefficient * last_return + options.volatility * Noise(generator);
     last_return = r;
+    // Prices are worked out in locals: RateInfo is packed, and its doubles may not be aligned
+    // for the references std::max takes.
+    const double open = Quote(close);
+    close = close * (1.0 + r);
+    const double wick = options.volatility * 0.5;
     RateInfo bar{};
     bar.time = time;
-    bar.open = Quote(close);
-    close = close * (1.0 + r);
+    bar.open = open;
     bar.close = Quote(close);
-    const double wick = options.volatility * 0.5;
-    bar.high = Quote(std::max(bar.open, bar.close) * (1.0 + wick * Uniform(generator)));
-    bar.low = Quote(std::min(bar.open, bar.close) * (1.0 - wick * Uniform(generator)));
+    bar.high = Quote(std::max(open, Quote(close)) * (1.0 + wick * Uniform(generator)));
+    bar.low = Quote(std::min(open, Quote(close)) * (1.0 - wick * Uniform(generator)));
     bar.vol = std::floor(500.0 + 1000.0 * Uniform(generator));
     bars.push_back(bar);
   }
@@ -99,10 +102,12 @@ inline std::vector<RateInfo> MakeBarSeries(const SeriesOptions& options) {
 // `bar` halfway through its time: the same open, a close halfway to its final one, high, low and
 // volume so far.
 inline RateInfo FormingBar(const RateInfo& bar) {
+  const double open = bar.open;
+  const double close = series_detail::Quote(open + (bar.close - open) * 0.5);
   RateInfo forming = bar;
-  forming.close = series_detail::Quote(bar.open + (bar.close - bar.open) * 0.5);
-  forming.high = std::max(bar.open, forming.close);
-  forming.low = std::min(bar.open, forming.close);
+  forming.close = close;
+  forming.high = std::max(open, close);
+  forming.low = std::min(open, close);
   forming.vol = std::floor(bar.vol * 0.5);
   return forming;
 }
