@@ -2,20 +2,25 @@
 # of the Windows DLL as a host loads it. Included at the end of tests/CMakeLists.txt, after every
 # other test is defined, because in a Windows build it sets the Wine environment on all of them.
 
-# Forward-pass outputs to the bit, against one reference file that both builds must reproduce.
-# After an intended change of results, regenerate it with the native program:
+# Forward-pass outputs to the bit, against one reference file that every build must reproduce:
+# computed by the engine, and through the exports of the shared library a host loads
+# (libmplnet.so, mplnet.dll). After an intended change of results, regenerate it natively:
 #   build/default/tests/forward_bits > tests/data/forward_bits.txt
 add_executable(forward_bits host/forward_bits.cpp)
-target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags)
+target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags ${CMAKE_DL_LIBS})
+target_include_directories(forward_bits PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+add_dependencies(forward_bits mplnet)
 set(MPLNET_FORWARD_BITS ${CMAKE_CURRENT_SOURCE_DIR}/data/forward_bits.txt)
 if(NOT WIN32)
-  add_test(NAME forward_bits COMMAND forward_bits --check ${MPLNET_FORWARD_BITS})
+  add_test(NAME forward_bits
+           COMMAND forward_bits --check ${MPLNET_FORWARD_BITS} --library $<TARGET_FILE:mplnet>)
   return()
 endif()
 
 # Windows programs see the build machine's files through drive Z: of the Wine prefix.
 target_link_options(forward_bits PRIVATE -static)
-add_test(NAME forward_bits COMMAND forward_bits --check Z:${MPLNET_FORWARD_BITS})
+add_test(NAME forward_bits
+         COMMAND forward_bits --check Z:${MPLNET_FORWARD_BITS} --library Z:$<TARGET_FILE:mplnet>)
 
 # A host program: LoadLibrary, exports by name and ordinal, stack pointer checks, the fixed files.
 add_executable(win32_host_test host/win32_host_test.cpp)
