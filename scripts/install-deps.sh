@@ -19,10 +19,11 @@ for arg in "$@"; do
   esac
 done
 if [[ $windows == 1 ]]; then
-  # The -posix compilers: the -win32 flavour has no std::mutex. wine64 runs the 64-bit tests.
+  # The -posix compilers: the -win32 flavour has no std::mutex. wine64 runs the 64-bit tests;
+  # clang compiles a client of the public header as MSVC would, to check the names it imports.
   packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686
              g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine32:i386 wine64)
+             wine wine32:i386 wine64 clang)
 fi
 if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)

@@ -46,9 +46,18 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(mplnet_dll_arch x86)
 endif()
+# With clang, also what an MSVC client of the public header asks the DLL for.
+find_program(MPLNET_CLANGXX clang++)
+set(mplnet_msvc_client_args "")
+if(MPLNET_CLANGXX)
+  set(mplnet_msvc_client_args -DCLANG=${MPLNET_CLANGXX} -DINCLUDE_DIR=${PROJECT_SOURCE_DIR}/include
+      -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/dll_tables_test)
+else()
+  message(STATUS "clang++ not found: dll_tables_test does not check an MSVC client's imports")
+endif()
 add_test(NAME dll_tables_test
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:mplnet>
-                 -DARCH=${mplnet_dll_arch}
+                 -DARCH=${mplnet_dll_arch} ${mplnet_msvc_client_args}
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/host/dll_tables_test.cmake)
 
 if(NOT CMAKE_CROSSCOMPILING)
