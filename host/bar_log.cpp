@@ -8,9 +8,6 @@
 
 #include "persistence/file_io.h"
 
-static_assert(sizeof(RateInfo) == 44, "RateInfo must be packed to 44 bytes, as hosts lay it out");
-static_assert(offsetof(RateInfo, open) == 4 && offsetof(RateInfo, vol) == 36);
-
 namespace mplnet {
 namespace {
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
 #   scripts/install-deps.sh            the native build, its tests, benchmarks and tool
-#   scripts/install-deps.sh --windows  also the MinGW-w64 cross compiler and Wine for the 32-bit DLL
+#   scripts/install-deps.sh --windows  also the MinGW-w64 cross compilers and Wine for the 32-bit and
+#                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
+#                                      that runs no 32-bit programs
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
 set -euo pipefail
 
@@ -17,7 +19,11 @@ for arg in "$@"; do
   esac
 done
 if [[ $windows == 1 ]]; then
-  packages+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+  # The -posix compilers: the -win32 flavour has no std::mutex. wine64 runs the 64-bit tests;
+  # clang compiles a client of the public header as MSVC would, to check the names it imports.
+  packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+             wine wine32:i386 wine64 clang)
 fi
 if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)

@@ -1,42 +1,63 @@
-# Tests that hold the native build and the 32-bit Windows build to the same results, and the tests
-# of the Windows DLL as a host loads it. Included at the end of tests/CMakeLists.txt, after every
+# Tests that hold the native build and the 32-bit and 64-bit Windows builds to the same results, and
+# the tests of the Windows DLL as a host loads it. Included at the end of tests/CMakeLists.txt, after every
 # other test is defined, because in a Windows build it sets the Wine environment on all of them.
 
-# Forward-pass outputs to the bit, against one reference file that both builds must reproduce.
-# After an intended change of results, regenerate it with the native program:
+# Forward-pass outputs to the bit, against one reference file that every build must reproduce:
+# computed by the engine, and through the exports of the shared library a host loads
+# (libmplnet.so, mplnet.dll). After an intended change of results, regenerate it natively:
 #   build/default/tests/forward_bits > tests/data/forward_bits.txt
 add_executable(forward_bits host/forward_bits.cpp)
-target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags)
+target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags ${CMAKE_DL_LIBS})
+target_include_directories(forward_bits PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+add_dependencies(forward_bits mplnet)
 set(MPLNET_FORWARD_BITS ${CMAKE_CURRENT_SOURCE_DIR}/data/forward_bits.txt)
 if(NOT WIN32)
-  add_test(NAME forward_bits COMMAND forward_bits --check ${MPLNET_FORWARD_BITS})
+  add_test(NAME forward_bits
+           COMMAND forward_bits --check ${MPLNET_FORWARD_BITS} --library $<TARGET_FILE:mplnet>)
   return()
 endif()
 
 # Windows programs see the build machine's files through drive Z: of the Wine prefix.
 target_link_options(forward_bits PRIVATE -static)
-add_test(NAME forward_bits COMMAND forward_bits --check Z:${MPLNET_FORWARD_BITS})
+add_test(NAME forward_bits
+         COMMAND forward_bits --check Z:${MPLNET_FORWARD_BITS} --library Z:$<TARGET_FILE:mplnet>)
 
-# A host program: LoadLibrary, exports by name and ordinal, stack pointer checks, the fixed files.
-add_executable(win32_host_test host/win32_host_test.cpp)
-target_include_directories(win32_host_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
-target_link_libraries(win32_host_test PRIVATE mplnet_flags)
-target_link_options(win32_host_test PRIVATE -static)
-add_dependencies(win32_host_test mplnet)
-add_test(NAME win32_host_test
-         COMMAND win32_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data)
+# A host program: LoadLibrary, exports by name and ordinal, stack pointer checks (32-bit), the fixed
+# files.
+add_executable(dll_host_test host/dll_host_test.cpp)
+target_include_directories(dll_host_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(dll_host_test PRIVATE mplnet_flags)
+target_link_options(dll_host_test PRIVATE -static)
+add_dependencies(dll_host_test mplnet)
+add_test(NAME dll_host_test
+         COMMAND dll_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data)
 # Again under a user locale with a decimal comma: the bar log must write "1,5", and a network file
 # saved with commas must read back.
-add_test(NAME win32_host_test_decimal_comma
-         COMMAND win32_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data
+add_test(NAME dll_host_test_decimal_comma
+         COMMAND dll_host_test Z:$<TARGET_FILE:mplnet> Z:${CMAKE_CURRENT_SOURCE_DIR}/data
                  --decimal-comma)
 # Each owns c:\test.ini and c:\temp of the prefix while it runs.
-set_tests_properties(win32_host_test win32_host_test_decimal_comma PROPERTIES
+set_tests_properties(dll_host_test dll_host_test_decimal_comma PROPERTIES
   RESOURCE_LOCK wine_fixed_files)
 
 # The DLL's export and import tables as the linker wrote them.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(mplnet_dll_arch x64)
+else()
+  set(mplnet_dll_arch x86)
+endif()
+# With clang, also what an MSVC client of the public header asks the DLL for.
+find_program(MPLNET_CLANGXX clang++)
+set(mplnet_msvc_client_args "")
+if(MPLNET_CLANGXX)
+  set(mplnet_msvc_client_args -DCLANG=${MPLNET_CLANGXX} -DINCLUDE_DIR=${PROJECT_SOURCE_DIR}/include
+      -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/dll_tables_test)
+else()
+  message(STATUS "clang++ not found: dll_tables_test does not check an MSVC client's imports")
+endif()
 add_test(NAME dll_tables_test
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:mplnet>
+                 -DARCH=${mplnet_dll_arch} ${mplnet_msvc_client_args}
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/host/dll_tables_test.cmake)
 
 if(NOT CMAKE_CROSSCOMPILING)
@@ -71,5 +92,5 @@ list(REMOVE_ITEM mplnet_wine_tests wine_prefix_setup wine_prefix_cleanup dll_tab
 set_tests_properties(${mplnet_wine_tests} PROPERTIES
   FIXTURES_REQUIRED wine_prefix ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT}" TIMEOUT 300)
 # Wine takes the user's locale from the Unix one.
-set_tests_properties(win32_host_test_decimal_comma PROPERTIES
+set_tests_properties(dll_host_test_decimal_comma PROPERTIES
   ENVIRONMENT "${MPLNET_WINE_ENVIRONMENT};LC_ALL=de_DE.UTF-8")

@@ -1,26 +1,43 @@
 // Prints the exact bits of forward-pass outputs for a fixed set of networks and inputs, or checks
 // them against a reference file.
 //
-// The Linux library and the 32-bit Windows DLL must compute identical outputs. Both builds run this
-// program against the same reference file (tests/data/forward_bits.txt, written by the native
-// build), so the two suites passing together means the builds agree to the bit.
+// The Linux library, the 32-bit and the 64-bit Windows DLL must compute identical outputs. Every
+// build runs this program against the same reference file (tests/data/forward_bits.txt, written by
+// the native build), so the suites passing together mean the builds agree to the bit. Each network
+// goes through a network file, as a host's does: it is saved, then loaded by the engine of this
+// program or, with --library, by the shared library's MPLLoad and run by its MPLRun.
 //
-//   forward_bits              print one line per case: "<network> <case> <output bits in hex>..."
-//   forward_bits --check F    compare with file F; report how many outputs differ and by how many
-//                             units in the last place; exit 1 if any does
+//   forward_bits [--library L]           print one line per case: "<network> <case> <output bits
+//                                        in hex>...", computed by the engine or through library L
+//   forward_bits --check F [--library L] compare the engine's outputs, and those of library L, with
+//                                        file F; report how many outputs differ and by how many
+//                                        units in the last place; exit 1 if any does
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mplnet/engine.h"
+#include "mplnet/mplnet.h"
+#include "persistence/ini_file.h"
+#include "test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 namespace {
 
@@ -89,6 +106,70 @@ Perceptron Build(const NetworkShape& shape, std::uint64_t seed) {
   return net;
 }
 
+// The exports of a shared library (libmplnet.so, mplnet.dll) loaded at run time, called as a host
+// calls them.
+class Library {
+ public:
+  explicit Library(std::string path) : path_(std::move(path)) {
+#ifdef _WIN32
+    std::replace(path_.begin(), path_.end(), '/', '\\');
+    handle_ = LoadLibraryA(path_.c_str());
+#else
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (handle_ == nullptr) throw std::runtime_error("cannot load " + path_);
+    load_ = Find<decltype(&MPLLoad)>("MPLLoad");
+    run_ = Find<decltype(&MPLRun)>("MPLRun");
+    out_size_ = Find<decltype(&MPLGetOutArraySize)>("MPLGetOutArraySize");
+  }
+  ~Library() {
+#ifdef _WIN32
+    FreeLibrary(handle_);
+#else
+    dlclose(handle_);
+#endif
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  // The library's file name, to label its results.
+  std::string name() const {
+    return std::filesystem::path(path_).filename().string();
+  }
+  void Load(const std::string& file) {
+    const std::string status = load_(file.c_str());
+    if (status != " MPL network load ") throw std::runtime_error(file + ": MPLLoad: " + status);
+  }
+  std::vector<double> Run(const std::vector<double>& in) {
+    std::vector<double> out(static_cast<std::size_t>(out_size_()));
+    const std::string status = run_(out.data(), in.data(), static_cast<int>(in.size()));
+    if (status != "test") throw std::runtime_error("MPLRun: " + status);
+    return out;
+  }
+
+ private:
+  template <typename Function>
+  Function Find(const char* name) {
+#ifdef _WIN32
+    void* symbol = reinterpret_cast<void*>(GetProcAddress(handle_, name));
+#else
+    void* symbol = dlsym(handle_, name);
+#endif
+    if (symbol == nullptr) throw std::runtime_error(path_ + " does not export " + name);
+    return reinterpret_cast<Function>(symbol);
+  }
+
+  std::string path_;
+#ifdef _WIN32
+  HMODULE handle_ = nullptr;
+#else
+  void* handle_ = nullptr;
+#endif
+  decltype(&MPLLoad) load_ = nullptr;
+  decltype(&MPLRun) run_ = nullptr;
+  decltype(&MPLGetOutArraySize) out_size_ = nullptr;
+};
+
 // Inputs of several magnitudes, the extremes included.
 std::vector<double> Inputs(int size, int index, Sequence& draws) {
   static const double kScales[] = {1.0, 0.001, 10.0, 100.0, 1e-9, 1e6};
@@ -106,17 +187,40 @@ std::string Hex(double value) {
   return out.str();
 }
 
-std::vector<std::string> Lines() {
+// One line per case of every network, computed by the engine or, given a library, through its
+// exports. Either way the network is the one its saved file holds.
+std::vector<std::string> Lines(Library* library) {
+  const mplnet::testing::TempDir folder;
   std::vector<std::string> lines;
   std::uint64_t seed = 1;
   for (const NetworkShape& shape : Shapes()) {
-    Perceptron net = Build(shape, seed++);
+    const std::string file = folder.file(std::string(shape.name) + ".ini");
+    mplnet::CIniFile ini;
+    ini.SetFileName(file);  // refused, it would leave the fixed network file in place
+    if (ini.GetFileName() != file ||
+        std::string(ini.SaveMPL(Build(shape, seed++))) != " MPL network save") {
+      throw std::runtime_error("cannot save " + file);
+    }
+    std::unique_ptr<Perceptron> net;
+    if (library != nullptr) {
+      library->Load(file);
+    } else {
+      const char* status = nullptr;
+      net = ini.LoadMPL(status);
+    }
     Sequence draws(seed++);
     for (int c = 0; c < kCasesPerNetwork; ++c) {
-      net.Run(Inputs(shape.layers.front(), c, draws));
+      const std::vector<double> in = Inputs(shape.layers.front(), c, draws);
+      std::vector<double> out;
+      if (library != nullptr) {
+        out = library->Run(in);
+      } else {
+        net->Run(in);
+        out = net->GetOutput();
+      }
       std::ostringstream line;
       line << shape.name << ' ' << c;
-      for (double v : net.GetOutput()) line << ' ' << Hex(v);
+      for (double v : out) line << ' ' << Hex(v);
       lines.push_back(line.str());
     }
   }
@@ -148,21 +252,12 @@ std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
-int Check(const char* path) {
-  std::ifstream file(path);
-  if (!file) {
-    std::cerr << "cannot read " << path << "\n";
-    return 2;
-  }
-  std::vector<std::string> expected;
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) expected.push_back(line);
-  }
-  const std::vector<std::string> actual = Lines();
+// Compares the lines `who` computed with the reference lines; 0 when every output is the same.
+int Compare(const std::string& who, const std::vector<std::string>& expected,
+            const std::vector<std::string>& actual) {
   if (expected.size() != actual.size()) {
-    std::cerr << path << ": " << expected.size() << " cases, this build computes " << actual.size()
-              << "\n";
+    std::cerr << who << ": the reference has " << expected.size() << " cases, " << actual.size()
+              << " computed\n";
     return 1;
   }
   int outputs = 0, differing = 0;
@@ -181,24 +276,59 @@ int Check(const char* path) {
       ++differing;
       const std::uint64_t ulps = UlpDistance(FromHex(want[k]), FromHex(got[k]));
       worst = std::max(worst, ulps);
-      std::cerr << got[0] << " case " << got[1] << " output " << (k - 2) << ": expected " << want[k]
-                << ", got " << got[k] << " (" << ulps << " ulp)\n";
+      std::cerr << who << ": " << got[0] << " case " << got[1] << " output " << (k - 2)
+                << ": expected " << want[k] << ", got " << got[k] << " (" << ulps << " ulp)\n";
     }
   }
-  std::cout << outputs << " outputs compared, " << differing << " differ";
+  std::cout << who << ": " << outputs << " outputs compared, " << differing << " differ";
   if (differing > 0) std::cout << ", at most " << worst << " ulp";
   std::cout << "\n";
   return differing == 0 ? 0 : 1;
 }
 
+int Check(const char* path, Library* library) {
+  std::ifstream file(path);
+  if (!file) {
+    std::cerr << "cannot read " << path << "\n";
+    return 2;
+  }
+  std::vector<std::string> expected;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) expected.push_back(line);
+  }
+  int status = Compare("engine", expected, Lines(nullptr));
+  if (library != nullptr) status |= Compare(library->name(), expected, Lines(library));
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--check") == 0) return Check(argv[2]);
-  if (argc != 1) {
-    std::cerr << "usage: forward_bits [--check REFERENCE]\n";
+  const char* reference = nullptr;
+  const char* library_path = nullptr;
+  bool usage_error = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--check") == 0 && i + 1 < argc) {
+      reference = argv[++i];
+    } else if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
+      library_path = argv[++i];
+    } else {
+      usage_error = true;
+    }
+  }
+  if (usage_error) {
+    std::cerr << "usage: forward_bits [--check REFERENCE] [--library SHARED_LIBRARY]\n";
     return 2;
   }
-  for (const std::string& line : Lines()) std::cout << line << "\n";
-  return 0;
+  try {
+    std::unique_ptr<Library> library;
+    if (library_path != nullptr) library = std::make_unique<Library>(library_path);
+    if (reference != nullptr) return Check(reference, library.get());
+    for (const std::string& line : Lines(library.get())) std::cout << line << "\n";
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "forward_bits: " << e.what() << "\n";
+    return 2;
+  }
 }

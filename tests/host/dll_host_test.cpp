@@ -1,8 +1,10 @@
-// A 32-bit Windows host of mplnet.dll, used the way trading terminals use it: LoadLibrary, each
-// export found by its exact name, every call made through a standard-call pointer. Around every
-// call the stack pointer is compared, since a convention mismatch corrupts a host's stack silently.
+// A Windows host of mplnet.dll, 32-bit or 64-bit as it is built, used the way trading terminals use
+// it: LoadLibrary, each export found by its exact name, every call made through a function pointer.
+// In the 32-bit build every call is a standard-call one and the stack pointer is compared around
+// it, since a convention mismatch corrupts a host's stack silently; x64 has one convention, in
+// which the caller owns its stack.
 //
-//   win32_host_test <mplnet.dll> <test data folder> [--decimal-comma]
+//   dll_host_test <mplnet.dll> <test data folder> [--decimal-comma]
 //
 // With --decimal-comma the user's locale is expected to write numbers with a decimal comma (under
 // Wine: LC_ALL=de_DE.UTF-8), so the bar log must read "1,5" where it reads "1.5" otherwise.
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "mplnet/mplnet.h"  // RateInfo; the exports are called through pointers only
@@ -29,7 +32,7 @@ namespace {
 // Counted from several threads in the concurrency test.
 std::atomic<int> g_passed{0};
 std::atomic<int> g_failed{0};
-// Calls made into the DLL, and those after which esp was not where it had been before.
+// Calls made into the DLL, and those after which esp was not where it had been before (32-bit).
 std::atomic<int> g_calls{0};
 std::atomic<int> g_stack_faults{0};
 
@@ -47,6 +50,7 @@ void CheckText(const char* got, const char* want, const std::string& what) {
   Check(ok, what + ": expected \"" + want + "\", got \"" + (got ? got : "(null)") + "\"");
 }
 
+#ifndef _WIN64
 // Pushes `count` 32-bit arguments right to left, calls `fn`, and returns esp right after the call
 // minus esp right before the pushes in `esp_delta`: 0 when the callee removed its arguments, as a
 // standard-call function does. esp is put back either way, so a wrong callee cannot derail the
@@ -89,46 +93,63 @@ extern "C" int __stdcall AddStdcall(int a, int b) {
 extern "C" int __cdecl AddCdecl(int a, int b) {
   return a + b;
 }
+#endif
 
+// The export names in ordinal order. MPLSetData carries the decoration an MSVC client of this
+// architecture looks for; the other architecture's spelling must not be exported.
+#ifdef _WIN64
+constexpr const char* kSetDataName = "?MPLSetData@@YAPEADPEBURateInfo@@HHH@Z";
+constexpr const char* kOtherSetDataName = "?MPLSetData@@YGPADPBURateInfo@@HHH@Z";
+#else
+constexpr const char* kSetDataName = "?MPLSetData@@YGPADPBURateInfo@@HHH@Z";
+constexpr const char* kOtherSetDataName = "?MPLSetData@@YAPEADPEBURateInfo@@HHH@Z";
+#endif
 constexpr const char* kNames[5] = {"MPLGetOutArraySize", "MPLLoad", "MPLRun", "MPLSave",
-                                   "?MPLSetData@@YGPADPBURateInfo@@HHH@Z"};
+                                   kSetDataName};
 
-// The DLL's exports, each call made through CallChecked.
+// The DLL's exports, each called through a pointer as a host declares it.
 class Dll {
  public:
   explicit Dll(HMODULE module) {
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
       fn_[i] = reinterpret_cast<const void*>(GetProcAddress(module, kNames[i]));
+    }
   }
   bool complete() const {
-    for (const void* f : fn_)
-      if (f == nullptr) return false;
-    return true;
+    return std::all_of(std::begin(fn_), std::end(fn_), [](const void* f) { return f != nullptr; });
   }
-  int GetOutArraySize() { return static_cast<int>(Call(0, {})); }
-  const char* Load(const char* fn) { return Text(Call(1, {Word(fn)})); }
-  const char* Run(double* out, const double* in, int n) {
-    return Text(Call(2, {Word(out), Word(in), Word(n)}));
-  }
-  const char* Save(const char* fn) { return Text(Call(3, {Word(fn)})); }
+  int GetOutArraySize() { return Call<int>(0); }
+  const char* Load(const char* fn) { return Call<const char*>(1, fn); }
+  const char* Run(double* out, const double* in, int n) { return Call<const char*>(2, out, in, n); }
+  const char* Save(const char* fn) { return Call<const char*>(3, fn); }
   const char* SetData(const RateInfo* rates, int total, int shift, int nrate) {
-    return Text(Call(4, {Word(rates), Word(total), Word(shift), Word(nrate)}));
+    return Call<char*>(4, rates, total, shift, nrate);
   }
 
  private:
-  static const char* Text(std::uint32_t word) {
-    return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(word));
-  }
-  std::uint32_t Call(int index, std::vector<std::uint32_t> args) {
+  template <typename Result, typename... Args>
+  Result Call(int index, Args... args) {
+    ++g_calls;
+#ifdef _WIN64
+    using Function = Result (*)(Args...);
+    return reinterpret_cast<Function>(const_cast<void*>(fn_[index]))(args...);
+#else
+    const std::vector<std::uint32_t> words = {Word(args)...};
     std::int32_t delta = 0;
     const std::uint32_t result =
-        CallChecked(fn_[index], args.data(), static_cast<int>(args.size()), &delta);
-    ++g_calls;
+        CallChecked(fn_[index], words.data(), static_cast<int>(words.size()), &delta);
     if (delta != 0) {
       ++g_stack_faults;
       std::printf("FAILED: %s moved esp by %d\n", kNames[index], static_cast<int>(delta));
     }
-    return result;
+    if constexpr (std::is_pointer_v<Result>) {
+      // The pointer comes back as a word in eax.
+      return reinterpret_cast<Result>(  // NOLINT(performance-no-int-to-ptr)
+          static_cast<std::uintptr_t>(result));
+    } else {
+      return static_cast<Result>(result);
+    }
+#endif
   }
   const void* fn_[5] = {};
 };
@@ -154,6 +175,7 @@ void RemoveFixedFiles() {
   RemoveDirectoryA("c:\\temp");
 }
 
+#ifndef _WIN64
 void TestChecker() {
   std::uint32_t args[2] = {40, 2};
   std::int32_t delta = 0;
@@ -163,6 +185,7 @@ void TestChecker() {
   Check(CallChecked(reinterpret_cast<const void*>(&AddCdecl), args, 2, &delta) == 42 && delta == -8,
         "checker: cdecl callee leaves its 8 bytes, delta " + std::to_string(delta));
 }
+#endif
 
 // Every export by its exact name and by its ordinal, and none of the spellings a linker might add.
 void TestExportTable(HMODULE dll) {
@@ -174,7 +197,7 @@ void TestExportTable(HMODULE dll) {
           std::string("ordinal ") + std::to_string(i + 1) + " is " + kNames[i]);
   }
   for (const char* absent : {"MPLSetData", "MPLSetData@16", "_MPLSetData@16", "MPLRun@12",
-                             "MPLGetOutArraySize@0", "MPLLoad@4", "MPLSave@4"}) {
+                             "MPLGetOutArraySize@0", "MPLLoad@4", "MPLSave@4", kOtherSetDataName}) {
     Check(GetProcAddress(dll, absent) == nullptr, std::string("not exported: ") + absent);
   }
   Check(GetProcAddress(dll, MAKEINTRESOURCEA(6)) == nullptr, "no ordinal 6");
@@ -273,7 +296,6 @@ RateInfo Bar(unsigned time, double open, double low, double high, double close, 
 
 // The bar log is c:\temp\test.txt; the library never creates c:\temp.
 void TestBarLog(Dll& dll, bool decimal_comma) {
-  static_assert(sizeof(RateInfo) == 44, "RateInfo is packed to 44 bytes");
   const RateInfo bars[3] = {Bar(100, 1.5, 1, 2, 1.25, 1000),
                             Bar(4294967295u, 0.1, 0, 0.2, 0.3, 1e15),
                             Bar(7, -2.5, -3, -2, -2.75, 0)};
@@ -311,14 +333,14 @@ int main(int argc, char** argv) {
   const bool decimal_comma = argc == 4 && std::strcmp(argv[3], "--decimal-comma") == 0;
   if (argc != 3 && !decimal_comma) {
     std::fprintf(stderr,
-                 "usage: win32_host_test <mplnet.dll> <test data folder> [--decimal-comma]\n");
+                 "usage: dll_host_test <mplnet.dll> <test data folder> [--decimal-comma]\n");
     return 2;
   }
   // Paths come from the build in Unix spelling ("Z:/..."); Windows wants backslashes.
   std::string dll_path = argv[1], data_dir = argv[2];
-  for (std::string* path : {&dll_path, &data_dir})
-    for (char& c : *path)
-      if (c == '/') c = '\\';
+  for (std::string* path : {&dll_path, &data_dir}) {
+    std::replace(path->begin(), path->end(), '/', '\\');
+  }
   // A folder of our own for files other than the fixed ones.
   char temp_base[MAX_PATH];
   GetTempPathA(MAX_PATH, temp_base);
@@ -327,7 +349,9 @@ int main(int argc, char** argv) {
   CreateDirectoryA(temp_dir.c_str(), nullptr);
   RemoveFixedFiles();
 
+#ifndef _WIN64
   TestChecker();
+#endif
   HMODULE module = LoadLibraryA(dll_path.c_str());
   Check(module != nullptr, "LoadLibrary " + dll_path);
   if (module != nullptr) {
@@ -338,8 +362,10 @@ int main(int argc, char** argv) {
       TestNetworkFile(dll, data_dir, temp_dir);
       TestBarLog(dll, decimal_comma);
     }
+#ifndef _WIN64
     Check(g_calls > 0 && g_stack_faults == 0,
           "esp unchanged across " + std::to_string(g_calls.load()) + " calls into the DLL");
+#endif
     Check(FreeLibrary(module) != 0, "FreeLibrary");
   }
 
