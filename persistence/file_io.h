@@ -26,16 +26,24 @@ enum class ReadResult { kOk, kMissing, kFailed };
 // kFailed: it exists but cannot be read (a folder, no permission, an I/O error).
 ReadResult ReadWholeFile(const std::string& path, std::string& content);
 
-// Replaces the file's content as one step: `content` goes to a new file in the same folder, is
-// flushed to disk and renamed over `path`. True on success; on failure the old file (if any) is
-// untouched and no temporary file is left behind.
-bool ReplaceFileAtomically(const std::string& path, std::string_view content);
-
 // Takes the next piece of a file's content; false when it could not be written.
 using ContentSink = std::function<bool(std::string_view)>;
-// ReplaceFileAtomically with the content handed over piece by piece: `produce` passes every piece
-// to the sink in order and returns false to give up (after a false from the sink, say). Pieces are
-// gathered into large writes, so the content never needs to be in memory as a whole.
+
+// Replaces the file's content as one step. `produce` passes every piece of the new content to the
+// sink in order and returns false to give up (after a false from the sink, say); the pieces are
+// gathered into large writes, so the content never needs to be in memory as a whole. They go to a
+// temporary file in the same folder, which is flushed to disk and renamed over `path`; the folder
+// is flushed after the rename too, so that the new name survives a power failure.
+//
+// A read-only file is refused, as Windows refuses it, by its own read-only attribute or mode: the
+// refusal holds for a privileged user as well. True on success; on failure the old file (if any)
+// is untouched and no temporary file is left behind. (Only when the folder cannot be flushed, an
+// I/O error after the rename, is the new content already in place though the result is false.)
+//
+// Temporary files are named ".mplnet-<process id>-<number>-<8 hex digits>.tmp", whatever the
+// target's name. A save killed midway leaves one behind; every successful replacement removes the
+// stale ones of its folder: those of other processes that no save holds open or locked any more
+// and that were last written over a minute ago. No other file is ever removed.
 bool ReplaceFileAtomically(const std::string& path,
                            const std::function<bool(const ContentSink&)>& produce);
 

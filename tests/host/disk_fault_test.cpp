@@ -5,8 +5,10 @@
 
 #ifndef _WIN32
 
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +30,26 @@
 #include "mplnet/mplnet.h"
 #include "persistence/ini_file.h"
 #include "test_support.h"
+
+// Every fsync of this program passes through here; while a test watches, each is recorded.
+struct FsyncRecord {
+  ino_t inode;          // of what was flushed
+  std::string watched;  // the watched file's text at that moment
+};
+std::vector<FsyncRecord>* g_fsyncs = nullptr;
+std::string g_watched;
+
+extern "C" int fsync(int fd) {
+  using Fsync = int (*)(int);
+  static const auto real = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
+  if (g_fsyncs != nullptr) {
+    struct stat info {};
+    fstat(fd, &info);
+    std::ifstream in(g_watched, std::ios::binary);
+    g_fsyncs->push_back({info.st_ino, {std::istreambuf_iterator<char>(in), {}}});
+  }
+  return real(fd);
+}
 
 namespace mplnet {
 namespace {
@@ -186,6 +208,27 @@ TEST_F(DiskFaultTest, ReadOnlyFolderRefusesTheSaveAndTheLog) {
   EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"net.ini"});
 }
 
+// A save that returned success survives a power failure: after the rename the folder, which holds
+// the new name, is flushed too.
+TEST_F(DiskFaultTest, FolderIsFlushedAfterTheRename) {
+  const std::string path = dir_.file("net.ini");
+  ASSERT_STREQ(MPLSave(path.c_str()), kSaved);
+  MPL.net->setThreshold(1, 0, 0.75);
+  std::vector<FsyncRecord> fsyncs;
+  g_watched = path;
+  g_fsyncs = &fsyncs;
+  const std::string status = MPLSave(path.c_str());
+  g_fsyncs = nullptr;
+  ASSERT_EQ(status, kSaved);
+  struct stat folder {};
+  ASSERT_EQ(stat(dir_.path().c_str(), &folder), 0);
+  const std::string saved = ReadFile(path);
+  EXPECT_TRUE(std::any_of(
+      fsyncs.begin(), fsyncs.end(),
+      [&](const FsyncRecord& r) { return r.inode == folder.st_ino && r.watched == saved; }))
+      << fsyncs.size() << " fsync calls, none of the folder after the rename";
+}
+
 // A host process killed at a random moment while it saves two networks in turn, a few hundred
 // times: the file it leaves is always one of the two, whole.
 TEST(KilledSaverTest, LeavesTheOldNetworkOrTheNewOneWhole) {
@@ -245,7 +288,7 @@ TEST(KilledSaverTest, LeavesTheOldNetworkOrTheNewOneWhole) {
     // A save killed before its rename leaves its temporary file; the network file is never it.
     for (const std::string& name : Names(dir.path())) {
       if (name == "net.ini") continue;
-      ASSERT_EQ(name.rfind("net.ini.", 0), 0u) << name;
+      ASSERT_EQ(name.rfind(".mplnet-", 0), 0u) << name;
       ASSERT_EQ(name.substr(name.size() - 4), ".tmp") << name;
       std::filesystem::remove(dir.path() / name);
       ++leftovers;

@@ -4,15 +4,23 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mplnet/engine.h"
 #include "persistence/ini_file.h"
 #include "persistence/profile_test_util.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -336,6 +344,119 @@ TEST(AtomicReplaceTest, UnreadableFileIsNeverOverwritten) {
   EXPECT_EQ(ini.GetSections(), Texts{});
   EXPECT_EQ(ini.SetValue("S", "k", "v"), 0);
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.ini")));
+}
+
+// The temporary file's name does not grow with the target's, so every name the file system takes
+// (up to 255 bytes) can be saved.
+TEST(AtomicReplaceTest, NamesOfEveryLegalLengthAreSaved) {
+  TempDir dir;
+  const Perceptron net = testing::MakeExampleNetwork();
+  for (const std::size_t length : {200, 244, 250, 255}) {
+    const std::string path = dir.file(std::string(length - 4, 'n') + ".ini");
+    CIniFile ini;
+    ASSERT_EQ(ini.SetFileName(path), path);
+    EXPECT_STREQ(ini.SaveMPL(net), " MPL network save") << length;
+    EXPECT_EQ(ini.SetValue("Extra", "k", "v"), 1) << length;
+    EXPECT_EQ(CountEntries(dir.path()), 1u) << length;
+    std::filesystem::remove(path);
+  }
+}
+
+// A read-only file is refused as Windows refuses it. The refusal comes from the file's own mode,
+// not from the kernel, so it holds for root too, whom the kernel would let replace the file.
+TEST(AtomicReplaceTest, ReadOnlyFileIsRefusedAndStays) {
+  TempDir dir;
+  const std::string path = CopyFixture(dir, "example_2_1.ini");
+  const std::string before = ReadBytes(path);
+  namespace fs = std::filesystem;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  CIniFile ini;
+  ASSERT_EQ(ini.SetFileName(path), path);
+  Perceptron net = testing::MakeExampleNetwork();
+  net.setThreshold(1, 0, 0.75);
+  EXPECT_STREQ(ini.SaveMPL(net), "Error: MPLSave, network file not saved");
+  const std::function<std::int32_t()> single_writes[] = {
+      [&] { return ini.SetValue("Neuron_10", "threshold", "0.75"); },
+      [&] { return ini.SetValue("New", "k", "v"); },
+      [&] { return ini.SetSection("Neuron_10", "X=1\0\0"s); },
+      [&] { return ini.DeleteSection("Synapse_10"); },
+  };
+  for (const auto& write : single_writes) EXPECT_EQ(write(), 0);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(CountEntries(dir.path()), 1u);
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
+  // Writable again, the same save goes through.
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_STREQ(ini.SaveMPL(net), " MPL network save");
+  EXPECT_NE(ReadBytes(path), before);
+}
+
+// A save killed midway leaves its temporary file behind; a later save in the same folder removes
+// such files once no save holds them, and never touches anything else.
+TEST(AtomicReplaceTest, LaterSaveRemovesStaleTemporaryFilesOnly) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+#ifdef _WIN32
+  const unsigned long own = static_cast<unsigned long>(_getpid());
+#else
+  const unsigned long own = static_cast<unsigned long>(getpid());
+#endif
+  // Process ids other than this one's: the files of a save in this process are never removed.
+  const std::string other = std::to_string(own + 1);
+  const std::string another = std::to_string(own + 2);
+  enum Kind { kLeftBehind, kHeld, kFolder };
+  const struct {
+    std::string name;
+    Kind kind;
+    bool old;
+    bool removed;
+  } files[] = {
+      {".mplnet-" + other + "-1-0123abcd.tmp", kLeftBehind, true, true},
+      {".mplnet-" + another + "-17-89abcdef.tmp", kLeftBehind, true, true},
+      // Held open by a save still writing it (stalled for a while, perhaps).
+      {".mplnet-" + other + "-2-0123abcd.tmp", kHeld, true, false},
+      // Just made: it may be a save's that has not yet locked it.
+      {".mplnet-" + other + "-3-0123abcd.tmp", kLeftBehind, false, false},
+      {".mplnet-" + other + "-4-0123abcd.tmp", kFolder, true, false},
+      {".mplnet-" + std::to_string(own) + "-8-0123abcd.tmp", kLeftBehind, true, false},
+      {".mplnet-notes.tmp", kLeftBehind, true, false},
+      {".mplnet-" + other + "-5-0123abcg.tmp", kLeftBehind, true, false},
+      {".mplnet-" + other + "-6-0123abcd.tmp.bak", kLeftBehind, true, false},
+      {"x.mplnet-" + other + "-7-0123abcd.tmp", kLeftBehind, true, false},
+      {"net.ini." + other + ".1.tmp", kLeftBehind, true, false},
+  };
+  const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+#ifdef _WIN32
+  std::ofstream holder;  // an open handle that does not share deletion, as a save's own has
+#else
+  int holder = -1;  // a lock on the file, as a save holds it while it writes
+#endif
+  for (const auto& f : files) {
+    const std::string path = dir.file(f.name);
+    if (f.kind == kFolder) {
+      fs::create_directory(path);
+    } else {
+      WriteBytes(path, "partial");
+    }
+    if (f.old) fs::last_write_time(path, an_hour_ago);
+    if (f.kind != kHeld) continue;
+#ifdef _WIN32
+    holder.open(path, std::ios::app);
+    ASSERT_TRUE(holder.is_open());
+#else
+    holder = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+#endif
+  }
+  CIniFile ini;
+  ini.SetFileName(dir.file("net.ini"));
+  ASSERT_STREQ(ini.SaveMPL(testing::MakeExampleNetwork()), " MPL network save");
+  for (const auto& f : files) EXPECT_EQ(fs::exists(dir.file(f.name)), !f.removed) << f.name;
+#ifdef _WIN32
+  holder.close();
+#else
+  close(holder);
+#endif
 }
 
 #ifndef _WIN32
