@@ -41,8 +41,10 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
-// The whole-number read of a value: optional sign, then the leading digits.
+// The whole-number read of a value: leading blanks, an optional sign, then the leading digits.
+// The value arrives trimmed, but a quoted one (" 12") keeps the blanks inside its quotes.
 std::int32_t LeadingWholeNumber(std::string_view value) {
+  while (!value.empty() && IsProfileBlank(value[0])) value.remove_prefix(1);
   bool negative = false;
   if (!value.empty() && (value[0] == '+' || value[0] == '-')) {
     negative = value[0] == '-';

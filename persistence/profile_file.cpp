@@ -10,25 +10,19 @@
 namespace mplnet {
 namespace {
 
-// Blanks trimmed around names and values: space, tab, vertical tab, form feed. Tested one character
-// at a time: trimming runs for every line read, and a set search costs a scan per character.
-constexpr bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
 // Sections with at most this many entries are searched entry by entry.
 constexpr std::size_t kUnindexedEntries = 8;
 
 std::string_view TrimLeft(std::string_view t) {
   std::size_t start = 0;
-  while (start < t.size() && IsBlank(t[start])) ++start;
+  while (start < t.size() && IsProfileBlank(t[start])) ++start;
   return t.substr(start);
 }
 
 std::string_view Trim(std::string_view t) {
   t = TrimLeft(t);
   std::size_t end = t.size();
-  while (end > 0 && IsBlank(t[end - 1])) --end;
+  while (end > 0 && IsProfileBlank(t[end - 1])) --end;
   return t.substr(0, end);
 }
 

@@ -35,6 +35,13 @@
 
 namespace mplnet {
 
+// The blanks trimmed around names and values: space, tab, vertical tab, form feed. Tested one
+// character at a time: trimming runs for every line read, and a set search costs a scan per
+// character.
+constexpr bool IsProfileBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
 // How a profile file's text is stored on disk.
 enum class ProfileEncoding { kUtf8, kUtf8Bom, kUtf16LeBom };
 

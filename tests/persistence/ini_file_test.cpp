@@ -89,6 +89,8 @@ TEST(CIniFileTest, WholeNumberRead) {
       {"abc", 0},
       {"-", 0},
       {"\"15\"", 15},
+      {"\" 12\"", 12},  // blanks inside the quotes are leading blanks too
+      {"'\t-3'", -3},
       {"99999999999", INT32_MAX},
       {"-99999999999", INT32_MIN},
       {"-2147483648", INT32_MIN},
