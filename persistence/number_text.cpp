@@ -21,6 +21,10 @@ namespace mplnet {
 namespace {
 
 constexpr std::string_view kUnicodeMinus = "\xE2\x88\x92";  // U+2212, used by some locales
+constexpr std::string_view kArabicDecimal = "\xD9\xAB";     // U+066B, the separator of ps_AF
+// Marks that keep a sign beside its number in right-to-left text; some locales' negative signs
+// start with one: left-to-right mark, right-to-left mark, Arabic letter mark.
+constexpr std::string_view kDirectionMarks[] = {"\xE2\x80\x8E", "\xE2\x80\x8F", "\xD8\x9C"};
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -52,6 +56,45 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+// Skips the direction marks at the start of `t`.
+std::string_view SkipDirectionMarks(std::string_view t) {
+  for (bool more = true; more;) {
+    more = false;
+    for (const std::string_view mark : kDirectionMarks) more = more || ConsumePrefix(t, mark);
+  }
+  return t;
+}
+
+bool IsMinus(std::string_view sign) {
+  return sign == "-" || sign == kUnicodeMinus;
+}
+
+// The negative sign of any locale: "-" or U+2212, perhaps after direction marks, or the locale's
+// own.
+bool ConsumeMinus(std::string_view& t, const NumberSymbols& symbols) {
+  if (ConsumePrefix(t, "-") || ConsumePrefix(t, kUnicodeMinus) || ConsumePrefix(t, symbols.minus)) {
+    return true;
+  }
+  std::string_view rest = SkipDirectionMarks(t);
+  if (rest.size() == t.size() ||
+      !(ConsumePrefix(rest, "-") || ConsumePrefix(rest, kUnicodeMinus))) {
+    return false;
+  }
+  t = rest;
+  return true;
+}
+
+// The symbols a number is written with: the locale's where every reader takes them, whatever its
+// own locale; "." and "-" for a separator or sign beyond those (a user's own choice on Windows),
+// which would leave a file that no other locale reads.
+std::string_view WrittenDecimal(const NumberSymbols& symbols) {
+  const std::string_view d = symbols.decimal;
+  return d == "." || d == "," || d == kArabicDecimal ? d : ".";
+}
+std::string_view WrittenMinus(const NumberSymbols& symbols) {
+  return IsMinus(SkipDirectionMarks(symbols.minus)) ? std::string_view(symbols.minus) : "-";
 }
 
 std::size_t CountDigits(std::string_view t) {
@@ -137,25 +180,26 @@ void AppendReal(std::string& out, double v, const NumberSymbols& symbols) {
   std::size_t n = 15;
   while (n > 1 && digits[n - 1] == '0') --n;
 
-  if (v < 0) out += symbols.minus;
+  const std::string_view decimal = WrittenDecimal(symbols);
+  if (v < 0) out += WrittenMinus(symbols);
   if (exponent >= -4 && exponent <= 14) {
     if (exponent >= 0) {
       const auto whole = static_cast<std::size_t>(exponent) + 1;
       for (std::size_t i = 0; i < whole; ++i) out += i < n ? digits[i] : '0';
       if (n > whole) {
-        out += symbols.decimal;
+        out += decimal;
         out.append(digits + whole, n - whole);
       }
     } else {
       out += '0';
-      out += symbols.decimal;
+      out += decimal;
       out.append(static_cast<std::size_t>(-exponent - 1), '0');
       out.append(digits, n);
     }
   } else {
     out += digits[0];
     if (n > 1) {
-      out += symbols.decimal;
+      out += decimal;
       out.append(digits + 1, n - 1);
     }
     out += 'E';
@@ -192,8 +236,7 @@ std::string FormatInt(std::int64_t v) {
 std::optional<double> ParseReal(std::string_view text, const NumberSymbols& symbols) {
   std::string_view t = TrimBlanks(text);
   const bool plus = ConsumePrefix(t, "+");
-  const bool negative = !plus && (ConsumePrefix(t, "-") || ConsumePrefix(t, kUnicodeMinus) ||
-                                  ConsumePrefix(t, symbols.minus));
+  const bool negative = !plus && ConsumeMinus(t, symbols);
   const bool signed_text = plus || negative;
   if (EqualsIgnoringAsciiCase(t, "infinity")) {
     return negative ? -std::numeric_limits<double>::infinity()
@@ -206,7 +249,8 @@ std::optional<double> ParseReal(std::string_view text, const NumberSymbols& symb
   const std::string_view whole = t.substr(0, CountDigits(t));
   t.remove_prefix(whole.size());
   std::string_view fraction;
-  if (ConsumePrefix(t, ".") || ConsumePrefix(t, ",") || ConsumePrefix(t, symbols.decimal)) {
+  if (ConsumePrefix(t, ".") || ConsumePrefix(t, ",") || ConsumePrefix(t, kArabicDecimal) ||
+      ConsumePrefix(t, symbols.decimal)) {
     fraction = t.substr(0, CountDigits(t));
     t.remove_prefix(fraction.size());
   }

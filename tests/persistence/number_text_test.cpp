@@ -179,6 +179,39 @@ TEST(NumberLocaleTest, DecimalPointLocaleReadsCommaAsDecimal) {
   EXPECT_EQ(ParseReal("0,5"), 0.5);  // a group separator of the locale, yet not grouping
 }
 
+// Whatever symbols the writer's locale has, its numbers read back under any other locale: the
+// separators locales use are read everywhere, and symbols of a user's own choosing are not written.
+TEST(NumberLocaleTest, EveryWritersNumbersReadBackUnderEveryLocale) {
+  const struct {
+    const char* locale;
+    NumberSymbols writer;
+  } writers[] = {
+      {"point", {".", "-"}},
+      {"comma", {",", "-"}},
+      {"ps_AF: U+066B", {"\xD9\xAB", "-"}},
+      {"U+2212 minus", {",", "\xE2\x88\x92"}},
+      {"minus after a left-to-right mark", {".", "\xE2\x80\x8E-"}},
+      {"a user's own separator and sign", {"dec", "neg"}},
+  };
+  const NumberSymbols readers[] = {{".", "-"}, {",", "-"}};
+  for (const auto& [locale, writer] : writers) {
+    for (const double v : {-1.5, 1.0 / 3, -2.5e-7, 123456.75}) {
+      const std::string text = FormatReal(v, writer);
+      for (const NumberSymbols& reader : readers) {
+        EXPECT_EQ(ParseReal(text, reader), ParseReal(FormatReal(v, NumberSymbols{}), reader))
+            << locale << ": " << text;
+      }
+    }
+  }
+#ifndef _WIN32
+  ScopedLocale pashto("ps_AF.UTF-8");
+  if (!pashto.ok()) GTEST_SKIP() << "locale ps_AF.UTF-8 is not installed";
+  const std::string text = FormatReal(-0.5);
+  ScopedLocale c("C");
+  EXPECT_EQ(ParseReal(text), -0.5) << text;
+#endif
+}
+
 TEST(ParseUInt16Test, RangeAndSyntax) {
   const struct {
     const char* text;
