@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "persistence/file_io.h"
+#include "persistence/status_texts.h"
 
 namespace mplnet {
 namespace {
@@ -49,13 +50,13 @@ std::string FormatBarLines(const RateInfo* rates, int rates_total, const NumberS
 
 const char* SetData(const RateInfo* rates, int rates_total, int shift, int nrate,
                     const std::string& log_path) {
-  if (rates == nullptr) return "Error: MPLSetData, rates is NULL";
-  if (rates_total < 0) return "Error: MPLSetData, wrong rates_total number";
-  if (shift < 0 || shift >= rates_total) return "Error: MPLSetData, wrong shift number";
-  if (nrate < 0 || nrate > 5) return "Error: MPLSetData, wrong rate index";
+  if (rates == nullptr) return status::kRatesNull;
+  if (rates_total < 0) return status::kWrongRatesTotal;
+  if (shift < 0 || shift >= rates_total) return status::kWrongShift;
+  if (nrate < 0 || nrate > 5) return status::kWrongRateIndex;
   const std::string lines = FormatBarLines(rates, rates_total, CurrentNumberSymbols());
-  if (!AppendToFile(log_path, lines)) return "Error: MPLSetData, bar log not written";
-  return "MPLSetData: Successful";
+  if (!AppendToFile(log_path, lines)) return status::kBarLogNotWritten;
+  return status::kBarsLogged;
 }
 
 }  // namespace mplnet

@@ -7,9 +7,11 @@
 #include "host/tavra_dll.h"
 #include "mplnet/mplnet.h"
 #include "persistence/platform_paths.h"
+#include "persistence/status_texts.h"
 
 using mplnet::ExportMutex;
 using mplnet::MPL;
+namespace status = mplnet::status;
 
 namespace {
 
@@ -31,14 +33,14 @@ extern "C" {
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in_array,
                                              int in_size) {
-  return Guarded<const char*>("Error: MPLRun, internal error", [&]() -> const char* {
-    if (MPL.net == nullptr || MPL.net->GetLCount() == 0) return "Error: MPLRun, no network loaded";
-    if (out_array == nullptr || in_array == nullptr) return "Error: MPLRun, array is NULL";
-    if (in_size < MPL.net->GetLayerSize(0)) return "Error: MPLRun, wrong in_size number";
+  return Guarded<const char*>(status::kRunInternalError, [&]() -> const char* {
+    if (MPL.net == nullptr || MPL.net->GetLCount() == 0) return status::kNoNetwork;
+    if (out_array == nullptr || in_array == nullptr) return status::kArrayNull;
+    if (in_size < MPL.net->GetLayerSize(0)) return status::kWrongInSize;
     MPL.Run(in_array, in_size);
     const int n = MPL.GetOutput();
     std::copy(MPL.out_buffer.get(), MPL.out_buffer.get() + n, out_array);
-    return "test";
+    return status::kRan;
   });
 }
 
@@ -47,17 +49,17 @@ MPLNET_EXPORT int MPLNET_CALL MPLGetOutArraySize(void) {
 }
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLLoad(const char* _fn) {
-  return Guarded<const char*>("Error: MPLLoad, internal error", [&] { return MPL.LoadNet(_fn); });
+  return Guarded<const char*>(status::kLoadInternalError, [&] { return MPL.LoadNet(_fn); });
 }
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLSave(const char* _fn) {
-  return Guarded<const char*>("Error: MPLSave, internal error", [&] { return MPL.SaveNet(_fn); });
+  return Guarded<const char*>(status::kSaveInternalError, [&] { return MPL.SaveNet(_fn); });
 }
 
 MPLNET_EXPORT char* MPLNET_CALL MPLSetData(const RateInfo* rates, int rates_total, int shift,
                                            int nrate) {
   // The declared result is a plain char pointer, as hosts declare it; the text itself is read-only.
-  return const_cast<char*>(Guarded<const char*>("Error: MPLSetData, internal error", [&] {
+  return const_cast<char*>(Guarded<const char*>(status::kSetDataInternalError, [&] {
     return mplnet::SetData(rates, rates_total, shift, nrate, mplnet::kBarLogFile);
   }));
 }

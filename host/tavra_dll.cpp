@@ -6,6 +6,7 @@
 #include <new>
 
 #include "persistence/file_io.h"
+#include "persistence/status_texts.h"
 
 namespace mplnet {
 
@@ -39,7 +40,7 @@ const char* CTavraDll::LoadNet(const char* _fn) {
     net = std::move(loaded);  // the network changes only once a whole one was built
     return code;
   } catch (const std::exception&) {
-    return "Error: MPLLoad, network file not loaded";
+    return status::kNotLoaded;
   }
 }
 
@@ -51,7 +52,7 @@ const char* CTavraDll::SaveNet(const char* _fn) {
 const char* CTavraDll::Run(const double* in_array, int in_size) {
   in_copy_.assign(in_array, in_array + std::max(in_size, 0));
   net->Run(in_copy_);
-  return "MPLRun: successful";
+  return status::kFacadeRan;
 }
 
 void ReserveOutputs(std::unique_ptr<double[]>& buffer, std::size_t& size, std::size_t n) {

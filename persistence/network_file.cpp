@@ -16,13 +16,10 @@
 #include "persistence/ini_file.h"
 #include "persistence/number_text.h"
 #include "persistence/profile_file.h"
+#include "persistence/status_texts.h"
 
 namespace mplnet {
 namespace {
-
-constexpr char kSaved[] = " MPL network save";
-constexpr char kNotSaved[] = "Error: MPLSave, network file not saved";
-constexpr char kLoaded[] = " MPL network load ";
 
 // The two digit groups of a link entry's name: the regular expression "(\d+)_(\d+)$", searched.
 struct LinkKey {
@@ -220,7 +217,7 @@ class BatchGuard {
 
 const char* CIniFile::SaveMPL(const Perceptron& _net) {
   const std::vector<std::shared_ptr<Elem>> elems = _net.GetMPL();
-  if (elems.empty()) return kSaved;  // nothing to write, and no file is created
+  if (elems.empty()) return status::kSaved;  // nothing to write, and no file is created
   const NumberSymbols symbols = CurrentNumberSymbols();
   BeginBatch();
   const BatchGuard guard{*this};  // a save cut short by an exception leaves no batch behind
@@ -250,9 +247,9 @@ const char* CIniFile::SaveMPL(const Perceptron& _net) {
   }
   if (!written) {
     DiscardBatch();
-    return kNotSaved;
+    return status::kNotSaved;
   }
-  return CommitBatch() ? kSaved : kNotSaved;
+  return CommitBatch() ? status::kSaved : status::kNotSaved;
 }
 
 std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
@@ -269,7 +266,7 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
   // element exists before its links are added.
   std::sort(sections.begin(), sections.end());
   auto net = std::make_unique<Perceptron>();
-  _code = kLoaded;
+  _code = status::kLoaded;
   SectionReader::Buffers buffers;
   for (const std::string_view section : sections) {
     const bool neuron = section.find("Neuron") != std::string_view::npos;

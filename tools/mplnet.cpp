@@ -28,6 +28,7 @@
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
 #include "persistence/ini_file.h"
+#include "persistence/status_texts.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
@@ -38,10 +39,6 @@
 
 namespace mplnet::tool {
 namespace {
-
-constexpr char kLoaded[] = " MPL network load ";
-constexpr char kSaved[] = " MPL network save";
-constexpr char kRan[] = "test";
 
 // The largest layer size and layer count a network file can hold: positions are 16-bit numbers.
 constexpr long long kMaxPositions = 65536;
@@ -54,10 +51,10 @@ constexpr std::uint64_t kMaxDraws = 10'000'000;
 // The export's status text says only that the load failed; the reason comes from the reader.
 void LoadThroughExport(const std::string& net_path) {
   RequireNetworkFile(net_path);
-  const char* status = MPLLoad(net_path.c_str());
-  if (std::strcmp(status, kLoaded) == 0) return;
+  const char* answer = MPLLoad(net_path.c_str());
+  if (std::strcmp(answer, status::kLoaded) == 0) return;
   LoadNetworkFile(net_path);  // raises ToolError with file, section, key and reason
-  throw ToolError(std::string("network file \"") + net_path + "\": " + status);
+  throw ToolError(std::string("network file \"") + net_path + "\": " + answer);
 }
 
 int InputLayerSize() {
@@ -94,8 +91,8 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
     // Values beyond the input layer's size are ignored, as the run export ignores them.
     const int count = static_cast<int>(
         std::min<std::size_t>(parsed.values.size(), std::numeric_limits<int>::max()));
-    const char* status = MPLRun(out.data(), parsed.values.data(), count);
-    if (std::strcmp(status, kRan) != 0) throw ToolError(where + status);
+    const char* answer = MPLRun(out.data(), parsed.values.data(), count);
+    if (std::strcmp(answer, status::kRan) != 0) throw ToolError(where + answer);
     std::cout << JoinShortest(out) << '\n';
   }
   if (in.bad()) throw ToolError("cannot read inputs from \"" + inputs_path + "\"");
@@ -216,10 +213,10 @@ void SaveReplacing(const Perceptron& net, const std::string& target) {
   if (ini.GetFileName() != temp.string()) {
     throw ToolError("cannot write \"" + target + "\": its folder does not exist");
   }
-  const char* status = ini.SaveMPL(net);
-  if (std::strcmp(status, kSaved) != 0) {
+  const char* answer = ini.SaveMPL(net);
+  if (std::strcmp(answer, status::kSaved) != 0) {
     std::filesystem::remove(temp, ec);
-    throw ToolError("cannot write \"" + target + "\": " + status);
+    throw ToolError("cannot write \"" + target + "\": " + answer);
   }
   std::filesystem::rename(temp, target, ec);
   if (ec) {
