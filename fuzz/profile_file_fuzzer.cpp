@@ -1,5 +1,5 @@
-// The profile-file parser on arbitrary file bytes: every query, then an edit committed back to the
-// file, which must read back as written.
+// The profile-file parser on arbitrary file bytes, parsed in memory: every query, then edits whose
+// written content must read back as written.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +12,7 @@
 
 namespace {
 
+using mplnet::ProfileBytes;
 using mplnet::ProfileDocument;
 
 // Enough names to reach every code path, few enough that one input stays fast.
@@ -20,15 +21,11 @@ constexpr std::size_t kMaxNames = 64;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace mplnet::fuzzing;
-  const std::string path = Scratch().file("profile.ini");
-  WriteBytes(path, std::string_view(reinterpret_cast<const char*>(data), size));
-
   std::string first_section;
   std::optional<std::string> first_key;
   std::size_t sections = 0;
   {
-    ProfileDocument document(path);
+    ProfileDocument document(ProfileBytes{std::string(reinterpret_cast<const char*>(data), size)});
     const std::vector<std::string_view> names = document.SectionNames();
     sections = names.size();
     for (std::size_t s = 0; s < names.size() && s < kMaxNames; ++s) {
@@ -58,13 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool replaced = first_key && document.SetValue(section, *first_key, "v2");
     const bool run = document.SetSection("FuzzRun", std::string_view("a=1\0b=2\0\0", 10));
     FUZZ_CHECK(run);
-    if (!document.Commit()) {
-      RemoveFile(path);
-      return 0;  // a file that could not be read is never overwritten
-    }
-
-    // What was written reads back, from a fresh read of the file.
-    const ProfileDocument reread(path);
+    // What was written reads back, parsed afresh.
+    const ProfileDocument reread(ProfileBytes{document.Content()});
     const bool same_key = first_key && mplnet::ProfileNameEqual()(*first_key, "fuzz_added");
     if (added && !overwritten && !same_key) {
       FUZZ_CHECK(reread.Value(section, "fuzz_added") == std::optional<std::string_view>("v1"));
@@ -79,6 +71,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t now = reread.SectionNames().size();
     FUZZ_CHECK(now >= sections && now <= sections + 2);
   }
-  RemoveFile(path);
   return 0;
 }

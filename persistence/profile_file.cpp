@@ -194,14 +194,17 @@ Probe Look(const std::vector<std::uint64_t>& table, const Entries& entries, std:
 }  // namespace
 
 ProfileDocument::ProfileDocument(std::string path) : path_(std::move(path)) {
-  Parse();
+  std::string content;
+  readable_ = ReadWholeFile(path_, content) != ReadResult::kFailed;
+  Parse(std::move(content));  // empty when the file is missing or could not be read
 }
 
-void ProfileDocument::Parse() {
-  const ReadResult read = ReadWholeFile(path_, original_);
-  if (read == ReadResult::kFailed) readable_ = false;
-  if (read != ReadResult::kOk) return;
+ProfileDocument::ProfileDocument(ProfileBytes content) {
+  Parse(std::move(content.bytes));
+}
 
+void ProfileDocument::Parse(std::string content_bytes) {
+  original_ = std::move(content_bytes);
   std::string_view content = original_;
   if (content.substr(0, 3) == "\xEF\xBB\xBF") {
     encoding_ = ProfileEncoding::kUtf8Bom;
@@ -456,42 +459,57 @@ bool ProfileDocument::SetSection(std::string_view section,
 
 bool ProfileDocument::Commit() {
   if (!changed_) return true;
-  if (!readable_) return false;
-  const bool written = ReplaceFileAtomically(path_, [this](const ContentSink& write) {
-    std::size_t size = 0;
-    // A line without a line end (the file's last line) gets one when something now follows it.
-    bool open = false;
-    const auto put = [&](std::string_view raw) {
-      if (open) {
-        // A UTF-16 file may end in a stray odd byte; it is made a whole unit before anything
-        // follows it, or every later line would be read one byte out of step.
-        if (encoding_ == ProfileEncoding::kUtf16LeBom && size % 2 != 0) {
-          if (!write(std::string_view("\0", 1))) return false;
-          ++size;
-        }
-        if (!write(NewLineEnd())) return false;
-        size += NewLineEnd().size();
-      }
-      open = LineEnd(raw).empty();
-      size += raw.size();
-      return write(raw);
-    };
-    if (!put(bom_)) return false;
-    open = false;  // the mark is no line
-    for (const std::string_view raw : preamble_) {
-      if (!put(raw)) return false;
-    }
-    for (const Section& section : sections_) {
-      if (section.removed) continue;
-      if (!put(section.header)) return false;
-      for (const std::string_view raw : section.body) {
-        if (!put(raw)) return false;
-      }
-    }
+  if (!readable_ || path_.empty()) return false;
+  if (!SaveAs(path_)) return false;
+  changed_ = false;
+  return true;
+}
+
+bool ProfileDocument::SaveAs(const std::string& path) const {
+  return ReplaceFileAtomically(path, [this](const ContentSink& write) { return Write(write); });
+}
+
+std::string ProfileDocument::Content() const {
+  std::string content;
+  content.reserve(original_.size());
+  Write([&content](std::string_view piece) {
+    content.append(piece);
     return true;
   });
-  if (!written) return false;
-  changed_ = false;
+  return content;
+}
+
+bool ProfileDocument::Write(const ContentSink& write) const {
+  std::size_t size = 0;
+  // A line without a line end (the file's last line) gets one when something now follows it.
+  bool open = false;
+  const auto put = [&](std::string_view raw) {
+    if (open) {
+      // A UTF-16 file may end in a stray odd byte; it is made a whole unit before anything
+      // follows it, or every later line would be read one byte out of step.
+      if (encoding_ == ProfileEncoding::kUtf16LeBom && size % 2 != 0) {
+        if (!write(std::string_view("\0", 1))) return false;
+        ++size;
+      }
+      if (!write(NewLineEnd())) return false;
+      size += NewLineEnd().size();
+    }
+    open = LineEnd(raw).empty();
+    size += raw.size();
+    return write(raw);
+  };
+  if (!put(bom_)) return false;
+  open = false;  // the mark is no line
+  for (const std::string_view raw : preamble_) {
+    if (!put(raw)) return false;
+  }
+  for (const Section& section : sections_) {
+    if (section.removed) continue;
+    if (!put(section.header)) return false;
+    for (const std::string_view raw : section.body) {
+      if (!put(raw)) return false;
+    }
+  }
   return true;
 }
 

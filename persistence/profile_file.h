@@ -1,10 +1,11 @@
 // Profile files ("INI files") read and written by our own code on every platform.
 //
-// A ProfileDocument is one parsed snapshot of a file that keeps every original line byte for byte.
-// Queries and edits work in memory through hash look-ups, and Commit() writes the content back as
-// one atomic replacement in which only changed and added lines differ from the file as read:
-// comments, blank lines, unknown lines, the encoding and the line ends all stay. A whole network is
-// therefore saved or loaded with one read and at most one write, in time linear in the file's size.
+// A ProfileDocument is one parsed snapshot of a file's bytes, read from the file or handed over in
+// memory, that keeps every original line byte for byte. Queries and edits work in memory through
+// hash look-ups, and Commit() writes the content back as one atomic replacement in which only
+// changed and added lines differ from the file as read: comments, blank lines, unknown lines, the
+// encoding and the line ends all stay. A whole network is therefore saved or loaded with one read
+// and at most one write, in time linear in the file's size.
 //
 // Hand-edited files are read the way the Windows profile functions read them:
 // - section and key names match without regard to ASCII case; blanks around names and values are
@@ -33,6 +34,8 @@
 #include <utility>
 #include <vector>
 
+#include "persistence/file_io.h"
+
 namespace mplnet {
 
 // The blanks trimmed around names and values: space, tab, vertical tab, form feed. Tested one
@@ -53,15 +56,24 @@ struct ProfileNameEqual {
   bool operator()(std::string_view a, std::string_view b) const noexcept;
 };
 
+// The bytes of a profile file, held in memory.
+struct ProfileBytes {
+  std::string bytes;
+};
+
 class ProfileDocument {
  public:
-  // Reads the file `path` (a UTF-8 name). A missing file reads as empty and is created by Commit; a
-  // file that exists but cannot be read also reads as empty, but is never overwritten by Commit.
+  // Reads the file `path` (a UTF-8 name) and parses its bytes. A missing file reads as empty and is
+  // created by Commit; a file that exists but cannot be read also reads as empty, but is never
+  // overwritten by Commit.
   explicit ProfileDocument(std::string path);
+  // Parses bytes in memory; the document has no file of its own (Commit fails, SaveAs names one).
+  explicit ProfileDocument(ProfileBytes content);
   // Lines are views into the document's own buffers, so it is neither copied nor moved.
   ProfileDocument(const ProfileDocument&) = delete;
   ProfileDocument& operator=(const ProfileDocument&) = delete;
 
+  // The file read; empty for bytes parsed in memory.
   const std::string& path() const { return path_; }
   // False when the file exists but could not be read.
   bool readable() const { return readable_; }
@@ -108,9 +120,14 @@ class ProfileDocument {
   // True when an edit is waiting for Commit.
   bool changed() const { return changed_; }
   // Writes the content over the file as one atomic replacement if anything changed. False when the
-  // write failed or the file could not be read in the first place; the file on disk is then as it
-  // was.
+  // write failed, the file could not be read in the first place, or the document has no file; the
+  // file on disk is then as it was.
   bool Commit();
+  // Writes the content over the file `path` as one atomic replacement, whatever it holds and
+  // whether anything changed or not; false when the write failed (the file is then as it was).
+  bool SaveAs(const std::string& path) const;
+  // The bytes Commit and SaveAs write: the lines as read, with the edits made since.
+  std::string Content() const;
 
  private:
   using NameIndex =
@@ -138,7 +155,8 @@ class ProfileDocument {
     std::string_view text;  // the same line as UTF-8, without its line end
   };
 
-  void Parse();
+  void Parse(std::string content_bytes);
+  bool Write(const ContentSink& write) const;
   void AddLine(Line line);
   Section* Find(std::string_view section);
   const Section* Find(std::string_view section) const;
@@ -164,7 +182,7 @@ class ProfileDocument {
   bool readable_ = true;
   bool changed_ = false;
   ProfileEncoding encoding_ = ProfileEncoding::kUtf8;
-  std::string original_;  // the file's bytes as read
+  std::string original_;  // the bytes as read
   std::string decoded_;   // UTF-16 files only: the content as UTF-8, reserved once, never moved
   std::string_view bom_;
   std::vector<std::string_view> preamble_;  // lines before the first section

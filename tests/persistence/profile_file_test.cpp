@@ -261,6 +261,27 @@ TEST(ProfileDocumentTest, BatchOfEditsIsOneReplacement) {
   EXPECT_EQ(reread.Value("Spaced Name", "w"), "4");  // the section after S is still in place
 }
 
+// Bytes parsed in memory read as the same bytes read from a file, and the same edits give the same
+// content; such a document has no file of its own until SaveAs names one.
+TEST(ProfileDocumentTest, BytesInMemoryReadAndEditAsTheFile) {
+  TempDir dir;
+  for (const char* fixture : {"odd_headers.ini", "utf16_bom.ini", "no_final_line_end.ini"}) {
+    const std::string path = CopyFixture(dir, fixture);
+    ProfileDocument from_file(path);
+    ProfileDocument in_memory(ProfileBytes{Fixture(fixture)});
+    EXPECT_EQ(in_memory.Content(), Fixture(fixture)) << fixture;
+    EXPECT_EQ(in_memory.SectionNames(), from_file.SectionNames()) << fixture;
+    for (ProfileDocument* document : {&from_file, &in_memory}) {
+      ASSERT_TRUE(document->SetValue("Added", "k", "v"));
+    }
+    ASSERT_TRUE(from_file.Commit());
+    EXPECT_EQ(in_memory.Content(), ReadBytes(path)) << fixture;
+    EXPECT_FALSE(in_memory.Commit()) << fixture;
+    ASSERT_TRUE(in_memory.SaveAs(dir.file("copy.ini")));
+    EXPECT_EQ(ReadBytes(dir.file("copy.ini")), ReadBytes(path)) << fixture;
+  }
+}
+
 // Small sections are searched entry by entry, larger ones through a table: both find the first of
 // duplicate keys, and keep doing so as the section grows or is replaced.
 // Entries() lists what KeyNames() and a Value() look-up per key give, without the look-ups.
