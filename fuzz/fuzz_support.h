@@ -16,8 +16,8 @@
 
 namespace mplnet::fuzzing {
 
-// A folder of this process's own under $TMPDIR (or /tmp), removed at exit. scripts/fuzz.sh points
-// TMPDIR at a memory file system, where the flush of every atomic replacement costs nothing.
+// A folder of this process's own under $TMPDIR (or /tmp), removed at exit, for the targets that
+// write files (the bar log); scripts/fuzz.sh points TMPDIR at a memory file system.
 class ScratchFolder {
  public:
   ScratchFolder() {
@@ -47,11 +47,6 @@ class ScratchFolder {
 inline const ScratchFolder& Scratch() {
   static const ScratchFolder folder;
   return folder;
-}
-
-inline void WriteBytes(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // The file's bytes; empty when it is missing.

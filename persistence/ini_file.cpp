@@ -17,6 +17,7 @@
 #endif
 
 #include "persistence/file_io.h"
+#include "persistence/network_file.h"
 #include "persistence/number_text.h"
 #include "persistence/platform_paths.h"
 #include "persistence/profile_file.h"
@@ -29,14 +30,6 @@ std::vector<std::string> NonEmpty(const std::vector<std::string_view>& names) {
   out.reserve(names.size());
   for (const std::string_view name : names) {
     if (!name.empty()) out.emplace_back(name);
-  }
-  return out;
-}
-
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return out;
 }

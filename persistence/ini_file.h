@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "persistence/network_file.h"
+
 namespace mplnet {
 
 class Perceptron;
@@ -32,12 +34,6 @@ class ProfileDocument;
 // The errors CIniFile raises; what() is the reason alone ("Section", "Section or Key", ...), the
 // caller adds the file, section and key.
 class IniError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Why a network file did not load: what() names the file, the section, the key and the reason.
-class NetworkFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -1,8 +1,9 @@
-// The network file: the writer SaveMPL and the reader LoadMPL of CIniFile.
+// The network file's writer and reader, and SaveMPL and LoadMPL of CIniFile, which apply them.
 //
-// Each element owns two sections, "Neuron_" and "Synapse_" followed by its coordinate key. The
-// writer works on one parsed copy of the file and replaces it in one step, so a save is atomic and
-// costs time linear in the file's size; the reader, likewise, reads the file once.
+// The writer works on one parsed copy of the file and replaces it in one step, so a save is atomic
+// and costs time linear in the file's size; the reader, likewise, reads the file once.
+#include "persistence/network_file.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -20,25 +21,6 @@
 
 namespace mplnet {
 namespace {
-
-// The two digit groups of a link entry's name: the regular expression "(\d+)_(\d+)$", searched.
-struct LinkKey {
-  std::string_view layer;
-  std::string_view index;
-};
-std::optional<LinkKey> MatchLinkKey(std::string_view key) {
-  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
-  std::size_t end = key.size();
-  std::size_t pos = end;
-  while (pos > 0 && is_digit(key[pos - 1])) --pos;
-  if (pos == end || pos == 0 || key[pos - 1] != '_') return std::nullopt;
-  const std::size_t index_start = pos;
-  std::size_t layer_end = pos - 1;
-  pos = layer_end;
-  while (pos > 0 && is_digit(key[pos - 1])) --pos;
-  if (pos == layer_end) return std::nullopt;
-  return LinkKey{key.substr(pos, layer_end - pos), key.substr(index_start)};
-}
 
 // A name or value from the file as a reason shows it: control bytes written as \xNN (a NUL would
 // end the reason early for whoever reads it as a C string), a text of hostile length cut short.
@@ -215,19 +197,48 @@ class BatchGuard {
 
 }  // namespace
 
-const char* CIniFile::SaveMPL(const Perceptron& _net) {
-  const std::vector<std::shared_ptr<Elem>> elems = _net.GetMPL();
-  if (elems.empty()) return status::kSaved;  // nothing to write, and no file is created
+std::optional<LinkKey> MatchLinkKey(std::string_view key) {
+  auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  const std::size_t end = key.size();
+  std::size_t pos = end;
+  while (pos > 0 && is_digit(key[pos - 1])) --pos;
+  if (pos == end || pos == 0 || key[pos - 1] != '_') return std::nullopt;
+  const std::size_t index_start = pos;
+  const std::size_t layer_end = pos - 1;
+  pos = layer_end;
+  while (pos > 0 && is_digit(key[pos - 1])) --pos;
+  if (pos == layer_end) return std::nullopt;
+  return LinkKey{key.substr(pos, layer_end - pos), key.substr(index_start)};
+}
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+SectionKind KindOfSection(std::string_view section) {
+  return {section.find("Neuron") != std::string_view::npos,
+          section.find("Synapse") != std::string_view::npos};
+}
+
+std::vector<std::string_view> SectionsInReadingOrder(std::vector<std::string_view> names) {
+  std::erase(names, std::string_view());  // a nameless section is in no list of sections
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool SaveNetwork(const Perceptron& _net, ProfileDocument& document) {
   const NumberSymbols symbols = CurrentNumberSymbols();
-  BeginBatch();
-  const BatchGuard guard{*this};  // a save cut short by an exception leaves no batch behind
   SectionEntries entries;
   bool written = true;
   auto put = [&](const std::string& section) {
-    written = batch_->SetValues(section, entries.Pairs()) && written;
+    written = document.SetValues(section, entries.Pairs()) && written;
     entries.Clear();
   };
-  for (const std::shared_ptr<Elem>& elem : elems) {
+  for (const std::shared_ptr<Elem>& elem : _net.GetMPL()) {
     if (elem == nullptr || elem->kernel == nullptr) continue;
     const Neuron& neuron = *elem->kernel;
     const std::string key = CoordinateKey(elem->x, elem->y);
@@ -245,35 +256,26 @@ const char* CIniFile::SaveMPL(const Perceptron& _net) {
     }
     put("Synapse_" + key);
   }
-  if (!written) {
-    DiscardBatch();
-    return status::kNotSaved;
-  }
-  return CommitBatch() ? status::kSaved : status::kNotSaved;
+  return written;
 }
 
-std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
-  BeginBatch();
-  const BatchGuard guard{*this};
-  const ProfileDocument& document = *batch_;
+bool WriteNetworkFile(const Perceptron& _net, const std::string& path) {
+  ProfileDocument document(ProfileBytes{});
+  return SaveNetwork(_net, document) && document.SaveAs(path);
+}
+
+std::unique_ptr<Perceptron> LoadNetwork(const ProfileDocument& document, const std::string& file) {
   if (!document.readable()) {
-    throw NetworkFileError("network file \"" + path + "\": the file exists but cannot be read");
+    throw NetworkFileError("network file \"" + file + "\": the file exists but cannot be read");
   }
   const NumberSymbols symbols = CurrentNumberSymbols();
-  std::vector<std::string_view> sections = document.SectionNames();
-  std::erase(sections, std::string_view());  // a nameless section is in no list of sections
-  // Ascending text order puts every "Neuron_" section before every "Synapse_" section, so each
-  // element exists before its links are added.
-  std::sort(sections.begin(), sections.end());
   auto net = std::make_unique<Perceptron>();
-  _code = status::kLoaded;
   SectionReader::Buffers buffers;
-  for (const std::string_view section : sections) {
-    const bool neuron = section.find("Neuron") != std::string_view::npos;
-    const bool synapse = section.find("Synapse") != std::string_view::npos;
-    if (!neuron && !synapse) continue;
-    const SectionReader reader(document, path, section, symbols, buffers);
-    if (neuron) {
+  for (const std::string_view section : SectionsInReadingOrder(document.SectionNames())) {
+    const SectionKind kind = KindOfSection(section);
+    if (!kind.neuron && !kind.synapse) continue;
+    const SectionReader reader(document, file, section, symbols, buffers);
+    if (kind.neuron) {
       const unsigned x = reader.Position("X");
       const unsigned y = reader.Position("Y");
       net->Add(x, y);  // a taken key leaves the steps below to the element that holds it
@@ -282,7 +284,7 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
       net->SetAttr(x, y, Neuron::ATTR_ALPHA, reader.Real("ALPHA"));
       net->setThreshold(x, y, reader.Real("THRESHOLD"));
     }
-    if (synapse) {
+    if (kind.synapse) {
       const unsigned x = reader.Position("X");
       const unsigned y = reader.Position("Y");
       // The element that takes the links (the one holding their key), found once for them all;
@@ -310,6 +312,21 @@ std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
     }
   }
   return net;
+}
+
+const char* CIniFile::SaveMPL(const Perceptron& _net) {
+  if (_net.GetMPL().empty()) return status::kSaved;  // nothing to write, and no file is created
+  BeginBatch();
+  const BatchGuard guard{*this};  // a save cut short by an exception leaves no batch behind
+  if (!SaveNetwork(_net, *batch_)) return status::kNotSaved;
+  return CommitBatch() ? status::kSaved : status::kNotSaved;
+}
+
+std::unique_ptr<Perceptron> CIniFile::LoadMPL(const char*& _code) {
+  BeginBatch();
+  const BatchGuard guard{*this};
+  _code = status::kLoaded;
+  return LoadNetwork(*batch_, path);
 }
 
 }  // namespace mplnet

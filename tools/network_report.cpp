@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "persistence/ini_file.h"
+#include "persistence/network_file.h"
 #include "persistence/number_text.h"
 
 namespace mplnet::tool {
@@ -29,16 +30,8 @@ std::string Position(unsigned x, unsigned y) {
   return text;
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return u;
-}
-
 bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
-  return Upper(s).find(Upper(word)) != std::string::npos;
+  return UpperAscii(s).find(UpperAscii(word)) != std::string::npos;
 }
 
 const char* ActivationName(unsigned atype) {
@@ -59,23 +52,6 @@ bool IsInputNeuron(const Neuron& n) {
   return TypeOf(n, Neuron::ATTR_NTYPE) == Neuron::NInput;
 }
 
-// The digit groups of a link entry's name, as the reader finds them: "(\d+)_(\d+)$".
-std::optional<std::pair<std::string, std::string>> LinkDigits(std::string_view key) {
-  auto digits_before = [&key](std::size_t end) {
-    std::size_t pos = end;
-    while (pos > 0 && key[pos - 1] >= '0' && key[pos - 1] <= '9') --pos;
-    return pos;
-  };
-  const std::size_t index_start = digits_before(key.size());
-  if (index_start == key.size() || index_start == 0 || key[index_start - 1] != '_') {
-    return std::nullopt;
-  }
-  const std::size_t layer_start = digits_before(index_start - 1);
-  if (layer_start == index_start - 1) return std::nullopt;
-  return std::make_pair(std::string(key.substr(layer_start, index_start - 1 - layer_start)),
-                        std::string(key.substr(index_start)));
-}
-
 // Checks of the file as written: what the reader merges, refuses or reads from an unexpected entry.
 class RawFileCheck {
  public:
@@ -89,12 +65,12 @@ class RawFileCheck {
   RawFileCheck& operator=(const RawFileCheck&) = delete;
 
   void Run() {
-    std::vector<std::string> sections = ini_.GetSections();
-    std::sort(sections.begin(), sections.end());  // the reader's order: who comes first wins
-    for (const std::string& section : sections) {
-      const bool neuron = section.find("Neuron") != std::string::npos;
-      const bool synapse = section.find("Synapse") != std::string::npos;
-      if (!neuron && !synapse) {
+    const std::vector<std::string> names = ini_.GetSections();
+    // The reader's order: of two sections describing one element, the first wins.
+    for (const std::string_view name : SectionsInReadingOrder({names.begin(), names.end()})) {
+      const std::string section(name);
+      const SectionKind kind = KindOfSection(section);
+      if (!kind.neuron && !kind.synapse) {
         if (ContainsIgnoringCase(section, "Neuron") || ContainsIgnoringCase(section, "Synapse")) {
           problems_.push_back("section [" + section +
                               "] is not read: the reader looks for \"Neuron\" and \"Synapse\" "
@@ -106,8 +82,8 @@ class RawFileCheck {
       const std::optional<unsigned> x = PositionEntry(section, keys, "X");
       const std::optional<unsigned> y = PositionEntry(section, keys, "Y");
       if (!x || !y) continue;  // the load would have stopped; the file changed since
-      if (neuron) CheckNeuronSection(section, keys, *x, *y);
-      if (synapse) CheckSynapseSection(section, keys, *x, *y);
+      if (kind.neuron) CheckNeuronSection(section, keys, *x, *y);
+      if (kind.synapse) CheckSynapseSection(section, keys, *x, *y);
     }
   }
 
@@ -121,7 +97,7 @@ class RawFileCheck {
                                    std::string_view pattern) {
     const std::optional<std::string> key = CIniFile::FindKey(keys, pattern);
     if (!key) return std::nullopt;
-    if (Upper(*key) != pattern) {
+    if (UpperAscii(*key) != pattern) {
       problems_.push_back("section [" + section + "]: " + std::string(pattern) +
                           " is read from the entry \"" + *key +
                           "\", the first whose name contains it");
@@ -221,10 +197,10 @@ class RawFileCheck {
     }
     std::map<std::string, std::string> link_entries;  // coordinate key -> first entry naming it
     for (const std::string& key : keys) {
-      const auto digits = LinkDigits(key);
+      const std::optional<LinkKey> digits = MatchLinkKey(key);
       if (!digits) continue;
-      const std::optional<std::uint16_t> a = ParseUInt16(digits->first);
-      const std::optional<std::uint16_t> b = ParseUInt16(digits->second);
+      const std::optional<std::uint16_t> a = ParseUInt16(digits->layer);
+      const std::optional<std::uint16_t> b = ParseUInt16(digits->index);
       if (!a || !b) continue;
       const auto [first, fresh] = link_entries.try_emplace(CoordinateKey(*a, *b), key);
       if (!fresh) {

@@ -1,4 +1,6 @@
 // The network file: what the writer writes, what the reader builds, and what stops a load.
+#include "persistence/network_file.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -194,6 +196,26 @@ Perceptron RandomNetwork(const std::vector<int>& sizes, unsigned seed) {
     elem->kernel->setThreshold(-(any(rng) * 1e-3) / 3.0);
   }
   return net;
+}
+
+// The link-key matcher the reader and the tool share: "(\d+)_(\d+)$", searched anywhere.
+TEST(NetworkFileReaderTest, LinkKeysAreTheTwoDigitGroupsAtTheEnd) {
+  const struct {
+    const char* key;
+    const char* layer;  // nullptr: no link
+    const char* index;
+  } cases[] = {
+      {"0_1", "0", "1"},          {"x00_12", "00", "12"},   {"1_2_3", "2", "3"},
+      {"0_1a", nullptr, nullptr}, {"_1", nullptr, nullptr}, {"1_", nullptr, nullptr},
+      {"a_1", nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::optional<LinkKey> link = MatchLinkKey(c.key);
+    ASSERT_EQ(link.has_value(), c.layer != nullptr) << c.key;
+    if (!link) continue;
+    EXPECT_EQ(std::string(link->layer) + "," + std::string(link->index),
+              std::string(c.layer) + "," + c.index);
+  }
 }
 
 TEST(NetworkFileRoundTripTest, SaveLoadSaveGivesTheSameTextAndOutputs) {
