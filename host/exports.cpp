@@ -29,6 +29,10 @@ Result Guarded(Result failure, Body&& body) noexcept {
 
 }  // namespace
 
+int mplnet::InputArraySize() {
+  return Guarded(0, [] { return MPL.net != nullptr ? MPL.GetArrayInputSize() : 0; });
+}
+
 extern "C" {
 
 MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in_array,
@@ -36,7 +40,7 @@ MPLNET_EXPORT const char* MPLNET_CALL MPLRun(double* out_array, const double* in
   return Guarded<const char*>(status::kRunInternalError, [&]() -> const char* {
     if (MPL.net == nullptr || MPL.net->GetLCount() == 0) return status::kNoNetwork;
     if (out_array == nullptr || in_array == nullptr) return status::kArrayNull;
-    if (in_size < MPL.net->GetLayerSize(0)) return status::kWrongInSize;
+    if (in_size < MPL.GetArrayInputSize()) return status::kWrongInSize;
     MPL.Run(in_array, in_size);
     const int n = MPL.GetOutput();
     std::copy(MPL.out_buffer.get(), MPL.out_buffer.get() + n, out_array);

@@ -74,4 +74,8 @@ int CTavraDll::GetArrayOutputSize() const {
   return std::max(net->GetLayerSize(net->GetLCount() - 1), 0);
 }
 
+int CTavraDll::GetArrayInputSize() const {
+  return std::max(net->GetLayerSize(0), 0);
+}
+
 }  // namespace mplnet

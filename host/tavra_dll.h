@@ -30,6 +30,8 @@ class CTavraDll {
   int GetOutput();
   // The last layer's size; 0 without layers.
   int GetArrayOutputSize() const;
+  // The input layer's size, the fewest values a run takes; 0 without layers.
+  int GetArrayInputSize() const;
   // Loads the network file `_fn` (8-bit host text; a refused or null name keeps the last accepted
   // one) and makes it the current network. On failure the current network stays.
   const char* LoadNet(const char* _fn);
@@ -53,6 +55,10 @@ void ReserveOutputs(std::unique_ptr<double[]>& buffer, std::size_t& size, std::s
 extern CTavraDll MPL;
 // The lock every export holds while it works.
 std::mutex& ExportMutex();
+// The current network's input layer size (0 without layers), read under the export lock as an
+// export reads it: for a program that drives the exports and sizes its inputs, as
+// MPLGetOutArraySize sizes the outputs.
+int InputArraySize();
 
 }  // namespace mplnet
 

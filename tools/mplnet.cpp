@@ -17,17 +17,15 @@
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <set>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
-#include "persistence/ini_file.h"
+#include "persistence/network_file.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
@@ -57,16 +55,11 @@ void LoadThroughExport(const std::string& net_path) {
   throw ToolError(std::string("network file \"") + net_path + "\": " + answer);
 }
 
-int InputLayerSize() {
-  const std::lock_guard<std::mutex> lock(ExportMutex());
-  return MPL.net->GetLayerSize(0);
-}
-
 int Run(const std::string& net_path, const std::string& inputs_path) {
   LoadThroughExport(net_path);
   const int outputs = MPLGetOutArraySize();
   if (outputs <= 0) throw ToolError("network file \"" + net_path + "\" holds no network");
-  const int inputs = InputLayerSize();
+  const int inputs = InputArraySize();
 
   std::ifstream file;
   if (inputs_path != "-") {
@@ -116,17 +109,6 @@ class ScopedSource {
 // standard distributions are not).
 double UnitInterval(std::uint64_t bits) {
   return static_cast<double>(bits >> 11) * 0x1.0p-53;
-}
-
-// A draw as the library makes it by default: a 50 ms pause, then a fresh generator seeded from the
-// millisecond clock. The tool makes its own so that it can count the draws for the progress bar.
-double ClockSeededDraw() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
-  std::mt19937_64 generator(static_cast<std::uint64_t>(ms));
-  return UnitInterval(generator());
 }
 
 // A progress bar on standard error: draws done of the total, and the time left at the pace so far.
@@ -201,30 +183,6 @@ std::vector<int> CheckSizes(const std::vector<long long>& sizes) {
   return checked;
 }
 
-// Writes `net` into a new file beside `target` and renames it over `target`, so that a replaced
-// file holds exactly the new network (a save into an existing file keeps its other sections) and
-// an interrupted save leaves the old file as it was.
-void SaveReplacing(const Perceptron& net, const std::string& target) {
-  const std::filesystem::path temp = target + ".new-" + std::to_string(::getpid());
-  std::error_code ec;
-  std::filesystem::remove(temp, ec);
-  CIniFile ini;
-  ini.SetFileName(temp.string());
-  if (ini.GetFileName() != temp.string()) {
-    throw ToolError("cannot write \"" + target + "\": its folder does not exist");
-  }
-  const char* answer = ini.SaveMPL(net);
-  if (std::strcmp(answer, status::kSaved) != 0) {
-    std::filesystem::remove(temp, ec);
-    throw ToolError("cannot write \"" + target + "\": " + answer);
-  }
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    throw ToolError("cannot write \"" + target + "\": " + ec.message());
-  }
-}
-
 int New(const std::vector<long long>& size_args, const std::string& out_path, bool force,
         const std::optional<std::uint64_t>& seed) {
   const std::vector<int> sizes = CheckSizes(size_args);
@@ -254,14 +212,26 @@ int New(const std::vector<long long>& size_args, const std::string& out_path, bo
     if (::isatty(STDERR_FILENO) != 0) bar = std::make_unique<ProgressBar>(total);
     std::uint64_t done = 0;
     if (bar) bar->Update(0);
-    const ScopedSource source([&] {
-      const double v = ClockSeededDraw();
+    // Every draw is the library's own default one (a 50 ms pause, then a generator seeded from the
+    // millisecond clock), counted for the progress bar: the default is what
+    // SetRandomSource(nullptr) restores, so this source steps aside for each draw and takes its
+    // place again after.
+    std::function<double()> counting;
+    counting = [&] {
+      SetRandomSource(nullptr);
+      const double v = Synapse::getRand();
+      SetRandomSource(counting);
       if (bar) bar->Update(++done);
       return v;
-    });
+    };
+    const ScopedSource source(counting);
     net = std::make_unique<Perceptron>(sizes);
   }
-  SaveReplacing(*net, out_path);
+  // The file holds exactly the new network (a save into an existing file would keep its other
+  // sections), written as the library writes every network file: one atomic replacement.
+  if (!WriteNetworkFile(*net, out_path)) {
+    throw ToolError("cannot write \"" + out_path + "\" (a read-only file, or the disk refused it)");
+  }
   return 0;
 }
 
@@ -309,7 +279,7 @@ int Main(int argc, char** argv) {
       "Builds a network from layer sizes (input layer first, output layer last; hidden and output "
       "neurons are sigmoids of steepness 2) with random weights and thresholds, and saves it into "
       "a new network file. An existing FILE is never overwritten unless --force is given.\n\n"
-      "Without --seed every draw takes 50 ms, as the library's default source does (a 10 20 5 "
+      "Without --seed the draws come from the library's default source, 50 ms each (a 10 20 5 "
       "network takes about 17 s); a progress bar shows when standard error is a terminal. With "
       "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
       "same file.");
@@ -380,5 +350,10 @@ int Main(int argc, char** argv) {
 }  // namespace mplnet::tool
 
 int main(int argc, char** argv) {
-  return mplnet::tool::Main(argc, argv);
+  try {
+    return mplnet::tool::Main(argc, argv);
+  } catch (...) {  // the parser's own set-up failed (out of memory, say)
+    std::fputs("mplnet: unexpected error\n", stderr);
+    return 1;
+  }
 }

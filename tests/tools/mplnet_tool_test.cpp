@@ -376,6 +376,16 @@ TEST(ToolNewTest, NeverOverwritesWithoutForceAndReplacesWholeWithIt) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             3);  // net.ini and the tool's two output files: no temporary file left
+
+  // The library's writer refuses a read-only file, --force or not.
+  const std::string kept = ReadFile(path);
+  using std::filesystem::perms;
+  std::filesystem::permissions(path, perms::owner_write | perms::group_write | perms::others_write,
+                               std::filesystem::perm_options::remove);
+  r = RunTool(dir, {"new", "3", "1", "--seed", "1", "-o", path, "--force"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(path), kept);
 }
 
 TEST(ToolNewTest, RefusesSizesAndPlacesItCannotServe) {
