@@ -167,17 +167,18 @@ std::vector<int> CheckSizes(const std::vector<long long>& sizes) {
   for (std::size_t i = 0; i < checked.size(); ++i) {
     for (int j = 0; j < checked[i]; ++j) {
       if (!keys.insert(CoordinateKey(static_cast<std::int64_t>(i), j)).second) {
+        // The message stays in one piece, as a user would search for it.
+        // clang-format off
         throw ToolError("position (" + std::to_string(i) + ", " + std::to_string(j) +
-                        ") has the same coordinate key as another position of these sizes; the "
-                        "network cannot hold both");
+            ") has the same coordinate key as another position of these sizes; the network cannot hold both");
+        // clang-format on
       }
     }
   }
   const std::uint64_t draws = DrawCount(checked);
   if (draws > kMaxDraws) {
     throw ToolError("these sizes give " + std::to_string(draws) +
-                    " weights and thresholds; the "
-                    "tool builds at most " +
+                    " weights and thresholds; the tool builds at most " +
                     std::to_string(kMaxDraws));
   }
   return checked;
@@ -320,9 +321,8 @@ int Main(int argc, char** argv) {
       if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
-      std::cerr
-          << "mplnet: unknown command \"" << argv[1]
-          << "\": the commands are run, new, info, dot, bars and import (see mplnet --help)\n";
+      std::cerr << "mplnet: unknown command \"" << argv[1]
+                << "\": the commands are run, new, info, dot, bars and import (see mplnet --help)\n";
     } else {
       std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
     }

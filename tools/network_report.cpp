@@ -72,9 +72,9 @@ class RawFileCheck {
       const SectionKind kind = KindOfSection(section);
       if (!kind.neuron && !kind.synapse) {
         if (ContainsIgnoringCase(section, "Neuron") || ContainsIgnoringCase(section, "Synapse")) {
-          problems_.push_back("section [" + section +
-                              "] is not read: the reader looks for \"Neuron\" and \"Synapse\" "
-                              "in exact case");
+          problems_.push_back(
+              "section [" + section +
+              "] is not read: the reader looks for \"Neuron\" and \"Synapse\" in exact case");
         }
         continue;
       }
@@ -133,8 +133,7 @@ class RawFileCheck {
     if (section != expected) {
       problems_.push_back("section [" + section + "] describes " + Position(x, y) +
                           ", which a save writes as [" + expected +
-                          "]: this section would stay "
-                          "beside it");
+                          "]: this section would stay beside it");
     }
   }
 
@@ -150,13 +149,11 @@ class RawFileCheck {
                             "] both describe " + Position(x, y) + ": the attributes of [" +
                             section + "] overwrite those of [" + first_section + "]");
       } else {
-        problems_.push_back("sections [" + first_section + "] " +
-                            Position(first.first, first.second) + " and [" + section + "] " +
-                            Position(x, y) + " share the coordinate key " + key + ": only " +
-                            Position(first.first, first.second) +
-                            " is loaded, and the attributes "
-                            "of [" +
-                            section + "] overwrite its own");
+        problems_.push_back(
+            "sections [" + first_section + "] " + Position(first.first, first.second) + " and [" +
+            section + "] " + Position(x, y) + " share the coordinate key " + key + ": only " +
+            Position(first.first, first.second) + " is loaded, and the attributes of [" + section +
+            "] overwrite its own");
       }
     }
     // A probe neuron decides what the engine accepts, so the check cannot drift from it.
@@ -172,11 +169,10 @@ class RawFileCheck {
       Neuron probe;
       if (!probe.SetAttr(Neuron::ATTR_NTYPE, *ntype) && x > 0) {
         refused_ntype_.emplace(x, y);
-        problems_.push_back("section [" + section + "]: neuron type " +
-                            FormatReal(*ntype, symbols_) + " is not 1, 2 or 3, so " +
-                            Position(x, y) +
-                            " loads as an input neuron and passes on its last "
-                            "link's value instead of computing");
+        problems_.push_back(
+            "section [" + section + "]: neuron type " + FormatReal(*ntype, symbols_) +
+            " is not 1, 2 or 3, so " + Position(x, y) +
+            " loads as an input neuron and passes on its last link's value instead of computing");
       }
     }
     Value(section, keys, "THRESHOLD");  // only for the report of where it is read from
@@ -204,9 +200,10 @@ class RawFileCheck {
       if (!a || !b) continue;
       const auto [first, fresh] = link_entries.try_emplace(CoordinateKey(*a, *b), key);
       if (!fresh) {
-        problems_.push_back("section [" + section + "]: the entries \"" + first->second +
-                            "\" and \"" + key + "\" name the same link: \"" + first->second +
-                            "\" gives the weight");
+        std::string problem = "section [" + section + "]: the entries \"";
+        problem.append(first->second).append("\" and \"").append(key);
+        problem.append("\" name the same link: \"").append(first->second);
+        problems_.push_back(problem.append("\" gives the weight"));
       }
     }
   }
@@ -256,8 +253,7 @@ void CheckLoaded(const Perceptron& net,
     if (e->x == 0) {
       if (!IsInputNeuron(neuron)) {
         problems.push_back("element " + Position(e->x, e->y) +
-                           " of the input layer has neuron "
-                           "type " +
+                           " of the input layer has neuron type " +
                            NeuronTypeName(TypeOf(neuron, Neuron::ATTR_NTYPE)) +
                            ": it computes an activation of its input instead of passing it on");
         continue;
@@ -267,16 +263,18 @@ void CheckLoaded(const Perceptron& net,
         problems.push_back("input element " + Position(e->x, e->y) +
                            " has no 0_0 link: it never receives its input and outputs 0");
       } else if (!is_entry(links.back())) {
-        problems.push_back("input element " + Position(e->x, e->y) +
-                           " has links after 0_0: it "
-                           "passes on the last one's value (0) instead of its input");
+        problems.push_back(
+            "input element " + Position(e->x, e->y) +
+            " has links after 0_0: it passes on the last one's value (0) instead of its input");
       }
       continue;
     }
     if (IsInputNeuron(neuron) && refused_ntype.count({e->x, e->y}) == 0) {
+      // The message stays in one piece, as a user would search for it.
+      // clang-format off
       problems.push_back("element " + Position(e->x, e->y) +
-                         " beyond the input layer is an input "
-                         "neuron: it passes on its last link's value instead of computing");
+          " beyond the input layer is an input neuron: it passes on its last link's value instead of computing");
+      // clang-format on
     }
     for (const SynapseWeight& w : links) {
       const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
