@@ -1,0 +1,3 @@
+#include <vector>
+#include "mplnet/engine.h"
+#include "plan.h"

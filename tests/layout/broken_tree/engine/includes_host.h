@@ -1,0 +1,1 @@
+#include "host/tavra_dll.h"

@@ -1,0 +1,2 @@
+#include "persistence/ini_file.h"
+#include "engine/plan.h"

@@ -1,0 +1,1 @@
+#include "persistence/file_io.h"

@@ -1,0 +1,1 @@
+#include "../host/bar_log.h"
