@@ -227,9 +227,25 @@ void ProfileDocument::Parse(std::string content_bytes) {
   if (wide) decoded_.reserve(count * 3);
 
   std::size_t start = 0;
+  // Narrow text: the first LF at or after `start`, kept between lines; npos until first searched.
+  std::size_t next_lf = std::string::npos;
   while (start < count) {
     std::size_t end = start;
-    while (end < count && unit(end) != '\n' && unit(end) != '\r') ++end;
+    if (!wide) {
+      // Library searches rather than a test per byte: this scan runs over every byte read. The
+      // LF found is kept, so a file of CR line ends is not searched to its end for every line.
+      if (next_lf == std::string::npos || next_lf < start) {
+        const void* lf = std::memchr(content.data() + start, '\n', count - start);
+        next_lf = lf != nullptr
+                      ? static_cast<std::size_t>(static_cast<const char*>(lf) - content.data())
+                      : count;
+      }
+      const void* cr = std::memchr(content.data() + start, '\r', next_lf - start);
+      end = cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - content.data())
+                          : next_lf;
+    } else {
+      while (end < count && unit(end) != '\n' && unit(end) != '\r') ++end;
+    }
     std::size_t next = end;
     if (next < count && unit(next) == '\r') ++next;
     if (next < count && unit(next) == '\n') ++next;
