@@ -62,7 +62,9 @@ int RunBars(const BarsArguments& args) {
                            ? " with a return target, which needs 100 earlier returns"
                            : ""));
     }
-    if (!ReplaceFileAtomically(args.table_path, FormatBarTable(rows, options))) {
+    const std::string table = FormatBarTable(rows, options);
+    if (!ReplaceFileAtomically(args.table_path,
+                               [&table](const ContentSink& sink) { return sink(table); })) {
       throw ToolError("cannot write \"" + args.table_path + "\"");
     }
     std::cerr << "table \"" << args.table_path << "\": " << rows.size() << " rows of "

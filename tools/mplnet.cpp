@@ -30,6 +30,7 @@
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
+#include "tools/output_file.h"
 
 #ifndef MPLNET_VERSION
 #define MPLNET_VERSION "unknown"
@@ -187,20 +188,7 @@ std::vector<int> CheckSizes(const std::vector<long long>& sizes) {
 int New(const std::vector<long long>& size_args, const std::string& out_path, bool force,
         const std::optional<std::uint64_t>& seed) {
   const std::vector<int> sizes = CheckSizes(size_args);
-  std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(out_path, ec);
-  if (std::filesystem::exists(status)) {
-    if (std::filesystem::is_directory(status)) {
-      throw ToolError("\"" + out_path + "\" is a folder");
-    }
-    if (!force) {
-      throw ToolError("\"" + out_path + "\" exists; pass --force to replace it");
-    }
-  }
-  const std::filesystem::path parent = std::filesystem::path(out_path).parent_path();
-  if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-    throw ToolError("cannot write \"" + out_path + "\": its folder does not exist");
-  }
+  CheckOutputPath(out_path, force);
 
   std::unique_ptr<Perceptron> net;
   if (seed) {
@@ -228,11 +216,7 @@ int New(const std::vector<long long>& size_args, const std::string& out_path, bo
     const ScopedSource source(counting);
     net = std::make_unique<Perceptron>(sizes);
   }
-  // The file holds exactly the new network (a save into an existing file would keep its other
-  // sections), written as the library writes every network file: one atomic replacement.
-  if (!WriteNetworkFile(*net, out_path)) {
-    throw ToolError("cannot write \"" + out_path + "\" (a read-only file, or the disk refused it)");
-  }
+  SaveNetworkReplacing(*net, out_path);
   return 0;
 }
 

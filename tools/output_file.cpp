@@ -1,12 +1,9 @@
 #include "tools/output_file.h"
 
-#include <unistd.h>
-
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "persistence/ini_file.h"
+#include "persistence/network_file.h"
 #include "tools/network_report.h"
 
 namespace mplnet::tool {
@@ -25,23 +22,8 @@ void CheckOutputPath(const std::string& path, bool force) {
 }
 
 void SaveNetworkReplacing(const Perceptron& net, const std::string& path) {
-  const std::string temp = path + ".new-" + std::to_string(::getpid());
-  std::error_code ec;
-  std::filesystem::remove(temp, ec);
-  CIniFile ini;
-  ini.SetFileName(temp);
-  if (ini.GetFileName() != temp) {
-    throw ToolError("cannot write \"" + path + "\": its folder does not exist");
-  }
-  const char* status = ini.SaveMPL(net);
-  if (std::strcmp(status, " MPL network save") != 0) {
-    std::filesystem::remove(temp, ec);
-    throw ToolError("cannot write \"" + path + "\": " + status);
-  }
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    throw ToolError("cannot write \"" + path + "\": " + ec.message());
+  if (!WriteNetworkFile(net, path)) {
+    throw ToolError("cannot write \"" + path + "\" (a read-only file, or the disk refused it)");
   }
 }
 

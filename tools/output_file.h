@@ -12,10 +12,10 @@ namespace mplnet::tool {
 // not exist.
 void CheckOutputPath(const std::string& path, bool force);
 
-// Writes `net` with the library's network file writer into a new file beside `path` and renames it
-// over `path`: the file then holds exactly this network (a save into an existing file would keep
-// the sections of the network that was there), and a failed write leaves the old file as it was.
-// Raises ToolError.
+// Writes `net` alone as the whole content of `path`, as the library writes every network file: one
+// atomic replacement, so the file holds exactly this network (a save into an existing file would
+// keep the sections of the network that was there) and a failed write leaves the old file as it
+// was. Raises ToolError.
 void SaveNetworkReplacing(const Perceptron& net, const std::string& path);
 
 }  // namespace mplnet::tool
