@@ -459,7 +459,18 @@ TEST(AtomicReplaceTest, LaterSaveRemovesStaleTemporaryFilesOnly) {
     } else {
       WriteBytes(path, "partial");
     }
-    if (f.old) fs::last_write_time(path, an_hour_ago);
+    if (f.old) {
+      std::error_code ec;
+      fs::last_write_time(path, an_hour_ago, ec);
+#ifdef _WIN32
+      // Wine does not set a folder's time; a folder is kept whatever its age.
+      if (f.kind != kFolder) {
+        ASSERT_FALSE(ec) << path;
+      }
+#else
+      ASSERT_FALSE(ec) << path;
+#endif
+    }
     if (f.kind != kHeld) continue;
 #ifdef _WIN32
     holder.open(path, std::ios::app);
