@@ -1,5 +1,9 @@
-// Saving and loading whole networks through the network file, into a temporary folder.
+// Saving and loading whole networks through the network file, into a temporary folder, with FANN's
+// fann_save and fann_create_from_file (double build) on networks of the same sizes as the peer.
 #include <benchmark/benchmark.h>
+#include <doublefann.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -115,8 +119,84 @@ void BM_LoadNetworkColdHeap(benchmark::State& state) {
 }
 #endif
 
+// A FANN network of the given sizes, sigmoid throughout, weights drawn in [-1, 1].
+fann* MakeFann(const std::vector<int>& sizes) {
+  fann* ann = fann_create_standard(3, sizes[0], sizes[1], sizes[2]);
+  fann_set_activation_function_hidden(ann, FANN_SIGMOID);
+  fann_set_activation_function_output(ann, FANN_SIGMOID);
+  fann_randomize_weights(ann, -1, 1);
+  return ann;
+}
+
+// Flushes `path` and its folder to the disk, as our save does after writing and renaming.
+void FlushFileAndFolder(const std::string& path) {
+  for (const std::string& name : {path, std::filesystem::path(path).parent_path().string()}) {
+    const int fd = ::open(name.c_str(), O_RDONLY);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+}
+
+// fann_save into a new file each time; with `flushed`, followed by the flushes our save makes, so
+// that the two can also be compared like for like.
+void FannSaveEachIteration(benchmark::State& state, bool flushed) {
+  fann* ann = MakeFann(Sizes(state));
+  BenchFolder folder;
+  const std::string path = folder.file("net.net");
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::filesystem::remove(path);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(fann_save(ann, path.c_str()));
+    if (flushed) FlushFileAndFolder(path);
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+  fann_destroy(ann);
+}
+
+void BM_FannSave(benchmark::State& state) {
+  FannSaveEachIteration(state, false);
+}
+
+void BM_FannSaveFlushed(benchmark::State& state) {
+  FannSaveEachIteration(state, true);
+}
+
+void BM_FannLoad(benchmark::State& state) {
+  fann* ann = MakeFann(Sizes(state));
+  BenchFolder folder;
+  const std::string path = folder.file("net.net");
+  fann_save(ann, path.c_str());
+  fann_destroy(ann);
+  for (auto _ : state) {
+    fann* loaded = fann_create_from_file(path.c_str());
+    benchmark::DoNotOptimize(loaded);
+    fann_destroy(loaded);
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+}
+
 BENCHMARK(BM_SaveNetwork)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadNetwork)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
+// One load only: run alone in a fresh process (--benchmark_filter=FirstLoad), it is a host's first
+// load, every page of its heap new.
+BENCHMARK(BM_LoadNetwork)
+    ->Name("BM_FirstLoad")
+    ->Args({100, 200, 10})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FannLoad)
+    ->Name("BM_FannFirstLoad")
+    ->Args({100, 200, 10})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FannSave)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FannSaveFlushed)->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FannLoad)->Args({10, 20, 5})->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
 #ifdef __GLIBC__
 BENCHMARK(BM_LoadNetworkColdHeap)->Args({100, 200, 10})->Unit(benchmark::kMillisecond);
 #endif
