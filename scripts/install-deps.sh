@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
-#   scripts/install-deps.sh            the native build, its tests, benchmarks and tool
+#   scripts/install-deps.sh            the native build, its tests, benchmarks, tool and trainer
 #   scripts/install-deps.sh --windows  also the MinGW-w64 cross compilers and Wine for the 32-bit and
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
@@ -8,7 +8,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          locales-all libfann-dev)
+          locales-all libfann-dev libeigen3-dev)
 windows=0
 fuzz=0
 for arg in "$@"; do

@@ -1,0 +1,238 @@
+// Training: fits the weights and thresholds of a `Perceptron` to rows of inputs and targets.
+//
+// The library itself does no training. The trainer is a separate target (`mplnet::train`) for the
+// `mplnet` tool and for C++ programs; it is never part of the DLL or of libmplnet.so. What it makes
+// is an ordinary network that the library runs, saves and loads like any other.
+//
+// Conventions:
+// 1. Failures throw TrainingError; what() names the place (data file and line, row, element or
+//    setting) and the reason. Nothing is changed then: no network, table or file.
+// 2. A Trainer keeps its own copy of the network's structure and of the training rows. The
+//    Perceptron and the tables it was built from are never changed, and need not outlive it.
+// 3. Deterministic: the same network, rows, settings and seed give the same weights, bit for bit,
+//    with any number of threads (on one machine, with one build).
+// 4. The trainer computes with its own fast arithmetic, which may differ from the library's forward
+//    pass in the last bits. What counts is the network as the library runs it: Evaluate() runs
+//    `Perceptron::Run`, so a host's `MPLRun` on a saved and reloaded network gives its figures.
+// 5. Only the weights and thresholds change; every neuron's `Alpha` and types stay as they are.
+#ifndef MPLNET_TRAIN_H_
+#define MPLNET_TRAIN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mplnet/engine.h"
+
+namespace mplnet {
+
+namespace training {
+class TrainerCore;
+}  // namespace training
+
+// Why a network, a table or a setting cannot be trained with; what() says where and why.
+class TrainingError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Rows of numbers, each the input values followed by the target values.
+class DataTable {
+ public:
+  DataTable() = default;
+  // An empty table whose rows hold `inputs` inputs and `targets` targets.
+  DataTable(std::size_t inputs, std::size_t targets);
+
+  std::size_t inputs() const { return inputs_; }
+  std::size_t targets() const { return targets_; }
+  std::size_t rows() const { return lines_.size(); }
+  // Appends a row of inputs() + targets() values; `line` is where it stands in its file (0 for
+  // none). Throws TrainingError for a row of another length.
+  void AddRow(std::span<const double> values, std::size_t line = 0);
+  // Row `i`: its inputs, then its targets.
+  std::span<const double> row(std::size_t i) const {
+    return {values_.data() + i * (inputs_ + targets_), inputs_ + targets_};
+  }
+  // The line of the file row `i` came from; 0 for a row added in memory.
+  std::size_t line(std::size_t i) const { return lines_[i]; }
+  // The rows [first, first + count) as a table of their own.
+  DataTable Slice(std::size_t first, std::size_t count) const;
+
+ private:
+  std::size_t inputs_ = 0;
+  std::size_t targets_ = 0;
+  std::vector<double> values_;
+  std::vector<std::size_t> lines_;
+};
+
+// Reads a data table for `net`: one row per line, the values for the input layer's elements and
+// then one target per element of the last layer. Numbers are separated by semicolons, blanks or
+// commas; "#" starts a comment; blank lines are skipped. "." is the decimal point, and so is a
+// comma in a line whose numbers are separated by semicolons or blanks, where it stands alone
+// between two digits ("0,5; 1,25"); in a line whose numbers are separated by commas every comma
+// separates. A line using commas both ways ("1,5, 2,5") is ambiguous and refused. Values must be
+// finite, and each target within the range of its output neuron ([0, 1], or [-1, 1] for `TH`).
+// Throws TrainingError naming the file, the line and what is wrong, and for a file without rows.
+DataTable ReadDataTable(const std::string& path, const Perceptron& net);
+
+// The training algorithms.
+enum class Algorithm {
+  kRprop,     // iRPROP−: one step per epoch over all rows, each weight its own step size
+  kAdam,      // Adam: one step per mini-batch, batches drawn in an order from the seed
+  kBackprop,  // incremental backpropagation: one step per row, rows in an order from the seed
+};
+// "rprop", "adam" or "backprop".
+std::string_view AlgorithmName(Algorithm algorithm);
+// The algorithm of that name, or nullopt.
+std::optional<Algorithm> AlgorithmNamed(std::string_view name);
+
+// The step size of Adam and of backpropagation when none is given.
+inline constexpr double kAdamLearningRate = 0.01;
+inline constexpr double kBackpropLearningRate = 0.1;
+
+// How to train. The defaults are iRPROP− with its usual constants and standardised inputs.
+struct TrainSettings {
+  Algorithm algorithm = Algorithm::kRprop;
+  // iRPROP−: a step grows by `rprop_increase` while the gradient keeps its sign and shrinks by
+  // `rprop_decrease` when it changes, within [rprop_min_step, rprop_max_step].
+  double rprop_increase = 1.2;
+  double rprop_decrease = 0.5;
+  double rprop_initial_step = 0.1;
+  double rprop_min_step = 1e-6;
+  double rprop_max_step = 50.0;
+  // Adam and backpropagation: the step size; 0 takes kAdamLearningRate or kBackpropLearningRate.
+  double learning_rate = 0.0;
+  // Adam: rows per mini-batch (the last batch of an epoch may be smaller).
+  std::size_t batch_size = 32;
+  // Backpropagation: the share of the previous step added to each step, in [0, 1).
+  double momentum = 0.0;
+  // Draws the order of rows (backpropagation) and of mini-batches (Adam).
+  std::uint64_t seed = 1;
+  // Threads that share each batch; 0 takes as many as help, at most the machine's cores.
+  unsigned threads = 1;
+  // Trains on inputs scaled to mean 0 and standard deviation 1 over the training rows, and folds
+  // that scaling into the network it gives back, which then takes the raw inputs. The starting
+  // network's weights are taken as acting on the scaled inputs.
+  bool standardize = true;
+};
+
+// Trains one network. Building it checks the network, the rows and the settings; then each
+// RunEpoch() goes once over the rows.
+//
+// The networks it takes: every element in its layer's range (layer i holding (i, 0) … (i, n − 1)),
+// input-type neurons in layer 0 and only there, each fed through its last link, keyed (0, 0); every
+// other neuron reads only elements computed before it in the same pass (earlier layers, or lower
+// indexes of its own layer), with links from any earlier layer, sparse or dense. Refused, naming
+// the element: a link to an element computed later (it would read the previous pass's output) or
+// missing, an input-type neuron outside layer 0 or another type in layer 0, neuron type 0 beyond
+// layer 0 (a network file cannot keep it), a position whose coordinate key another element holds,
+// an element outside its layer's range, and values that are not finite.
+class Trainer {
+ public:
+  // Throws TrainingError for a network or rows it cannot train on, or a setting out of range.
+  Trainer(const Perceptron& net, const DataTable& rows, const TrainSettings& settings);
+  ~Trainer();
+  Trainer(Trainer&&) noexcept;
+  Trainer& operator=(Trainer&&) noexcept;
+  Trainer(const Trainer&) = delete;
+  Trainer& operator=(const Trainer&) = delete;
+
+  // One epoch over the training rows. Returns their mean squared error measured on the way: for
+  // iRPROP− the error of the weights the epoch started from; for Adam and backpropagation the mean
+  // over the steps taken.
+  double RunEpoch();
+  // The epochs run so far.
+  std::size_t epochs() const;
+  // The threads that share each batch.
+  unsigned threads() const;
+
+  // The mean squared error of the current weights on `rows` (raw inputs), computed by the trainer's
+  // own pass: the mean over rows and outputs of (output − target)². Throws TrainingError when the
+  // rows do not fit the network.
+  double MeanSquaredError(const DataTable& rows) const;
+
+  // Keeps a copy of the current weights and thresholds.
+  void SaveWeights();
+  // Goes back to the copy SaveWeights() kept; nothing if it kept none.
+  void RestoreWeights();
+
+  // The network with the current weights, taking raw inputs (the standardisation folded in). The
+  // elements keep their order, positions, types, `Alpha` and links.
+  Perceptron Network() const;
+  // The network the trainer trains: the same, on standardised inputs (Network() when the inputs
+  // are not standardised).
+  Perceptron TrainingNetwork() const;
+  // Per input: the mean subtracted and the scale divided by (0 and 1 without standardisation; an
+  // input constant over the training rows keeps scale 1).
+  const std::vector<double>& InputMeans() const;
+  const std::vector<double>& InputScales() const;
+
+ private:
+  std::unique_ptr<training::TrainerCore> impl_;
+};
+
+// When Train() stops.
+struct StopRules {
+  // At most this many epochs.
+  std::size_t max_epochs = 1000;
+  // Stops once an epoch's training error is at most this (0: never).
+  double target_mse = 0.0;
+  // With validation rows: stops after this many epochs without a better validation error.
+  std::size_t patience = 50;
+};
+
+// Where a run stands after an epoch.
+struct EpochProgress {
+  std::size_t epoch = 0;           // epochs run
+  double train_mse = 0.0;          // the epoch's RunEpoch() result
+  double validation_mse = 0.0;     // of the weights the epoch started from; NaN without validation
+  std::size_t best_epoch = 0;      // epochs run before the best weights so far (validation only)
+  double best_validation_mse = 0;  // their validation error; NaN without validation
+};
+
+// Why Train() stopped.
+enum class StopReason {
+  kMaxEpochs,  // ran StopRules::max_epochs epochs
+  kTargetMse,  // reached StopRules::target_mse
+  kPatience,   // the validation error did not improve for StopRules::patience epochs
+  kStopped,    // the progress callback asked to stop
+};
+
+// What Train() did.
+struct TrainOutcome {
+  StopReason reason = StopReason::kMaxEpochs;
+  std::size_t epochs = 0;          // epochs run
+  std::size_t best_epoch = 0;      // epochs run before the weights kept
+  double best_validation_mse = 0;  // their validation error by the trainer's pass; NaN without
+};
+
+// Runs epochs until a rule of `rules` stops them or `progress` (called after every epoch, may be
+// empty) returns false. With `validation` rows (raw inputs) the trainer ends on the weights with
+// the lowest validation error seen, before any epoch or after any; without, on the last weights.
+TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
+                   const std::function<bool(const EpochProgress&)>& progress);
+
+// A network's errors on rows, as the library computes its outputs.
+struct Errors {
+  std::size_t rows = 0;
+  // The mean over rows and outputs of (output − target)², summed row by row in row order.
+  double mse = 0.0;
+  // When every output's targets are 0/1-like (at most two values, one on each side of 0.5, or of 0
+  // for `TH` outputs): the share of rows whose every output lies on its target's side.
+  std::optional<double> accuracy;
+};
+
+// Runs `net` (`Perceptron::Run`, as `MPLRun` does) on every row's inputs in order and compares its
+// outputs with the row's targets. Throws TrainingError when the rows do not fit the network.
+Errors Evaluate(Perceptron& net, const DataTable& rows);
+
+}  // namespace mplnet
+
+#endif  // MPLNET_TRAIN_H_

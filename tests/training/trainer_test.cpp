@@ -1,0 +1,403 @@
+// The trainer end to end: it learns, it is deterministic with any thread count, what it reports is
+// what a host computes, the standardisation it folds in changes nothing, and it refuses what it
+// cannot train.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <numbers>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "mplnet/engine.h"
+#include "mplnet/mplnet.h"
+#include "mplnet/train.h"
+#include "persistence/ini_file.h"
+#include "test_support.h"
+#include "training_support.h"
+
+namespace mplnet {
+namespace {
+
+using testing::NetBuilder;
+using testing::TempDir;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Save(const Perceptron& net, const std::string& path) {
+  CIniFile ini;
+  ini.SetFileName(path);
+  EXPECT_STREQ(ini.SaveMPL(net), " MPL network save");
+  return ReadFile(path);
+}
+
+std::unique_ptr<Perceptron> Load(const std::string& path) {
+  CIniFile ini;
+  ini.SetFileName(path);
+  const char* code = nullptr;
+  return ini.LoadMPL(code);
+}
+
+DataTable Xor() {
+  DataTable t(2, 1);
+  for (const auto& r : {std::vector<double>{0, 0, 0}, {0, 1, 1}, {1, 0, 1}, {1, 1, 0}}) {
+    t.AddRow(r);
+  }
+  return t;
+}
+
+// Two arms winding around each other for `turns` turns, one per class.
+DataTable TwoSpirals(int per_arm, double turns) {
+  DataTable t(2, 1);
+  for (int i = 0; i < per_arm; ++i) {
+    const double angle = turns * 2 * std::numbers::pi * i / per_arm;
+    const double radius = 0.2 + angle;
+    for (const double arm : {0.0, 1.0}) {
+      const double side = arm == 0 ? 1 : -1;
+      t.AddRow(std::vector<double>{side * radius * std::cos(angle), side * radius * std::sin(angle),
+                                   arm});
+    }
+  }
+  return t;
+}
+
+// A layered network of sigmoids of steepness 2, as `mplnet new` makes them.
+Perceptron Layered(const std::vector<int>& sizes, unsigned seed) {
+  const testing::ScopedRandomSource source(seed);
+  return Perceptron(sizes);
+}
+
+TEST(TrainerTest, LearnsXorAndTwoSpiralsWithEveryAlgorithm) {
+  const struct {
+    const char* problem;
+    DataTable rows;
+    std::vector<int> sizes;
+  } problems[] = {
+      {"xor", Xor(), {2, 4, 1}},
+      {"two spirals", TwoSpirals(48, 1.75), {2, 20, 10, 1}},
+  };
+  const struct {
+    Algorithm algorithm;
+    std::size_t batch_size;
+    double momentum;
+  } settings[] = {
+      {Algorithm::kRprop, 0, 0},
+      {Algorithm::kAdam, 4, 0},
+      {Algorithm::kBackprop, 0, 0.5},
+  };
+  for (const auto& p : problems) {
+    for (const auto& s : settings) {
+      SCOPED_TRACE(std::string(p.problem) + ", " + std::string(AlgorithmName(s.algorithm)));
+      TrainSettings train;
+      train.algorithm = s.algorithm;
+      if (s.batch_size != 0) train.batch_size = s.batch_size;
+      train.momentum = s.momentum;
+      Trainer trainer(Layered(p.sizes, 3), p.rows, train);
+      StopRules rules;
+      rules.max_epochs = 4000;
+      rules.target_mse = 0.002;
+      const TrainOutcome outcome = Train(trainer, nullptr, rules, {});
+      EXPECT_EQ(outcome.reason, StopReason::kTargetMse) << outcome.epochs << " epochs";
+      Perceptron net = trainer.Network();
+      const Errors errors = Evaluate(net, p.rows);
+      EXPECT_LT(errors.mse, 0.005);
+      ASSERT_TRUE(errors.accuracy.has_value());
+      EXPECT_EQ(*errors.accuracy, 1.0);
+    }
+  }
+}
+
+// Rows for a 4-5-2 network: noisy smooth targets, inputs far from mean 0 and scale 1.
+DataTable SmoothRows(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> noise(0.0, 0.05);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  DataTable t(4, 2);
+  for (std::size_t i = 0; i < count; ++i) {
+    const double a = 1.1 + 0.01 * u(random);
+    const double b = 100 + 20 * u(random);
+    const double c = u(random);
+    const double d = 7.0;  // constant: keeps scale 1
+    const double y1 = 1 / (1 + std::exp(-(300 * (a - 1.1) + 0.1 * (b - 100))));
+    const double y2 = 0.5 + 0.4 * std::sin(3 * c);
+    t.AddRow(std::vector<double>{a, b, c, d, std::clamp(y1 + noise(random), 0.0, 1.0),
+                                 std::clamp(y2 + noise(random), 0.0, 1.0)});
+  }
+  return t;
+}
+
+// Every threshold and weight of `net`, in order: the file keeps only 15 digits of each.
+std::vector<double> Numbers(const Perceptron& net) {
+  std::vector<double> numbers;
+  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
+    numbers.push_back(e->kernel->getThreshold());
+    for (const SynapseWeight& w : e->kernel->getSynapses()) numbers.push_back(w.weight);
+  }
+  return numbers;
+}
+
+TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
+  TempDir dir;
+  const Perceptron start = Layered({4, 5, 2}, 8);
+  const DataTable all = SmoothRows(1400, 2);  // several chunks of rows
+  const DataTable training = all.Slice(0, 1100);
+  const DataTable validation = all.Slice(1100, 300);
+  for (const Algorithm algorithm : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
+    SCOPED_TRACE(std::string(AlgorithmName(algorithm)));
+    std::vector<double> numbers;
+    auto train = [&](unsigned threads, std::uint64_t seed) {
+      TrainSettings settings;
+      settings.algorithm = algorithm;
+      settings.batch_size = 600;  // three chunks per mini-batch
+      settings.threads = threads;
+      settings.seed = seed;
+      Trainer trainer(start, training, settings);
+      if (algorithm != Algorithm::kBackprop) {
+        EXPECT_EQ(trainer.threads(), threads);
+      }
+      StopRules rules;
+      rules.max_epochs = algorithm == Algorithm::kBackprop ? 3 : 15;
+      Train(trainer, &validation, rules, {});
+      numbers = Numbers(trainer.Network());
+      return Save(trainer.Network(),
+                  dir.file("net-" + std::to_string(threads) + "-" + std::to_string(seed) + ".ini"));
+    };
+    const std::string one = train(1, 5);
+    const std::vector<double> one_numbers = numbers;
+    EXPECT_EQ(one, train(2, 5));
+    EXPECT_EQ(one_numbers, numbers);
+    EXPECT_EQ(one, train(1, 5));
+    if (algorithm != Algorithm::kRprop) {
+      EXPECT_NE(one, train(1, 6));  // the seed orders the rows
+    }
+  }
+}
+
+// ½ Σ over rows of Σ (output − target)², as a host computes it: through MPLLoad and MPLRun.
+struct ExportErrors {
+  double mse = 0;
+  double accuracy = 0;
+};
+ExportErrors ThroughTheExports(const std::string& path, const DataTable& rows) {
+  EXPECT_STREQ(MPLLoad(path.c_str()), " MPL network load ");
+  const auto outputs = static_cast<std::size_t>(MPLGetOutArraySize());
+  std::vector<double> out(outputs);
+  double sum = 0;
+  std::size_t right = 0;
+  for (std::size_t i = 0; i < rows.rows(); ++i) {
+    const std::span<const double> row = rows.row(i);
+    EXPECT_STREQ(MPLRun(out.data(), row.data(), static_cast<int>(rows.inputs())), "test");
+    bool all_right = true;
+    for (std::size_t k = 0; k < outputs; ++k) {
+      const double t = row[rows.inputs() + k];
+      const double d = out[k] - t;
+      sum += d * d;
+      all_right = all_right && (out[k] > 0.5) == (t > 0.5);
+    }
+    right += all_right ? 1 : 0;
+  }
+  const auto n = static_cast<double>(rows.rows());
+  return {sum / (n * static_cast<double>(outputs)), static_cast<double>(right) / n};
+}
+
+TEST(TrainerTest, TheSavedFileThroughTheExportsGivesTheReportedErrors) {
+  TempDir dir;
+  const DataTable spirals = TwoSpirals(40, 1.0);
+  const DataTable training = spirals.Slice(0, 64);
+  const DataTable validation = spirals.Slice(64, 16);
+  TrainSettings settings;
+  settings.algorithm = Algorithm::kAdam;
+  settings.batch_size = 8;
+  Trainer trainer(Layered({2, 12, 1}, 4), training, settings);
+  StopRules rules;
+  rules.patience = 3;
+  const TrainOutcome outcome = Train(trainer, &validation, rules, {});
+  // It stopped early and ended on the best weights it saw.
+  EXPECT_EQ(outcome.reason, StopReason::kPatience);
+  EXPECT_LT(outcome.epochs, rules.max_epochs);
+  EXPECT_EQ(trainer.MeanSquaredError(validation), outcome.best_validation_mse);
+
+  const std::string path = dir.file("trained.ini");
+  Save(trainer.Network(), path);
+  std::unique_ptr<Perceptron> saved = Load(path);
+  for (const DataTable* rows : {&training, &validation}) {
+    const Errors reported = Evaluate(*saved, *rows);
+    const ExportErrors host = ThroughTheExports(path, *rows);
+    EXPECT_EQ(reported.mse, host.mse);
+    ASSERT_TRUE(reported.accuracy.has_value());
+    EXPECT_EQ(*reported.accuracy, host.accuracy);
+  }
+}
+
+TEST(TrainerTest, FoldedNetworkOnRawInputsIsTheTrainingNetworkOnStandardisedOnes) {
+  // Links from the inputs into every layer, so that folding reaches thresholds beyond the first.
+  Perceptron start = NetBuilder(21)
+                         .Inputs(4)
+                         .Neuron(1, 0, Neuron::SIGM, 2.0, {{0, 0}, {0, 1}, {0, 3}})
+                         .Neuron(1, 1, Neuron::TH, 0.5, {{0, 1}, {0, 2}, {1, 0}})
+                         .Neuron(1, 2, Neuron::SIGM, 1.0, {{0, 0}, {0, 2}, {0, 3}})
+                         .Neuron(2, 0, Neuron::SIGM, 1.0, {{1, 0}, {1, 1}, {0, 1}})
+                         .Neuron(2, 1, Neuron::SIGM, 1.5, {{1, 2}, {0, 0}, {0, 2}})
+                         .Build();
+  const DataTable rows = SmoothRows(500, 9);
+  Trainer trainer(start, rows, TrainSettings{});
+  for (int e = 0; e < 30; ++e) trainer.RunEpoch();
+  const std::vector<double>& means = trainer.InputMeans();
+  const std::vector<double>& scales = trainer.InputScales();
+  EXPECT_EQ(scales[3], 1.0);  // the constant input
+  EXPECT_GT(std::abs(means[1]), 50.0);
+  Perceptron folded = trainer.Network();
+  Perceptron trained = trainer.TrainingNetwork();
+  double largest = 0;
+  for (std::size_t i = 0; i < rows.rows(); ++i) {
+    const std::span<const double> row = rows.row(i);
+    std::vector<double> raw(row.begin(), row.begin() + 4);
+    std::vector<double> standard(4);
+    for (std::size_t j = 0; j < 4; ++j) standard[j] = (raw[j] - means[j]) / scales[j];
+    folded.Run(raw);
+    trained.Run(standard);
+    const std::vector<double> a = folded.GetOutput();
+    const std::vector<double> b = trained.GetOutput();
+    for (std::size_t k = 0; k < a.size(); ++k) largest = std::max(largest, std::abs(a[k] - b[k]));
+  }
+  EXPECT_LE(largest, 1e-12);
+  std::cout << "largest difference between folded and training network: " << largest << '\n';
+}
+
+TEST(TrainerTest, RefusesNetworksItCannotTrain) {
+  const DataTable rows = Xor();
+  auto base = [] { return NetBuilder(1).Inputs(2); };
+  const struct {
+    const char* fault;
+    std::function<Perceptron()> make;
+    const char* message;
+  } cases[] = {
+      {"a link to a neuron computed later",
+       [&] {
+         return base()
+             .Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {1, 1}})
+             .Neuron(1, 1, Neuron::SIGM, 1, {{0, 1}})
+             .Neuron(2, 0, Neuron::SIGM, 1, {{1, 0}, {1, 1}})
+             .Build();
+       },
+       "element (1, 0): it reads (1, 1), which the pass computes later"},
+      {"a link to a later layer",
+       [&] {
+         return base()
+             .Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {2, 0}})
+             .Neuron(2, 0, Neuron::SIGM, 1, {{1, 0}})
+             .Build();
+       },
+       "element (1, 0): it reads (2, 0), which the pass computes later"},
+      {"an input neuron beyond layer 0",
+       [&] {
+         Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
+         p.SetAttr(1, 0, Neuron::ATTR_NTYPE, Neuron::NInput);
+         return p;
+       },
+       "element (1, 0): an input neuron outside the input layer"},
+      {"another neuron type in layer 0",
+       [&] {
+         Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
+         p.SetAttr(0, 1, Neuron::ATTR_NTYPE, Neuron::NHiden);
+         return p;
+       },
+       "element (0, 1): the input layer holds input neurons only"},
+      {"colliding coordinate keys",
+       [&] {
+         // (1, 10) holds the key "110", so position (11, 0) resolves to it.
+         NetBuilder b(2);
+         b.Inputs(2);
+         for (unsigned y = 0; y <= 10; ++y) b.Neuron(1, y, Neuron::SIGM, 1, {{0, 0}});
+         return b.Neuron(11, 1, Neuron::SIGM, 1, {{1, 0}}).Build();
+       },
+       "position (11, 0) shares its coordinate key \"110\" with element (1, 10)"},
+      {"a link to a missing element",
+       [&] {
+         return base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {0, 7}}).Build();
+       },
+       "element (1, 0): its link from (0, 7) names no element"},
+      {"an input element without its 0_0 link",
+       [&] {
+         Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
+         p.DelLink(0, 1, 0, 0);
+         return p;
+       },
+       "element (0, 1): an input element takes its input through its last link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    try {
+      Trainer trainer(c.make(), rows, TrainSettings{});
+      ADD_FAILURE() << "not refused";
+    } catch (const TrainingError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(DataTableTest, ReadsWhatTheRuleSaysAndRefusesTheRest) {
+  TempDir dir;
+  // Two inputs; outputs: (1, 0) a sigmoid, (1, 1) a TH.
+  const Perceptron net = NetBuilder(3)
+                             .Inputs(2)
+                             .Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}})
+                             .Neuron(1, 1, Neuron::TH, 1, {{0, 1}})
+                             .Build();
+  const struct {
+    const char* text;
+    std::vector<double> values;  // every row's values one after the other; empty when refused
+    const char* message;
+  } cases[] = {
+      {"\xEF\xBB\xBF# a comment\n1, 2, 0.5, -1\n\n3;4;1;0 # more\r\n",
+       {1, 2, 0.5, -1, 3, 4, 1, 0},
+       ""},
+      {"0,5; -1,25E1; 0,75; 1\n1,5 2 0 -0,5\n", {0.5, -12.5, 0.75, 1, 1.5, 2, 0, -0.5}, ""},
+      {"0,5,1,1\n", {0, 5, 1, 1}, ""},  // commas only: every comma separates
+      {"1 2 0.5\n", {}, "line 1: expected 4 values (2 inputs, 2 targets), found 3"},
+      {"1 2 0.5 0\n1 2 3 4 5\n", {}, "line 2: expected 4 values"},
+      {"1 2 1.5 0\n",
+       {},
+       "line 1: target 1 is 1.5, outside [0, 1], the range of output neuron "
+       "(1, 0)"},
+      {"1 2 0.5 -1.5\n", {}, "line 1: target 2 is -1.5, outside [-1, 1]"},
+      {"1 x 0.5 0\n", {}, "line 1: \"x\" is not a number"},
+      {"1 NaN 0.5 0\n", {}, "line 1: value 2 is not a finite number"},
+      {"1,5, 2,5 0 0\n", {}, "line 1: \"2,5\" is ambiguous"},
+      {"# nothing but comments\n\n", {}, "holds no rows"},
+      {"", {}, "holds no rows"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string path = dir.file("table.txt");
+    std::ofstream(path, std::ios::binary) << c.text;
+    try {
+      const DataTable table = ReadDataTable(path, net);
+      EXPECT_STREQ(c.message, "");
+      std::vector<double> values;
+      for (std::size_t i = 0; i < table.rows(); ++i) {
+        values.insert(values.end(), table.row(i).begin(), table.row(i).end());
+      }
+      EXPECT_EQ(values, c.values);
+    } catch (const TrainingError& e) {
+      const std::string message = e.what();
+      EXPECT_TRUE(c.values.empty()) << message;
+      EXPECT_NE(message.find("data file \"" + path + "\""), std::string::npos) << message;
+      EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mplnet

@@ -1,0 +1,178 @@
+// Data tables: rows of inputs and targets in memory and in files, and the checks that make them fit
+// a network.
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mplnet/train.h"
+#include "persistence/file_io.h"
+#include "training/number_line.h"
+#include "training/row_checks.h"
+
+namespace mplnet {
+namespace training {
+namespace {
+
+// Shortest-text rendering is the tool's business; messages show numbers as C's %g does, enough to
+// recognise them.
+std::string NumberText(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.10g", v);
+  return buffer;
+}
+
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string PositionText(long long x, long long y) {
+  std::string text = "(";
+  text += std::to_string(x);
+  text += ", ";
+  text += std::to_string(y);
+  text += ')';
+  return text;
+}
+
+RowShape ShapeOf(const Perceptron& net) {
+  const int layers = net.GetLCount();
+  if (layers < 2 || net.GetLayerSize(0) <= 0 || net.GetLayerSize(layers - 1) <= 0) {
+    throw TrainingError(
+        "the network needs an input layer and a later output layer, each with elements");
+  }
+  RowShape shape;
+  shape.inputs = static_cast<std::size_t>(net.GetLayerSize(0));
+  const int last = layers - 1;
+  const int outputs = net.GetLayerSize(last);
+  shape.outputs = static_cast<std::size_t>(outputs);
+  for (int k = 0; k < outputs; ++k) {
+    const std::shared_ptr<Elem> elem = net.getElem(last, k);
+    const bool tanh = elem != nullptr && elem->kernel != nullptr &&
+                      elem->kernel->GetAttr(Neuron::ATTR_ATYPE) == Neuron::TH;
+    shape.tanh_output.push_back(tanh);
+    shape.output_names.push_back(PositionText(last, k));
+  }
+  return shape;
+}
+
+void CheckRowValues(const RowShape& shape, std::span<const double> values, std::string_view where) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isfinite(values[i])) {
+      throw TrainingError(std::string(where) + ": value " + std::to_string(i + 1) +
+                          " is not a finite number");
+    }
+  }
+  for (std::size_t k = 0; k < shape.outputs; ++k) {
+    const double target = values[shape.inputs + k];
+    const double low = shape.tanh_output[k] ? -1.0 : 0.0;
+    if (target < low || target > 1.0) {
+      throw TrainingError(std::string(where) + ": target " + std::to_string(k + 1) + " is " +
+                          NumberText(target) + ", outside [" + NumberText(low) +
+                          ", 1], the range of output neuron " + shape.output_names[k] + " (" +
+                          (shape.tanh_output[k] ? "TH" : "sigmoid") +
+                          "): no output can come near it");
+    }
+  }
+}
+
+std::string RowName(const DataTable& table, std::size_t i) {
+  return table.line(i) != 0 ? "line " + std::to_string(table.line(i))
+                            : "row " + std::to_string(i + 1);
+}
+
+void CheckTable(const RowShape& shape, const DataTable& table) {
+  if (table.inputs() != shape.inputs || table.targets() != shape.outputs) {
+    throw TrainingError("the rows hold " + Counted(table.inputs(), "input", "inputs") + " and " +
+                        Counted(table.targets(), "target", "targets") + "; the network takes " +
+                        Counted(shape.inputs, "input", "inputs") + " and gives " +
+                        Counted(shape.outputs, "output", "outputs"));
+  }
+  for (std::size_t i = 0; i < table.rows(); ++i) {
+    CheckRowValues(shape, table.row(i), RowName(table, i));
+  }
+}
+
+}  // namespace training
+
+DataTable::DataTable(std::size_t inputs, std::size_t targets)
+    : inputs_(inputs), targets_(targets) {}
+
+void DataTable::AddRow(std::span<const double> values, std::size_t line) {
+  if (values.size() != inputs_ + targets_) {
+    throw TrainingError("a row of " + std::to_string(values.size()) +
+                        " values; the table's rows hold " + std::to_string(inputs_ + targets_));
+  }
+  values_.insert(values_.end(), values.begin(), values.end());
+  lines_.push_back(line);
+}
+
+DataTable DataTable::Slice(std::size_t first, std::size_t count) const {
+  DataTable slice(inputs_, targets_);
+  const std::size_t width = inputs_ + targets_;
+  slice.values_.assign(values_.begin() + static_cast<std::ptrdiff_t>(first * width),
+                       values_.begin() + static_cast<std::ptrdiff_t>((first + count) * width));
+  slice.lines_.assign(lines_.begin() + static_cast<std::ptrdiff_t>(first),
+                      lines_.begin() + static_cast<std::ptrdiff_t>(first + count));
+  return slice;
+}
+
+DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
+  const std::string file = "data file \"" + path + "\"";
+  training::RowShape shape;
+  try {
+    shape = training::ShapeOf(net);
+  } catch (const TrainingError& e) {
+    throw TrainingError(file + ": " + e.what());
+  }
+  std::ifstream in(NativePath(path), std::ios::binary);
+  if (!in) throw TrainingError("cannot open " + file);
+
+  DataTable table(shape.inputs, shape.outputs);
+  const std::size_t width = shape.inputs + shape.outputs;
+  std::string text;
+  for (std::size_t number = 1; std::getline(in, text); ++number) {
+    std::string_view line = text;
+    // Windows tools may start a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+    const NumberLine parsed = ParseNumberLine(line);
+    const std::string where = file + ", line " + std::to_string(number);
+    if (!parsed.bad_piece.empty()) throw TrainingError(where + ": " + DescribeBadPiece(parsed));
+    if (parsed.values.empty()) continue;  // a blank or comment line
+    if (parsed.values.size() != width) {
+      throw TrainingError(where + ": expected " + std::to_string(width) + " values (" +
+                          training::Counted(shape.inputs, "input", "inputs") + ", " +
+                          training::Counted(shape.outputs, "target", "targets") + "), found " +
+                          std::to_string(parsed.values.size()));
+    }
+    training::CheckRowValues(shape, parsed.values, where);
+    table.AddRow(parsed.values, number);
+  }
+  if (in.bad()) throw TrainingError("cannot read " + file);
+  if (table.rows() == 0) throw TrainingError(file + " holds no rows");
+  return table;
+}
+
+std::string_view AlgorithmName(Algorithm algorithm) {
+  switch (algorithm) {
+    case Algorithm::kAdam:
+      return "adam";
+    case Algorithm::kBackprop:
+      return "backprop";
+    case Algorithm::kRprop:
+      break;
+  }
+  return "rprop";
+}
+
+std::optional<Algorithm> AlgorithmNamed(std::string_view name) {
+  for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
+    if (AlgorithmName(a) == name) return a;
+  }
+  return std::nullopt;
+}
+
+}  // namespace mplnet

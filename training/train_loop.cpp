@@ -1,0 +1,125 @@
+// The run around the epochs (validation, early stopping, keeping the best weights) and the errors
+// of a network as the library itself computes its outputs.
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "mplnet/train.h"
+#include "training/row_checks.h"
+
+namespace mplnet {
+
+TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
+                   const std::function<bool(const EpochProgress&)>& progress) {
+  const bool validating = validation != nullptr && validation->rows() > 0;
+  if (validating) {
+    training::CheckTable(training::ShapeOf(trainer.TrainingNetwork()), *validation);
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  TrainOutcome outcome;
+  outcome.best_validation_mse = nan;
+  bool have_best = false;
+  std::size_t since_best = 0;
+  // Weights are judged before each epoch changes them, and once more after the last; true when
+  // they are the best so far.
+  auto judge = [&](double error, std::size_t epochs_before) {
+    if (!have_best || error < outcome.best_validation_mse) {
+      have_best = true;
+      outcome.best_validation_mse = error;
+      outcome.best_epoch = epochs_before;
+      since_best = 0;
+      return true;
+    }
+    ++since_best;
+    return false;
+  };
+
+  for (std::size_t epoch = 1; epoch <= rules.max_epochs; ++epoch) {
+    EpochProgress now;
+    now.epoch = epoch;
+    now.validation_mse = nan;
+    if (validating) {
+      now.validation_mse = trainer.MeanSquaredError(*validation);
+      if (judge(now.validation_mse, epoch - 1)) trainer.SaveWeights();
+    }
+    now.train_mse = trainer.RunEpoch();
+    now.best_epoch = outcome.best_epoch;
+    now.best_validation_mse = outcome.best_validation_mse;
+    outcome.epochs = epoch;
+    if (progress && !progress(now)) {
+      outcome.reason = StopReason::kStopped;
+      break;
+    }
+    if (rules.target_mse > 0 && now.train_mse <= rules.target_mse) {
+      outcome.reason = StopReason::kTargetMse;
+      break;
+    }
+    if (validating && since_best >= rules.patience) {
+      outcome.reason = StopReason::kPatience;
+      break;
+    }
+  }
+  if (validating) {
+    // The weights the last epoch made, unless earlier ones were better.
+    if (!judge(trainer.MeanSquaredError(*validation), outcome.epochs)) trainer.RestoreWeights();
+  }
+  return outcome;
+}
+
+Errors Evaluate(Perceptron& net, const DataTable& rows) {
+  const training::RowShape shape = training::ShapeOf(net);
+  training::CheckTable(shape, rows);
+  const std::size_t inputs = shape.inputs;
+  const std::size_t outputs = shape.outputs;
+
+  // Each output's targets are 0/1-like when they take at most two values, one on each side of the
+  // output's middle (0.5, or 0 for TH).
+  std::vector<double> middle(outputs);
+  bool classes = true;
+  for (std::size_t k = 0; k < outputs; ++k) {
+    middle[k] = shape.tanh_output[k] ? 0.0 : 0.5;
+    std::set<double> below;
+    std::set<double> above;
+    for (std::size_t i = 0; i < rows.rows() && classes; ++i) {
+      const double t = rows.row(i)[inputs + k];
+      if (t < middle[k]) {
+        below.insert(t);
+      } else if (t > middle[k]) {
+        above.insert(t);
+      } else {
+        classes = false;
+      }
+      classes = classes && below.size() <= 1 && above.size() <= 1;
+    }
+  }
+
+  Errors errors;
+  errors.rows = rows.rows();
+  std::vector<double> in(inputs);
+  std::vector<double> out(outputs);
+  double sum = 0;
+  std::size_t right = 0;
+  for (std::size_t i = 0; i < rows.rows(); ++i) {
+    const std::span<const double> row = rows.row(i);
+    in.assign(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(inputs));
+    net.Run(in);
+    net.GetOutput(out.data());
+    bool all_right = true;
+    for (std::size_t k = 0; k < outputs; ++k) {
+      const double t = row[inputs + k];
+      const double d = out[k] - t;
+      sum += d * d;
+      all_right = all_right && (t < middle[k] ? out[k] < middle[k] : out[k] > middle[k]);
+    }
+    right += all_right ? 1 : 0;
+  }
+  const double n = static_cast<double>(rows.rows());
+  errors.mse = rows.rows() == 0 ? std::numeric_limits<double>::quiet_NaN()
+                                : sum / (n * static_cast<double>(outputs));
+  if (classes && rows.rows() > 0) errors.accuracy = static_cast<double>(right) / n;
+  return errors;
+}
+
+}  // namespace mplnet

@@ -1,0 +1,547 @@
+// The trainer: passes over chunks of rows as batched dense products (Eigen), backpropagation
+// through the stages of the layout, and the three algorithms that turn gradients into steps.
+//
+// A chunk's rows are the rows of its matrices: `act` holds every node's output (inputs first, then
+// neurons in forward order), `delta` every neuron's error. A stage computes its members' sums as
+// the product of its source ranges' columns and their weight blocks, and passes errors back the
+// same way. Nothing is allocated per epoch: each thread owns the matrices of one chunk.
+#include <Eigen/Core>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <random>
+#include <span>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "mplnet/train.h"
+#include "training/chunk_pool.h"
+#include "training/network_layout.h"
+#include "training/row_checks.h"
+#include "training/trainer_internal.h"
+
+namespace mplnet {
+namespace training {
+namespace {
+
+using Matrix = Eigen::MatrixXd;
+using Vector = Eigen::VectorXd;
+using Index = Eigen::Index;
+using WeightBlock = Eigen::Map<const Matrix>;
+using GradientBlock = Eigen::Map<Matrix>;
+
+// Rows per chunk: a batch is cut into chunks of this many rows whatever the number of threads, so
+// that the gradient, added up chunk by chunk, is the same with any number of them. Large enough for
+// the products to run at full speed, small enough for a chunk's matrices to stay in cache.
+constexpr std::size_t kChunkRows = 256;
+
+// Adam's decay rates and its guard against dividing by zero.
+constexpr double kAdamBeta1 = 0.9;
+constexpr double kAdamBeta2 = 0.999;
+constexpr double kAdamEpsilon = 1e-8;
+
+// The most threads a trainer starts; more would only wait for each other.
+constexpr unsigned kMostThreads = 256;
+
+// One thread's working memory for one chunk of rows.
+struct Workspace {
+  Matrix act;       // rows × nodes: the inputs, then every neuron's output
+  Matrix delta;     // rows × neurons: the error at each neuron's sum
+  Matrix targets;   // rows × outputs
+  Vector gradient;  // the chunk's gradient, in parameter order
+  double sse = 0;   // the chunk's sum of squared errors
+};
+
+// The logistic sigmoid or the hyperbolic tangent of alpha × s, in place. Written through exp, which
+// Eigen computes several values at a time; tanh(u) = 1 − 2 / (e^(2u) + 1).
+template <typename Column>
+void Activate(Column z, const Layout::Activation& a) {
+  auto x = z.array();
+  if (a.tanh) {
+    x = 1.0 - 2.0 * (((2.0 * a.alpha) * x).exp() + 1.0).inverse();
+  } else {
+    x = (1.0 + ((-a.alpha) * x).exp()).inverse();
+  }
+}
+
+// Multiplies the errors at a neuron's output by the derivative of its activation, expressed
+// through the output v: alpha (1 − v)(1 + v) for TH, alpha v (1 − v) otherwise.
+template <typename Errors, typename Outputs>
+void ThroughActivation(Errors d, Outputs v, const Layout::Activation& a) {
+  auto e = d.array();
+  auto y = v.array();
+  if (a.tanh) {
+    e *= a.alpha * (1.0 - y) * (1.0 + y);
+  } else {
+    e *= a.alpha * y * (1.0 - y);
+  }
+}
+
+void CheckSettings(const TrainSettings& s) {
+  auto refuse = [](const std::string& what) { throw TrainingError("setting " + what); };
+  auto finite = [](double v) { return std::isfinite(v); };
+  if (!finite(s.rprop_increase) || s.rprop_increase <= 1.0) {
+    refuse("rprop_increase must be above 1");
+  }
+  if (!finite(s.rprop_decrease) || s.rprop_decrease <= 0.0 || s.rprop_decrease >= 1.0) {
+    refuse("rprop_decrease must lie between 0 and 1");
+  }
+  if (!finite(s.rprop_min_step) || !finite(s.rprop_max_step) || s.rprop_min_step <= 0.0 ||
+      s.rprop_max_step < s.rprop_min_step) {
+    refuse("rprop_min_step and rprop_max_step must satisfy 0 < min <= max");
+  }
+  if (!finite(s.rprop_initial_step) || s.rprop_initial_step <= 0.0) {
+    refuse("rprop_initial_step must be above 0");
+  }
+  if (!finite(s.learning_rate) || s.learning_rate < 0.0) {
+    refuse("learning rate must be above 0 (or 0 for the algorithm's default)");
+  }
+  if (s.batch_size == 0) refuse("batch size must be at least 1");
+  if (!finite(s.momentum) || s.momentum < 0.0 || s.momentum >= 1.0) {
+    refuse("momentum must lie in [0, 1)");
+  }
+  if (s.threads > kMostThreads) refuse("threads must be at most " + std::to_string(kMostThreads));
+}
+
+}  // namespace
+
+// The trainer itself, behind Trainer.
+class TrainerCore {
+ public:
+  TrainerCore(const Perceptron& net, const DataTable& rows, const TrainSettings& settings)
+      : layout_(CompileLayout(net)), shape_(ShapeOf(net)), settings_(settings) {
+    CheckSettings(settings);
+    CheckTable(shape_, rows);
+    if (rows.rows() == 0) throw TrainingError("there are no training rows");
+    if (rows.rows() > std::numeric_limits<std::uint32_t>::max()) {
+      throw TrainingError("more training rows than the trainer can number");
+    }
+    if (settings_.learning_rate == 0.0) {
+      settings_.learning_rate =
+          settings_.algorithm == Algorithm::kAdam ? kAdamLearningRate : kBackpropLearningRate;
+    }
+    MeasureInputs(rows);
+    CopyRows(rows);
+
+    const auto p = static_cast<Index>(layout_.parameters);
+    params_ = Eigen::Map<const Vector>(layout_.initial.data(), p);
+    if (!layout_.mask.empty()) {
+      mask_ = Eigen::Map<const Vector>(layout_.mask.data(), p);
+    }
+    gradient_ = Vector::Zero(p);
+    switch (settings_.algorithm) {
+      case Algorithm::kRprop:
+        first_state_ = Vector::Zero(p);                                     // the previous gradient
+        second_state_ = Vector::Constant(p, settings_.rprop_initial_step);  // steps
+        break;
+      case Algorithm::kAdam:
+        first_state_ = Vector::Zero(p);   // first moments
+        second_state_ = Vector::Zero(p);  // second moments
+        break;
+      case Algorithm::kBackprop:
+        first_state_ = Vector::Zero(p);  // the previous step
+        break;
+    }
+    order_.resize(rows.rows());
+    for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+    random_.seed(settings_.seed);
+
+    pool_ = std::make_unique<ChunkPool>(ThreadCount(rows.rows()));
+    workspaces_.resize(pool_->threads());
+    for (Workspace& ws : workspaces_) {
+      const auto rows_per_chunk = static_cast<Index>(kChunkRows);
+      ws.act = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.nodes()));
+      ws.delta = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.neurons.size()));
+      ws.targets = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.outputs));
+      ws.gradient = Vector::Zero(p);
+    }
+  }
+
+  double RunEpoch() {
+    ++epochs_;
+    const std::size_t n = order_.size();
+    double sse = 0;
+    switch (settings_.algorithm) {
+      case Algorithm::kRprop:
+        ComputeGradient(nullptr, 0, n);
+        sse = sse_;
+        RpropStep();
+        break;
+      case Algorithm::kAdam:
+        Shuffle();
+        for (std::size_t first = 0; first < n; first += settings_.batch_size) {
+          const std::size_t count = std::min(settings_.batch_size, n - first);
+          ComputeGradient(order_.data(), first, count);
+          sse += sse_;
+          AdamStep(count);
+        }
+        break;
+      case Algorithm::kBackprop:
+        Shuffle();
+        for (std::size_t i = 0; i < n; ++i) {
+          ComputeGradient(order_.data(), i, 1);
+          sse += sse_;
+          first_state_ = settings_.momentum * first_state_ - settings_.learning_rate * gradient_;
+          params_ += first_state_;
+        }
+        break;
+    }
+    return sse / (static_cast<double>(n) * static_cast<double>(layout_.outputs));
+  }
+
+  double MeanSquaredError(const DataTable& rows) const {
+    if (rows.inputs() != layout_.inputs || rows.targets() != layout_.outputs) {
+      CheckTable(shape_, rows);  // throws, saying how the counts differ
+    }
+    if (rows.rows() == 0) return std::numeric_limits<double>::quiet_NaN();
+    const std::size_t chunks = (rows.rows() + kChunkRows - 1) / kChunkRows;
+    double sse = 0;
+    auto work = [&](std::size_t c, unsigned t) {
+      Workspace& ws = workspaces_[t];
+      const std::size_t first = c * kChunkRows;
+      const auto count = static_cast<Index>(std::min(kChunkRows, rows.rows() - first));
+      LoadTable(ws, rows, first, count);
+      Forward(ws, count);
+      ws.sse = (ws.act.topRows(count).rightCols(static_cast<Index>(layout_.outputs)) -
+                ws.targets.topRows(count))
+                   .squaredNorm();
+    };
+    auto finish = [&](std::size_t /*c*/, unsigned t) { sse += workspaces_[t].sse; };
+    pool_->Run(chunks, work, finish);
+    return sse / (static_cast<double>(rows.rows()) * static_cast<double>(layout_.outputs));
+  }
+
+  // The sum over rows [first, first + count) of the training rows (in `order`, when given) of the
+  // gradient of ½ Σ (output − target)², into gradient_, and their squared errors into sse_.
+  void ComputeGradient(const std::uint32_t* order, std::size_t first, std::size_t count) {
+    const std::size_t chunks = (count + kChunkRows - 1) / kChunkRows;
+    auto work = [&](std::size_t c, unsigned t) {
+      Workspace& ws = workspaces_[t];
+      const std::size_t start = first + c * kChunkRows;
+      const auto rows = static_cast<Index>(std::min(kChunkRows, first + count - start));
+      LoadTraining(ws, order, start, rows);
+      Forward(ws, rows);
+      Backward(ws, rows);
+    };
+    auto finish = [&](std::size_t c, unsigned t) {
+      const Workspace& ws = workspaces_[t];
+      if (c == 0) {
+        gradient_ = ws.gradient;
+        sse_ = ws.sse;
+      } else {
+        gradient_ += ws.gradient;
+        sse_ += ws.sse;
+      }
+    };
+    pool_->Run(chunks, work, finish);
+    // Block entries that stand for no link get no gradient, so they stay 0.
+    if (mask_.size() != 0) gradient_.array() *= mask_.array();
+  }
+
+  Perceptron Network(bool folded) const {
+    const std::span<const double> params(params_.data(), static_cast<std::size_t>(params_.size()));
+    if (folded && settings_.standardize) {
+      return BuildNetwork(layout_, params, means_, scales_);
+    }
+    return BuildNetwork(layout_, params);
+  }
+
+  Perceptron GradientNetwork() const {
+    return BuildNetwork(layout_, std::span<const double>(
+                                     gradient_.data(), static_cast<std::size_t>(gradient_.size())));
+  }
+
+  void SaveWeights() {
+    saved_ = params_;
+    has_saved_ = true;
+  }
+  void RestoreWeights() {
+    if (has_saved_) params_ = saved_;
+  }
+
+  std::size_t epochs() const { return epochs_; }
+  unsigned threads() const { return pool_->threads(); }
+  const std::vector<double>& means() const { return means_; }
+  const std::vector<double>& scales() const { return scales_; }
+  double sse() const { return sse_; }
+  std::size_t rows() const { return order_.size(); }
+
+ private:
+  unsigned ThreadCount(std::size_t rows) const {
+    if (settings_.algorithm == Algorithm::kBackprop) return 1;  // one row at a time
+    const std::size_t batch =
+        settings_.algorithm == Algorithm::kAdam ? std::min(settings_.batch_size, rows) : rows;
+    // More threads than chunks in a batch would wait for nothing.
+    const std::size_t chunks = (batch + kChunkRows - 1) / kChunkRows;
+    unsigned wanted = settings_.threads;
+    if (wanted == 0) wanted = std::max(1U, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>(wanted, chunks)));
+  }
+
+  // Means and scales over the training rows; an input constant over them keeps scale 1.
+  void MeasureInputs(const DataTable& rows) {
+    means_.assign(layout_.inputs, 0.0);
+    scales_.assign(layout_.inputs, 1.0);
+    if (!settings_.standardize) return;
+    const auto n = static_cast<double>(rows.rows());
+    for (std::size_t j = 0; j < layout_.inputs; ++j) {
+      double sum = 0;
+      double low = rows.row(0)[j];
+      double high = low;
+      for (std::size_t i = 0; i < rows.rows(); ++i) {
+        const double v = rows.row(i)[j];
+        sum += v;
+        low = std::min(low, v);
+        high = std::max(high, v);
+      }
+      const double mean = sum / n;
+      double squares = 0;
+      for (std::size_t i = 0; i < rows.rows(); ++i) {
+        const double d = rows.row(i)[j] - mean;
+        squares += d * d;
+      }
+      means_[j] = mean;
+      const double scale = std::sqrt(squares / n);
+      if (low != high && scale > 0) scales_[j] = scale;
+    }
+  }
+
+  // The training rows, inputs standardised, column by column.
+  void CopyRows(const DataTable& rows) {
+    const auto n = static_cast<Index>(rows.rows());
+    x_.resize(n, static_cast<Index>(layout_.inputs));
+    t_.resize(n, static_cast<Index>(layout_.outputs));
+    for (Index i = 0; i < n; ++i) {
+      const std::span<const double> row = rows.row(static_cast<std::size_t>(i));
+      for (std::size_t j = 0; j < layout_.inputs; ++j) {
+        x_(i, static_cast<Index>(j)) = (row[j] - means_[j]) / scales_[j];
+      }
+      for (std::size_t k = 0; k < layout_.outputs; ++k) {
+        t_(i, static_cast<Index>(k)) = row[layout_.inputs + k];
+      }
+    }
+  }
+
+  void LoadTraining(Workspace& ws, const std::uint32_t* order, std::size_t first,
+                    Index rows) const {
+    const auto inputs = static_cast<Index>(layout_.inputs);
+    const auto outputs = static_cast<Index>(layout_.outputs);
+    if (order == nullptr) {
+      ws.act.topLeftCorner(rows, inputs) = x_.middleRows(static_cast<Index>(first), rows);
+      ws.targets.topRows(rows) = t_.middleRows(static_cast<Index>(first), rows);
+      return;
+    }
+    const std::uint32_t* picked = order + first;
+    for (Index j = 0; j < inputs; ++j) {
+      for (Index r = 0; r < rows; ++r) ws.act(r, j) = x_(picked[r], j);
+    }
+    for (Index k = 0; k < outputs; ++k) {
+      for (Index r = 0; r < rows; ++r) ws.targets(r, k) = t_(picked[r], k);
+    }
+  }
+
+  void LoadTable(Workspace& ws, const DataTable& table, std::size_t first, Index rows) const {
+    for (Index r = 0; r < rows; ++r) {
+      const std::span<const double> row = table.row(first + static_cast<std::size_t>(r));
+      for (std::size_t j = 0; j < layout_.inputs; ++j) {
+        ws.act(r, static_cast<Index>(j)) = (row[j] - means_[j]) / scales_[j];
+      }
+      for (std::size_t k = 0; k < layout_.outputs; ++k) {
+        ws.targets(r, static_cast<Index>(k)) = row[layout_.inputs + k];
+      }
+    }
+  }
+
+  void Forward(Workspace& ws, Index rows) const {
+    auto act = ws.act.topRows(rows);
+    const double* p = params_.data();
+    const auto inputs = static_cast<Index>(layout_.inputs);
+    for (const Layout::Stage& stage : layout_.stages) {
+      auto z = act.middleCols(inputs + stage.first, stage.count);
+      if (stage.range_count == 0) z.setZero();
+      for (std::uint32_t r = 0; r < stage.range_count; ++r) {
+        const Layout::Range& range = layout_.ranges[stage.first_range + r];
+        const WeightBlock w(p + range.weights, range.count, stage.count);
+        if (r == 0) {
+          z.noalias() = act.middleCols(range.first_node, range.count) * w;
+        } else {
+          z.noalias() += act.middleCols(range.first_node, range.count) * w;
+        }
+      }
+      const Eigen::Map<const Eigen::RowVectorXd> thresholds(p + stage.thresholds, stage.count);
+      z.rowwise() -= thresholds;
+      for (std::uint32_t m = 0; m < stage.count; ++m) {
+        Activate(z.col(m), layout_.neurons[stage.first + m]);
+      }
+    }
+  }
+
+  void Backward(Workspace& ws, Index rows) const {
+    auto act = ws.act.topRows(rows);
+    auto delta = ws.delta.topRows(rows);
+    const auto inputs = static_cast<Index>(layout_.inputs);
+    const auto outputs = static_cast<Index>(layout_.outputs);
+    const auto neurons = static_cast<Index>(layout_.neurons.size());
+    delta.leftCols(neurons - outputs).setZero();
+    delta.rightCols(outputs) = act.rightCols(outputs) - ws.targets.topRows(rows);
+    ws.sse = delta.rightCols(outputs).squaredNorm();
+    const double* p = params_.data();
+    double* g = ws.gradient.data();
+    for (auto stage = layout_.stages.rbegin(); stage != layout_.stages.rend(); ++stage) {
+      auto d = delta.middleCols(stage->first, stage->count);
+      auto v = act.middleCols(inputs + stage->first, stage->count);
+      for (std::uint32_t m = 0; m < stage->count; ++m) {
+        ThroughActivation(d.col(m), v.col(m), layout_.neurons[stage->first + m]);
+      }
+      for (std::uint32_t r = 0; r < stage->range_count; ++r) {
+        const Layout::Range& range = layout_.ranges[stage->first_range + r];
+        GradientBlock(g + range.weights, range.count, stage->count).noalias() =
+            act.middleCols(range.first_node, range.count).transpose() * d;
+        if (range.first_node >= inputs) {
+          const WeightBlock w(p + range.weights, range.count, stage->count);
+          delta.middleCols(range.first_node - inputs, range.count).noalias() += d * w.transpose();
+        }
+      }
+      // The threshold is subtracted from the sum: its gradient is minus the error.
+      Eigen::Map<Eigen::RowVectorXd>(g + stage->thresholds, stage->count).noalias() =
+          -d.colwise().sum();
+    }
+  }
+
+  void RpropStep() {
+    const double increase = settings_.rprop_increase;
+    const double decrease = settings_.rprop_decrease;
+    const double most = settings_.rprop_max_step;
+    const double least = settings_.rprop_min_step;
+    for (Index i = 0; i < params_.size(); ++i) {
+      double g = gradient_[i];
+      const double previous = first_state_[i];
+      double step = second_state_[i];
+      if ((g > 0 && previous > 0) || (g < 0 && previous < 0)) {
+        step = std::min(step * increase, most);
+      } else if ((g > 0 && previous < 0) || (g < 0 && previous > 0)) {
+        // The last step went too far: a smaller step, and none now (iRPROP−).
+        step = std::max(step * decrease, least);
+        g = 0;
+      }
+      if (g > 0) {
+        params_[i] -= step;
+      } else if (g < 0) {
+        params_[i] += step;
+      }
+      second_state_[i] = step;
+      first_state_[i] = g;
+    }
+  }
+
+  void AdamStep(std::size_t rows) {
+    adam_beta1_power_ *= kAdamBeta1;
+    adam_beta2_power_ *= kAdamBeta2;
+    const double scale = 1.0 / static_cast<double>(rows);  // the batch's mean gradient
+    const double rate = settings_.learning_rate;
+    const double first_correction = 1.0 / (1.0 - adam_beta1_power_);
+    const double second_correction = 1.0 / (1.0 - adam_beta2_power_);
+    for (Index i = 0; i < params_.size(); ++i) {
+      const double g = gradient_[i] * scale;
+      const double m = kAdamBeta1 * first_state_[i] + (1.0 - kAdamBeta1) * g;
+      const double v = kAdamBeta2 * second_state_[i] + (1.0 - kAdamBeta2) * g * g;
+      first_state_[i] = m;
+      second_state_[i] = v;
+      params_[i] -=
+          rate * (m * first_correction) / (std::sqrt(v * second_correction) + kAdamEpsilon);
+    }
+  }
+
+  // A uniform draw from [0, n), the same on every platform (the standard distributions are not).
+  std::uint64_t Below(std::uint64_t n) {
+    const std::uint64_t limit =
+        std::numeric_limits<std::uint64_t>::max() - std::numeric_limits<std::uint64_t>::max() % n;
+    std::uint64_t draw = random_();
+    while (draw >= limit) draw = random_();
+    return draw % n;
+  }
+
+  // A new order of the rows, drawn from the seed.
+  void Shuffle() {
+    for (std::size_t i = order_.size(); i > 1; --i) {
+      std::swap(order_[i - 1], order_[Below(i)]);
+    }
+  }
+
+  Layout layout_;
+  RowShape shape_;
+  TrainSettings settings_;
+  std::vector<double> means_;
+  std::vector<double> scales_;
+  Matrix x_;  // training inputs, standardised: rows × inputs
+  Matrix t_;  // training targets: rows × outputs
+  Vector params_;
+  Vector mask_;  // empty when every parameter is a weight or threshold
+  Vector gradient_;
+  double sse_ = 0;
+  Vector first_state_;  // per algorithm, see the constructor
+  Vector second_state_;
+  Vector saved_;
+  bool has_saved_ = false;
+  double adam_beta1_power_ = 1.0;
+  double adam_beta2_power_ = 1.0;
+  std::vector<std::uint32_t> order_;
+  std::mt19937_64 random_;
+  std::size_t epochs_ = 0;
+  std::unique_ptr<ChunkPool> pool_;
+  mutable std::vector<Workspace> workspaces_;
+};
+
+Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse) {
+  TrainSettings settings;
+  settings.standardize = false;
+  TrainerCore impl(net, rows, settings);
+  impl.ComputeGradient(nullptr, 0, rows.rows());
+  if (sse != nullptr) *sse = impl.sse();
+  return impl.GradientNetwork();
+}
+
+}  // namespace training
+
+Trainer::Trainer(const Perceptron& net, const DataTable& rows, const TrainSettings& settings)
+    : impl_(std::make_unique<training::TrainerCore>(net, rows, settings)) {}
+Trainer::~Trainer() = default;
+Trainer::Trainer(Trainer&&) noexcept = default;
+Trainer& Trainer::operator=(Trainer&&) noexcept = default;
+
+double Trainer::RunEpoch() {
+  return impl_->RunEpoch();
+}
+std::size_t Trainer::epochs() const {
+  return impl_->epochs();
+}
+unsigned Trainer::threads() const {
+  return impl_->threads();
+}
+double Trainer::MeanSquaredError(const DataTable& rows) const {
+  return impl_->MeanSquaredError(rows);
+}
+void Trainer::SaveWeights() {
+  impl_->SaveWeights();
+}
+void Trainer::RestoreWeights() {
+  impl_->RestoreWeights();
+}
+Perceptron Trainer::Network() const {
+  return impl_->Network(true);
+}
+Perceptron Trainer::TrainingNetwork() const {
+  return impl_->Network(false);
+}
+const std::vector<double>& Trainer::InputMeans() const {
+  return impl_->means();
+}
+const std::vector<double>& Trainer::InputScales() const {
+  return impl_->scales();
+}
+
+}  // namespace mplnet
