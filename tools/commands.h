@@ -18,6 +18,10 @@ struct Command {
 Command AddBarsCommand(CLI::App& app);
 // mplnet import: a FANN network file turned into a network file of ours.
 Command AddImportCommand(CLI::App& app);
+// mplnet train: a network's weights fitted to a data table, saved as a new network file.
+Command AddTrainCommand(CLI::App& app);
+// mplnet eval: a network file's error on a data table, as a host computes it.
+Command AddEvalCommand(CLI::App& app);
 
 }  // namespace mplnet::tool
 

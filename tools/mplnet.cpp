@@ -75,7 +75,7 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
     const NumberLine parsed = ParseNumberLine(line);
     const std::string where = "line " + std::to_string(number) + ": ";
     if (!parsed.bad_piece.empty()) {
-      throw ToolError(where + "\"" + parsed.bad_piece + "\" is not a number");
+      throw ToolError(where + DescribeBadPiece(parsed));
     }
     if (parsed.values.empty()) continue;  // a blank or comment line
     if (parsed.values.size() < static_cast<std::size_t>(inputs)) {
@@ -236,7 +236,7 @@ int Dot(const std::string& net_path) {
 
 int Main(int argc, char** argv) {
   CLI::App app{
-      "mplnet: make, inspect and run feed-forward networks kept in network files.\n"
+      "mplnet: make, inspect, train and run feed-forward networks kept in network files.\n"
       "Exit code 0 on success; 1 with one message on standard error otherwise."};
   app.set_version_flag("--version", MPLNET_VERSION);
   app.require_subcommand(1);
@@ -247,7 +247,8 @@ int Main(int argc, char** argv) {
   run->footer(
       "Loads NET through the same path as the load export and runs it on every line of INPUTS "
       "(standard input when absent or \"-\"). A line holds numbers separated by commas, "
-      "semicolons or blanks, with \".\" as decimal separator; \"#\" starts a comment; blank lines "
+      "semicolons or blanks, with \".\" as decimal separator (a comma between two digits is one "
+      "too where semicolons or blanks separate the numbers); \"#\" starts a comment; blank lines "
       "are skipped. Values beyond the input layer's size are ignored; a line with too few stops "
       "the run.\n\nPrints one line per input line: the outputs separated by \",\", each as the "
       "shortest text that reads back to the same double. All lines run in order through one "
@@ -294,6 +295,8 @@ int Main(int argc, char** argv) {
 
   const Command bars = AddBarsCommand(app);
   const Command import = AddImportCommand(app);
+  const Command train = AddTrainCommand(app);
+  const Command eval = AddEvalCommand(app);
 
   try {
     app.parse(argc, argv);
@@ -301,12 +304,13 @@ int Main(int argc, char** argv) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::string help = "mplnet --help";
-    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app}) {
+    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app, train.app, eval.app}) {
       if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
       std::cerr << "mplnet: unknown command \"" << argv[1]
-                << "\": the commands are run, new, info, dot, bars and import (see mplnet --help)\n";
+                << "\": the commands are run, new, info, dot, bars, import, train and eval"
+                << " (see mplnet --help)\n";
     } else {
       std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
     }
@@ -320,6 +324,8 @@ int Main(int argc, char** argv) {
     if (dot->parsed()) return Dot(net_path);
     if (bars.app->parsed()) return bars.run();
     if (import.app->parsed()) return import.run();
+    if (train.app->parsed()) return train.run();
+    if (eval.app->parsed()) return eval.run();
   } catch (const ToolError& e) {
     std::cerr << "mplnet: " << e.what() << '\n';
     return 1;

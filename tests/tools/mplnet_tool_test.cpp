@@ -2,6 +2,7 @@
 // with what the library itself gives on the same files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -604,6 +605,160 @@ TEST(ToolDotTest, OneNodePerElementAndOneEdgePerLink) {
   }
 }
 
+// ---- train, eval
+// --------------------------------------------------------------------------------
+
+// A noisy two-input table whose target depends smoothly on the inputs, in rows of "a b target".
+std::string SmoothTable(int rows, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::string text = "# a b target\n";
+  for (int i = 0; i < rows; ++i) {
+    const double a = u(gen);
+    const double b = 50 + 10 * u(gen);
+    const double t =
+        std::clamp(0.5 + 0.3 * std::sin(3 * a) + 0.02 * (b - 50) + 0.05 * u(gen), 0.0, 1.0);
+    text += ShortestText(a) + " " + ShortestText(b) + " " + ShortestText(t) + "\n";
+  }
+  return text;
+}
+
+// The value of the first "key: value" line of `out`.
+std::string Reported(const std::string& out, const std::string& key) {
+  for (const std::string& line : Lines(out)) {
+    if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
+  }
+  return "(no " + key + ")";
+}
+
+TEST(ToolTrainTest, ReportsTheErrorsEvalGivesForTheSavedFile) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "6", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("train.txt"), SmoothTable(300, 1));
+  WriteFile(dir.file("check.txt"), SmoothTable(100, 2));
+  const std::string out = dir.file("out.ini");
+  const Outcome r = RunTool(dir, {"train", net, dir.file("train.txt"), "-o", out, "--validation",
+                                  dir.file("check.txt"), "--epochs", "150", "--threads", "2"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("epoch 100: train mse "), std::string::npos) << r.err;
+  EXPECT_EQ(Reported(r.out, "train rows"), "300");
+  EXPECT_EQ(Reported(r.out, "validation rows"), "100");
+  EXPECT_EQ(Reported(r.out, "saved"), out);
+  EXPECT_LT(std::stod(Reported(r.out, "validation mse")), 0.01);
+  EXPECT_EQ(Reported(r.out, "train accuracy"), "(no train accuracy)");  // not 0/1 targets
+  for (const auto& [file, prefix] :
+       {std::pair{"train.txt", "train "}, {"check.txt", "validation "}}) {
+    const Outcome e = RunTool(dir, {"eval", out, dir.file(file)});
+    ASSERT_EQ(e.exit_code, 0) << e.err;
+    EXPECT_EQ(Reported(e.out, "rows"), Reported(r.out, prefix + std::string("rows")));
+    EXPECT_EQ(Reported(e.out, "mse"), Reported(r.out, prefix + std::string("mse")));
+  }
+  // The inputs are standardised in training and the scaling folded in: OUT takes raw inputs.
+  EXPECT_TRUE(CheckNetwork(out, *LoadNetworkFile(out)).empty());
+  EXPECT_NE(ReadFile(out), ReadFile(net));
+}
+
+TEST(ToolTrainTest, RefusesBadDataAndNeverReplacesFilesUnasked) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  const std::string before = ReadFile(net);
+  WriteFile(dir.file("good.txt"), "0 0 0\n0 1 1\n1 0 1\n1 1 0\n");
+  WriteFile(dir.file("short.txt"), "0 0 0\n0 1\n");
+  WriteFile(dir.file("range.txt"), "0 0 0\n0 1 2\n");
+  WriteFile(dir.file("taken.ini"), "mine\n");
+  const std::string out = dir.file("out.ini");
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"train", net, dir.file("good.txt"), "-o", net}, "is the starting network; pass --force"},
+      {{"train", net, dir.file("good.txt"), "-o", dir.file("taken.ini")}, "exists; pass --force"},
+      {{"train", net, dir.file("short.txt"), "-o", out},
+       "short.txt\", line 2: expected 3 values (2 inputs, 1 target), found 2"},
+      {{"train", net, dir.file("range.txt"), "-o", out}, "line 2: target 1 is 2, outside [0, 1]"},
+      {{"train", net, dir.file("missing.txt"), "-o", out}, "cannot open data file"},
+      {{"train", net, dir.file("good.txt"), "-o", out, "--validate", "0.5", "--validation",
+        dir.file("good.txt")},
+       "excludes"},
+      {{"eval", net, dir.file("range.txt")}, "line 2: target 1 is 2"},
+      {{"train", net, dir.file("good.txt"), "-o", out, "--algorithm", "backprop", "--learning-rate",
+        "1e308", "--momentum", "0.99", "--epochs", "50"},
+       "training diverged"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const Outcome r = RunTool(dir, c.args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(ReadFile(net), before);
+  EXPECT_EQ(ReadFile(dir.file("taken.ini")), "mine\n");
+  EXPECT_FALSE(std::filesystem::exists(out));
+  // With --force, OUT may be NET itself.
+  const Outcome r =
+      RunTool(dir, {"train", net, dir.file("good.txt"), "-o", net, "--force", "--epochs", "5"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(ReadFile(net), before);
+}
+
+TEST(ToolTrainTest, CtrlCStopsAfterTheEpochAndStillSaves) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "8", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("data.txt"), SmoothTable(2000, 3));
+  const std::string out = dir.file("out.ini");
+  const std::string err_path = dir.file("train.err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, dir.file("train.out").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  std::vector<std::string> argv_text = {
+      MPLNET_TOOL_PATH, "train",     net,          dir.file("data.txt"), "-o", out,
+      "--epochs",       "100000000", "--patience", "100000000"};
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, MPLNET_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Once it reports an epoch, the handler is in place.
+  for (int tries = 0; tries < 3000 && ReadFile(err_path).find("epoch 100:") == std::string::npos;
+       ++tries) {
+    usleep(10'000);
+  }
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << ReadFile(err_path);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(err_path);
+  const std::string report = ReadFile(dir.file("train.out"));
+  EXPECT_NE(report.find(": interrupted\n"), std::string::npos) << report;
+  EXPECT_EQ(LoadNetworkFile(out)->GetNCount(), (std::vector<int>{2, 8, 1}));
+}
+
+TEST(ToolTrainTest, ProgressBarOnATerminal) {
+  TempDir dir;
+  Terminal terminal;
+  ASSERT_FALSE(terminal.name().empty());
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("data.txt"), SmoothTable(50, 3));
+  const Outcome r = RunTool(
+      dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"), "--epochs", "30"},
+      "/dev/null", &terminal);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::size_t last = r.err.rfind("\r[");
+  ASSERT_NE(last, std::string::npos) << r.err;
+  const std::string bar = "\r[####################] epoch 30/30  train ";
+  EXPECT_EQ(r.err.substr(last, bar.size()), bar);
+  EXPECT_NE(r.err.find("validation "), std::string::npos) << r.err;
+}
+
 // ---- arguments
 // ------------------------------------------------------------------------------------
 
@@ -624,7 +779,7 @@ TEST(ToolArgumentsTest, BadArgumentsExitOneWithOneMessage) {
 
 TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   TempDir dir;
-  for (const char* sub : {"run", "new", "info", "dot"}) {
+  for (const char* sub : {"run", "new", "info", "dot", "train", "eval"}) {
     SCOPED_TRACE(sub);
     const Outcome r = RunTool(dir, {sub, "--help"});
     EXPECT_EQ(r.exit_code, 0);
@@ -633,6 +788,12 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   const Outcome r = RunTool(dir, {"new", "--help"});
   EXPECT_NE(r.out.find("--force"), std::string::npos);
   EXPECT_NE(r.out.find("--seed"), std::string::npos);
+  // A newcomer's run is bounded and stops early: the defaults show.
+  const Outcome t = RunTool(dir, {"train", "--help"});
+  for (const char* shown :
+       {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2", "=50"}) {
+    EXPECT_NE(t.out.find(shown), std::string::npos) << shown;
+  }
 }
 
 // ---- bars, import

@@ -1,0 +1,405 @@
+// mplnet train and mplnet eval: a network file's weights fitted to a data table, and a network
+// file measured on one.
+//
+// Both report what the library computes: after training, the saved file is loaded again by the
+// library's reader and run by its forward pass, so that mplnet eval, mplnet run and a host's MPLRun
+// give exactly the errors printed.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "mplnet/engine.h"
+#include "mplnet/train.h"
+#include "tools/commands.h"
+#include "tools/network_report.h"
+#include "tools/number_lines.h"
+#include "tools/output_file.h"
+
+namespace mplnet::tool {
+namespace {
+
+// Without a terminal, a progress line every this many epochs.
+constexpr std::size_t kLineEvery = 100;
+
+// Set by Ctrl-C: training stops after the current epoch and still saves.
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int /*signal*/) {
+  g_interrupted.store(true);
+}
+
+// Catches Ctrl-C while alive. The first one only asks to stop; the handler then resets itself, so
+// a second one ends the program at once.
+class InterruptCatcher {
+ public:
+  InterruptCatcher() {
+    g_interrupted.store(false);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptCatcher() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+std::string Brief(double v) {
+  if (std::isnan(v)) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+// Shows how training goes on standard error: a bar redrawn in place on a terminal, a plain line
+// every kLineEvery epochs otherwise.
+class Progress {
+ public:
+  Progress(std::size_t max_epochs, bool validating)
+      : max_epochs_(max_epochs),
+        validating_(validating),
+        terminal_(::isatty(STDERR_FILENO) != 0),
+        start_(std::chrono::steady_clock::now()) {}
+
+  void Show(const EpochProgress& p) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!terminal_) {
+      if (p.epoch % kLineEvery != 0) return;
+      std::fprintf(stderr, "epoch %zu: train mse %s", p.epoch, Brief(p.train_mse).c_str());
+      if (validating_) std::fprintf(stderr, ", validation mse %s", Brief(p.validation_mse).c_str());
+      std::fprintf(stderr, ", %.1f s\n", Seconds(now));
+      return;
+    }
+    last_ = p;
+    // Redrawing costs more than a small epoch: ten times a second is enough for the eye.
+    if (drawn_once_ && now - drawn_ < std::chrono::milliseconds(100)) return;
+    Draw(p, now);
+  }
+
+  // Draws the last epoch's state and ends the bar's line.
+  void Finish() {
+    if (!terminal_ || !last_) return;
+    Draw(*last_, std::chrono::steady_clock::now());
+    std::fputc('\n', stderr);
+  }
+
+ private:
+  double Seconds(std::chrono::steady_clock::time_point now) const {
+    return std::chrono::duration<double>(now - start_).count();
+  }
+
+  void Draw(const EpochProgress& p, std::chrono::steady_clock::time_point now) {
+    drawn_ = now;
+    drawn_once_ = true;
+    constexpr std::size_t kWidth = 20;
+    const std::size_t filled = kWidth * p.epoch / std::max<std::size_t>(max_epochs_, 1);
+    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') +
+                       "] epoch " + std::to_string(p.epoch) + "/" + std::to_string(max_epochs_) +
+                       "  train " + Brief(p.train_mse);
+    if (validating_) {
+      line += "  validation " + Brief(p.validation_mse) + "  best " + Brief(p.best_validation_mse) +
+              " after " + std::to_string(p.best_epoch);
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "  %.1f s ", Seconds(now));
+    line += seconds;
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  std::size_t max_epochs_;
+  bool validating_;
+  bool terminal_;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point drawn_{};
+  bool drawn_once_ = false;
+  std::optional<EpochProgress> last_;
+};
+
+// Refuses an output file that would replace something it should not; replacing the starting
+// network gets a message of its own, since that is rarely meant.
+void CheckOutput(const std::string& out, const std::string& net, bool force) {
+  std::error_code ec;
+  if (!force && std::filesystem::equivalent(out, net, ec)) {
+    throw ToolError("\"" + out + "\" is the starting network; pass --force to replace it");
+  }
+  CheckOutputPath(out, force);
+}
+
+DataTable ReadTable(const std::string& path, const Perceptron& net) {
+  try {
+    return ReadDataTable(path, net);
+  } catch (const TrainingError& e) {
+    throw ToolError(e.what());
+  }
+}
+
+void PrintErrors(const std::string& prefix, const Errors& errors) {
+  std::cout << prefix << "rows: " << errors.rows << '\n';
+  std::cout << prefix << "mse: " << ShortestText(errors.mse) << '\n';
+  if (errors.accuracy) {
+    std::cout << prefix << "accuracy: " << ShortestText(*errors.accuracy) << '\n';
+  }
+}
+
+std::string StopText(StopReason reason, std::size_t patience) {
+  switch (reason) {
+    case StopReason::kTargetMse:
+      return "the training error reached --target-mse";
+    case StopReason::kPatience:
+      return "no better validation error in " + std::to_string(patience) + " epochs";
+    case StopReason::kStopped:
+      return "interrupted";
+    case StopReason::kMaxEpochs:
+      break;
+  }
+  return "the epoch limit";
+}
+
+// Whether every threshold and weight is a finite number: a run that diverged has none to save.
+bool AllFinite(const Perceptron& net) {
+  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
+    if (!std::isfinite(e->kernel->getThreshold())) return false;
+    for (const SynapseWeight& w : e->kernel->getSynapses()) {
+      if (!std::isfinite(w.weight)) return false;
+    }
+  }
+  return true;
+}
+
+std::string LayerSizes(const Perceptron& net) {
+  std::string text;
+  for (const int size : net.GetNCount()) text += (text.empty() ? "" : "-") + std::to_string(size);
+  return text;
+}
+
+struct TrainArguments {
+  std::string net_path;
+  std::string data_path;
+  std::string out_path;
+  bool force = false;
+  std::string algorithm = "rprop";
+  std::size_t epochs = 1000;
+  double target_mse = 0.0;
+  double validate = 0.2;
+  std::string validation_path;
+  std::size_t patience = 50;
+  std::uint64_t seed = 1;
+  unsigned threads = 0;
+  bool standardize = true;
+  double learning_rate = 0.0;
+  std::size_t batch_size = 32;
+  double momentum = 0.0;
+};
+
+struct EvalArguments {
+  std::string net_path;
+  std::string data_path;
+};
+
+// Runs a command, turning the trainer's errors into the tool's one message line.
+template <typename Body>
+int Guarded(const Body& body) {
+  try {
+    return body();
+  } catch (const TrainingError& e) {
+    throw ToolError(e.what());
+  }
+}
+
+int RunEval(const EvalArguments& args) {
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
+  const DataTable rows = ReadTable(args.data_path, *net);
+  PrintErrors("", Evaluate(*net, rows));
+  return 0;
+}
+
+int RunTrain(const TrainArguments& args) {
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
+  CheckOutput(args.out_path, args.net_path, args.force);
+  DataTable all = ReadTable(args.data_path, *net);
+  DataTable training;
+  DataTable validation;
+  if (!args.validation_path.empty()) {
+    validation = ReadTable(args.validation_path, *net);
+    training = std::move(all);
+  } else {
+    // The latest rows validate: rows are often in time order, so they are never shuffled across.
+    const auto held =
+        static_cast<std::size_t>(std::floor(args.validate * static_cast<double>(all.rows())));
+    if (held == all.rows()) throw ToolError("--validate leaves no training rows");
+    training = all.Slice(0, all.rows() - held);
+    validation = all.Slice(all.rows() - held, held);
+    all = DataTable();
+  }
+
+  TrainSettings settings;
+  settings.algorithm = *AlgorithmNamed(args.algorithm);
+  settings.learning_rate = args.learning_rate;
+  settings.batch_size = args.batch_size;
+  settings.momentum = args.momentum;
+  settings.seed = args.seed;
+  settings.threads = args.threads;
+  settings.standardize = args.standardize;
+  Trainer trainer(*net, training, settings);
+  const bool validating = validation.rows() > 0;
+  std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
+            << training.rows() << " rows, "
+            << (validating ? "validating on " + std::to_string(validation.rows()) + " rows"
+                           : std::string("without validation rows"))
+            << ", " << trainer.threads() << (trainer.threads() == 1 ? " thread" : " threads")
+            << '\n';
+
+  StopRules rules;
+  rules.max_epochs = args.epochs;
+  rules.target_mse = args.target_mse;
+  rules.patience = args.patience;
+  TrainOutcome outcome;
+  {
+    const InterruptCatcher catcher;
+    Progress progress(args.epochs, validating);
+    outcome = mplnet::Train(trainer, validating ? &validation : nullptr, rules,
+                            [&progress](const EpochProgress& p) {
+                              progress.Show(p);
+                              return !g_interrupted.load();
+                            });
+    progress.Finish();
+    const Perceptron trained = trainer.Network();
+    if (!AllFinite(trained)) {
+      throw ToolError(
+          "training diverged: the weights are no longer finite numbers (a smaller "
+          "--learning-rate may help); nothing written");
+    }
+    SaveNetworkReplacing(trained, args.out_path);
+  }
+
+  // The figures of the file as saved, as a host computes them.
+  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
+  std::cout << "stopped after " << outcome.epochs
+            << " epochs: " << StopText(outcome.reason, args.patience) << '\n';
+  if (validating) {
+    std::cout << "kept the network after " << outcome.best_epoch
+              << " epochs, whose validation error was lowest\n";
+  }
+  std::cout << "saved: " << args.out_path << '\n';
+  PrintErrors("train ", Evaluate(*saved, training));
+  if (validating) PrintErrors("validation ", Evaluate(*saved, validation));
+  std::cout.flush();
+  if (!std::cout) throw ToolError("cannot write the report");
+  return 0;
+}
+
+}  // namespace
+
+Command AddTrainCommand(CLI::App& app) {
+  auto args = std::make_shared<TrainArguments>();
+  CLI::App* train = app.add_subcommand("train", "Train a network's weights on a data table");
+  train->footer(
+      "Trains the weights and thresholds of NET (for example from mplnet new) on the rows of DATA "
+      "and saves the result as OUT; each neuron's steepness and types stay. DATA holds one row per "
+      "line: a value for each input element, then a target for each element of the last layer, "
+      "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
+      "point, and so is a comma between two digits in a line whose numbers are separated by "
+      "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
+      "By default the last fifth of the rows (in file order, never shuffled) validates: training "
+      "stops once the validation error has not improved for --patience epochs, and OUT gets the "
+      "network with the lowest validation error. Inputs are standardised on the training rows and "
+      "the scaling folded into OUT, which takes raw inputs; the starting weights are taken to act "
+      "on standardised inputs. Ctrl-C stops after the current epoch and still saves. The errors "
+      "printed at the end are OUT's, loaded again and run as a host runs it: mplnet eval gives "
+      "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
+  train->add_option("NET", args->net_path, "the starting network file")->required();
+  train->add_option("DATA", args->data_path, "the data table")->required();
+  train->add_option("-o,--output", args->out_path, "the network file to write")
+      ->required()
+      ->type_name("OUT");
+  train->add_flag("--force", args->force, "replace OUT if it exists, even when it is NET");
+  train
+      ->add_option("--algorithm", args->algorithm,
+                   "rprop (iRPROP-), adam or backprop (incremental)")
+      ->check(CLI::IsMember({"rprop", "adam", "backprop"}))
+      ->capture_default_str();
+  train->add_option("--epochs", args->epochs, "at most this many epochs")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->capture_default_str();
+  train
+      ->add_option("--target-mse", args->target_mse,
+                   "stop once the training error is at most X (0: never)")
+      ->type_name("X")
+      ->check(CLI::Range(0.0, 1e300))
+      ->capture_default_str();
+  CLI::Option* validate =
+      train->add_option("--validate", args->validate, "hold out the last fraction F of the rows")
+          ->type_name("F")
+          ->check(CLI::Range(0.0, 0.99))
+          ->capture_default_str();
+  train->add_option("--validation", args->validation_path, "validate on this table instead")
+      ->type_name("FILE")
+      ->excludes(validate);
+  train
+      ->add_option("--patience", args->patience,
+                   "stop after K epochs without a better validation error")
+      ->type_name("K")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->capture_default_str();
+  train->add_option("--seed", args->seed, "order of rows (backprop) and mini-batches (adam)")
+      ->type_name("S")
+      ->capture_default_str();
+  train
+      ->add_option("--threads", args->threads,
+                   "threads sharing each batch (0: the machine's cores, at most one per 256 "
+                   "rows of a batch)")
+      ->type_name("T")
+      ->check(CLI::Range(0U, 256U))
+      ->capture_default_str();
+  train->add_flag("--standardize,!--no-standardize", args->standardize,
+                  "standardise inputs and fold the scaling into OUT (default: on)");
+  train
+      ->add_option("--learning-rate", args->learning_rate,
+                   "step size of adam (default 0.01) and backprop (default 0.1)")
+      ->type_name("R")
+      ->check(CLI::PositiveNumber);
+  train->add_option("--batch-size", args->batch_size, "rows per mini-batch of adam")
+      ->type_name("B")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->capture_default_str();
+  train->add_option("--momentum", args->momentum, "share of the previous step in backprop's step")
+      ->type_name("M")
+      ->check(CLI::Range(0.0, 0.999))
+      ->capture_default_str();
+  return {train, [args] { return Guarded([&] { return RunTrain(*args); }); }};
+}
+
+Command AddEvalCommand(CLI::App& app) {
+  auto args = std::make_shared<EvalArguments>();
+  CLI::App* eval = app.add_subcommand("eval", "Measure a network's error on a data table");
+  eval->footer(
+      "Runs NET, loaded and run exactly as a host runs it, on every row of DATA (a data table "
+      "as mplnet train reads it) and prints the number of rows, the mean over rows and outputs "
+      "of the squared difference between output and target (as the shortest text that reads "
+      "back to the same double) and, when every output's targets are 0/1-like (at most two "
+      "values, one below and one above 0.5, or 0 for TH outputs), the accuracy: the share of "
+      "rows whose every output lies on the same side as its target.");
+  eval->add_option("NET", args->net_path, "network file")->required();
+  eval->add_option("DATA", args->data_path, "the data table")->required();
+  return {eval, [args] { return Guarded([&] { return RunEval(*args); }); }};
+}
+
+}  // namespace mplnet::tool
