@@ -394,9 +394,9 @@ Command AddEvalCommand(CLI::App& app) {
       "Runs NET, loaded and run exactly as a host runs it, on every row of DATA (a data table "
       "as mplnet train reads it) and prints the number of rows, the mean over rows and outputs "
       "of the squared difference between output and target (as the shortest text that reads "
-      "back to the same double) and, when every output's targets are 0/1-like (at most two "
-      "values, one below and one above 0.5, or 0 for TH outputs), the accuracy: the share of "
-      "rows whose every output lies on the same side as its target.");
+      "back to the same double) and, when every target is 0/1-like (below or above 0.5; for TH "
+      "outputs, below or above 0), the accuracy: the share of rows whose every output lies on "
+      "the same side as its target.");
   eval->add_option("NET", args->net_path, "network file")->required();
   eval->add_option("DATA", args->data_path, "the data table")->required();
   return {eval, [args] { return Guarded([&] { return RunEval(*args); }); }};

@@ -1,6 +1,7 @@
 // Data tables: rows of inputs and targets in memory and in files, and the checks that make them fit
 // a network.
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <string_view>

@@ -224,8 +224,8 @@ struct Errors {
   std::size_t rows = 0;
   // The mean over rows and outputs of (output − target)², summed row by row in row order.
   double mse = 0.0;
-  // When every output's targets are 0/1-like (at most two values, one on each side of 0.5, or of 0
-  // for `TH` outputs): the share of rows whose every output lies on its target's side.
+  // When every target is 0/1-like (below or above 0.5; for `TH` outputs, below or above 0): the
+  // share of rows whose every output lies on the same side as its target.
   std::optional<double> accuracy;
 };
 

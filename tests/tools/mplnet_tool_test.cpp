@@ -628,14 +628,15 @@ std::string Reported(const std::string& out, const std::string& key) {
   for (const std::string& line : Lines(out)) {
     if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
   }
-  return "(no " + key + ")";
+  return "(none)";
 }
 
 TEST(ToolTrainTest, ReportsTheErrorsEvalGivesForTheSavedFile) {
   TempDir dir;
   const std::string net = dir.file("net.ini");
   ASSERT_EQ(RunTool(dir, {"new", "2", "6", "1", "--seed", "4", "-o", net}).exit_code, 0);
-  WriteFile(dir.file("train.txt"), SmoothTable(300, 1));
+  // A target of 0.5 names no side, so the training rows get no accuracy; the others do.
+  WriteFile(dir.file("train.txt"), SmoothTable(299, 1) + "0 50 0.5\n");
   WriteFile(dir.file("check.txt"), SmoothTable(100, 2));
   const std::string out = dir.file("out.ini");
   const Outcome r = RunTool(dir, {"train", net, dir.file("train.txt"), "-o", out, "--validation",
@@ -646,13 +647,15 @@ TEST(ToolTrainTest, ReportsTheErrorsEvalGivesForTheSavedFile) {
   EXPECT_EQ(Reported(r.out, "validation rows"), "100");
   EXPECT_EQ(Reported(r.out, "saved"), out);
   EXPECT_LT(std::stod(Reported(r.out, "validation mse")), 0.01);
-  EXPECT_EQ(Reported(r.out, "train accuracy"), "(no train accuracy)");  // not 0/1 targets
+  EXPECT_EQ(Reported(r.out, "train accuracy"), "(none)");
+  EXPECT_NE(Reported(r.out, "validation accuracy"), "(none)");
   for (const auto& [file, prefix] :
        {std::pair{"train.txt", "train "}, {"check.txt", "validation "}}) {
     const Outcome e = RunTool(dir, {"eval", out, dir.file(file)});
     ASSERT_EQ(e.exit_code, 0) << e.err;
     EXPECT_EQ(Reported(e.out, "rows"), Reported(r.out, prefix + std::string("rows")));
     EXPECT_EQ(Reported(e.out, "mse"), Reported(r.out, prefix + std::string("mse")));
+    EXPECT_EQ(Reported(e.out, "accuracy"), Reported(r.out, prefix + std::string("accuracy")));
   }
   // The inputs are standardised in training and the scaling folded in: OUT takes raw inputs.
   EXPECT_TRUE(CheckNetwork(out, *LoadNetworkFile(out)).empty());
