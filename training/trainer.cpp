@@ -36,7 +36,8 @@ using GradientBlock = Eigen::Map<Matrix>;
 
 // Rows per chunk: a batch is cut into chunks of this many rows whatever the number of threads, so
 // that the gradient, added up chunk by chunk, is the same with any number of them. Large enough for
-// the products to run at full speed, small enough for a chunk's matrices to stay in cache.
+// the products to run at full speed, small enough for a chunk's matrices to stay in cache. Fewer
+// training rows make the chunk that many rows, so that a small table needs no large workspaces.
 constexpr std::size_t kChunkRows = 256;
 
 // Adam's decay rates and its guard against dividing by zero.
@@ -150,10 +151,11 @@ class TrainerCore {
     for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
     random_.seed(settings_.seed);
 
+    chunk_rows_ = std::min(kChunkRows, rows.rows());
     pool_ = std::make_unique<ChunkPool>(ThreadCount(rows.rows()));
     workspaces_.resize(pool_->threads());
     for (Workspace& ws : workspaces_) {
-      const auto rows_per_chunk = static_cast<Index>(kChunkRows);
+      const auto rows_per_chunk = static_cast<Index>(chunk_rows_);
       ws.act = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.nodes()));
       ws.delta = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.neurons.size()));
       ws.targets = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.outputs));
@@ -198,12 +200,12 @@ class TrainerCore {
       CheckTable(shape_, rows);  // throws, saying how the counts differ
     }
     if (rows.rows() == 0) return std::numeric_limits<double>::quiet_NaN();
-    const std::size_t chunks = (rows.rows() + kChunkRows - 1) / kChunkRows;
+    const std::size_t chunks = (rows.rows() + chunk_rows_ - 1) / chunk_rows_;
     double sse = 0;
     auto work = [&](std::size_t c, unsigned t) {
       Workspace& ws = workspaces_[t];
-      const std::size_t first = c * kChunkRows;
-      const auto count = static_cast<Index>(std::min(kChunkRows, rows.rows() - first));
+      const std::size_t first = c * chunk_rows_;
+      const auto count = static_cast<Index>(std::min(chunk_rows_, rows.rows() - first));
       LoadTable(ws, rows, first, count);
       Forward(ws, count);
       ws.sse = (ws.act.topRows(count).rightCols(static_cast<Index>(layout_.outputs)) -
@@ -218,11 +220,11 @@ class TrainerCore {
   // The sum over rows [first, first + count) of the training rows (in `order`, when given) of the
   // gradient of ½ Σ (output − target)², into gradient_, and their squared errors into sse_.
   void ComputeGradient(const std::uint32_t* order, std::size_t first, std::size_t count) {
-    const std::size_t chunks = (count + kChunkRows - 1) / kChunkRows;
+    const std::size_t chunks = (count + chunk_rows_ - 1) / chunk_rows_;
     auto work = [&](std::size_t c, unsigned t) {
       Workspace& ws = workspaces_[t];
-      const std::size_t start = first + c * kChunkRows;
-      const auto rows = static_cast<Index>(std::min(kChunkRows, first + count - start));
+      const std::size_t start = first + c * chunk_rows_;
+      const auto rows = static_cast<Index>(std::min(chunk_rows_, first + count - start));
       LoadTraining(ws, order, start, rows);
       Forward(ws, rows);
       Backward(ws, rows);
@@ -492,6 +494,7 @@ class TrainerCore {
   std::vector<std::uint32_t> order_;
   std::mt19937_64 random_;
   std::size_t epochs_ = 0;
+  std::size_t chunk_rows_ = kChunkRows;
   std::unique_ptr<ChunkPool> pool_;
   mutable std::vector<Workspace> workspaces_;
 };
