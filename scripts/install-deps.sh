@@ -5,16 +5,19 @@
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
+#   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) for train_bench
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           locales-all libfann-dev libeigen3-dev)
 windows=0
 fuzz=0
+bench=0
 for arg in "$@"; do
   case "$arg" in
     --windows) windows=1 ;;
     --fuzz) fuzz=1 ;;
+    --bench) bench=1 ;;
     *) echo "unknown option: $arg" >&2; exit 2 ;;
   esac
 done
@@ -27,6 +30,9 @@ if [[ $windows == 1 ]]; then
 fi
 if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)
+fi
+if [[ $bench == 1 ]]; then
+  packages+=(libfann-doc)
 fi
 
 missing=()
