@@ -224,8 +224,9 @@ void BM_Epoch(benchmark::State& state, const Problem* p, Peer peer) {
   const Start start = DrawStart(*p, rows.train, 1);
   if (peer == Peer::kFann) {
     Fann ann = FannNetwork(start);
-    for (auto _ : state)
+    for (auto _ : state) {
       benchmark::DoNotOptimize(fann_train_epoch(ann.get(), rows.fann_train.get()));
+    }
   } else {
     TrainSettings settings;
     settings.standardize = false;
