@@ -17,38 +17,11 @@
 #include "persistence/ini_file.h"
 #include "persistence/number_text.h"
 #include "persistence/profile_file.h"
+#include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
 
 namespace mplnet {
 namespace {
-
-// A name or value from the file as a reason shows it: control bytes written as \xNN (a NUL would
-// end the reason early for whoever reads it as a C string), a text of hostile length cut short.
-std::string Shown(std::string_view text) {
-  constexpr std::size_t kLongest = 64;
-  std::string out;
-  for (const char c : text.substr(0, kLongest)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      out += c;
-      continue;
-    }
-    constexpr char kHex[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0xF];
-  }
-  if (text.size() > kLongest) out += "... (" + std::to_string(text.size()) + " bytes)";
-  return out;
-}
-
-// Shown in double quotes. Built by appending: GCC 12 warns falsely about `"text" + std::string`.
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  out += Shown(text);
-  out += '"';
-  return out;
-}
 
 // Reads one section of the file, raising NetworkFileError with the place and the reason. Keys and
 // values are views into the file's parsed copy: nothing is copied per entry.
@@ -83,7 +56,7 @@ class SectionReader {
     const std::size_t entry = Find(pattern);
     const std::string_view value = Value(entry);
     const std::optional<std::uint16_t> number = ParseUInt16(value);
-    if (!number) Fail(keys_[entry], Quoted(value) + " is not a whole number from 0 to 65535");
+    if (!number) Fail(keys_[entry], QuotedText(value) + " is not a whole number from 0 to 65535");
     return *number;
   }
 
@@ -94,14 +67,14 @@ class SectionReader {
   double RealAt(std::size_t entry) const {
     const std::string_view value = Value(entry);
     const std::optional<double> number = ParseReal(value, symbols_);
-    if (!number) Fail(keys_[entry], Quoted(value) + " is not a number");
+    if (!number) Fail(keys_[entry], QuotedText(value) + " is not a number");
     return *number;
   }
 
   // A digit group of a link entry's name as a 16-bit position.
   std::uint16_t LinkPosition(std::string_view key, std::string_view digits) const {
     const std::optional<std::uint16_t> number = ParseUInt16(digits);
-    if (!number) Fail(key, "link position " + Shown(digits) + " lies beyond 65535");
+    if (!number) Fail(key, "link position " + ShownText(digits) + " lies beyond 65535");
     return *number;
   }
 
@@ -120,8 +93,8 @@ class SectionReader {
   }
 
   [[noreturn]] void Fail(std::string_view key, const std::string& reason) const {
-    throw NetworkFileError("network file \"" + file_ + "\", section [" + Shown(section_) +
-                           "], key \"" + Shown(key) + "\": " + reason);
+    throw NetworkFileError("network file \"" + file_ + "\", section [" + ShownText(section_) +
+                           "], key \"" + ShownText(key) + "\": " + reason);
   }
 
   const std::string& file_;

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "persistence/number_text.h"
+#include "persistence/shown_text.h"
 
 namespace mplnet {
 namespace {
@@ -20,22 +21,9 @@ namespace {
 constexpr std::string_view kLineForm = "Bar: i Time: t Open: o Low: l High: h Close: c Vol: v";
 constexpr std::size_t kShownLength = 48;
 
-// A piece of a line as an error message shows it: control bytes as \xNN, long pieces cut short.
+// A piece of a line as an error message shows it.
 std::string Shown(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text.substr(0, kShownLength)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      out += c;
-      continue;
-    }
-    constexpr char kHex[] = "0123456789ABCDEF";
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0xF];
-  }
-  out += text.size() > kShownLength ? "...\"" : "\"";
-  return out;
+  return QuotedText(text, kShownLength);
 }
 
 // Splits a line at blanks and tabs.
