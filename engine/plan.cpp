@@ -148,8 +148,8 @@ class ForwardPlan::Builder {
   };
   // The links of a neuron as a visit feeds them.
   struct Links {
-    LinkEntry* first = nullptr;
-    std::uint32_t count = 0;
+    LinkEntry* records = nullptr;
+    std::uint32_t link_count = 0;
     bool as_listed = true;  // every link is fed through its own record
     std::vector<std::uint32_t> sources;
     std::vector<SynapseWeight*> targets;
@@ -204,10 +204,10 @@ class ForwardPlan::Builder {
     Links& links = it->second;
     if (!added) return links;
     const OrderedMap<SynapseWeight>& table = plan_.slots_[slot].neuron->synapse_links;
-    links.count = static_cast<std::uint32_t>(table.size());
-    if (links.count > 0) links.first = const_cast<LinkEntry*>(&*table.begin());
-    for (std::uint32_t k = 0; k < links.count; ++k) {
-      LinkEntry& entry = links.first[k];
+    links.link_count = static_cast<std::uint32_t>(table.size());
+    if (links.link_count > 0) links.records = const_cast<LinkEntry*>(&*table.begin());
+    for (std::uint32_t k = 0; k < links.link_count; ++k) {
+      LinkEntry& entry = links.records[k];
       // The feed looks the source up, and the record up, by the key of the record's own fields.
       const std::string key = CoordinateKey(entry.second.x, entry.second.y);
       links.sources.push_back(SourceSlot(key));
@@ -270,18 +270,18 @@ class ForwardPlan::Builder {
     const OrderedMap<SynapseWeight>& table = plan_.slots_[visit.slot].neuron->synapse_links;
     Exact exact{};
     exact.link_count = static_cast<std::uint32_t>(table.size());
-    exact.links = exact.link_count > 0 ? const_cast<LinkEntry*>(&*table.begin()) : nullptr;
+    exact.records = exact.link_count > 0 ? const_cast<LinkEntry*>(&*table.begin()) : nullptr;
     exact.slot = visit.slot;
     exact.input_position = visit.input_position;
     exact.input_type = fields.ntype == Neuron::NInput;
     exact.input = visit.input;
     exact.input_link = input_link;
-    exact.feeds = static_cast<std::uint32_t>(plan_.exact_feeds_.size());
+    exact.first_feed = static_cast<std::uint32_t>(plan_.exact_feeds_.size());
     if (links != nullptr) {
-      for (std::uint32_t k = 0; k < links->count; ++k) {
+      for (std::uint32_t k = 0; k < links->link_count; ++k) {
         plan_.exact_feeds_.push_back({links->sources[k], links->targets[k]});
       }
-      exact.feed_count = links->count;
+      exact.feed_count = links->link_count;
     }
     exact.output = fields.output;
     exact.sum = fields.sum;
@@ -299,32 +299,32 @@ class ForwardPlan::Builder {
     if (candidates_.empty()) return;
     Group group{};
     group.shared = shared_ || candidates_.size() == 1;
-    group.members = static_cast<std::uint32_t>(plan_.members_.size());
+    group.first_member = static_cast<std::uint32_t>(plan_.members_.size());
     group.member_count = static_cast<std::uint32_t>(candidates_.size());
     for (const Candidate& candidate : candidates_) {
       const Perceptron::NeuronFields fields =
           Perceptron::FieldsOf(*plan_.slots_[candidate.slot].neuron);
-      plan_.members_.push_back({candidate.links->first, candidate.links->count, fields.output,
-                                fields.sum, fields.threshold, fields.alpha, fields.atype,
-                                candidate.slot});
+      plan_.members_.push_back({candidate.links->records, candidate.links->link_count,
+                                fields.output, fields.sum, fields.threshold, fields.alpha,
+                                fields.atype, candidate.slot});
     }
     if (group.shared) {
       const Links& shared = *candidates_.front().links;
-      group.links = shared.count;
-      group.sources = static_cast<std::uint32_t>(plan_.sources_.size());
+      group.link_count = shared.link_count;
+      group.first_source = static_cast<std::uint32_t>(plan_.sources_.size());
       plan_.sources_.insert(plan_.sources_.end(), shared.sources.begin(), shared.sources.end());
-      group.gathered = static_cast<std::uint32_t>(plan_.gathered_.size());
-      plan_.gathered_.resize(plan_.gathered_.size() + shared.count, 0.0);
+      group.first_gathered = static_cast<std::uint32_t>(plan_.gathered_.size());
+      plan_.gathered_.resize(plan_.gathered_.size() + shared.link_count, 0.0);
     }
-    group.blocks = static_cast<std::uint32_t>(plan_.blocks_.size());
+    group.first_block = static_cast<std::uint32_t>(plan_.blocks_.size());
     std::uint32_t offset = 0;
     while (offset < group.member_count) {
       // Members of a block may differ a little in their link counts; see AddBlock.
-      std::uint32_t fewest = candidates_[offset].links->count;
+      std::uint32_t fewest = candidates_[offset].links->link_count;
       std::uint32_t most = fewest;
       std::uint32_t lanes = 1;
       while (lanes < kMaxBlock && offset + lanes < group.member_count) {
-        const std::uint32_t count = candidates_[offset + lanes].links->count;
+        const std::uint32_t count = candidates_[offset + lanes].links->link_count;
         const std::uint32_t new_fewest = std::min(fewest, count);
         const std::uint32_t new_most = std::max(most, count);
         if (new_most - new_fewest > std::max<std::uint32_t>(4, new_fewest / 8)) break;
@@ -335,7 +335,7 @@ class ForwardPlan::Builder {
       AddBlock(group, offset, lanes, most);
       offset += lanes;
     }
-    group.block_count = static_cast<std::uint32_t>(plan_.blocks_.size()) - group.blocks;
+    group.block_count = static_cast<std::uint32_t>(plan_.blocks_.size()) - group.first_block;
     AddOp(OpKind::kGroup, static_cast<std::uint32_t>(plan_.groups_.size()));
     plan_.groups_.push_back(group);
     candidates_.clear();
@@ -349,14 +349,14 @@ class ForwardPlan::Builder {
   void AddBlock(const Group& group, std::uint32_t offset, std::uint32_t lanes,
                 std::uint32_t links) {
     Block block{};
-    block.offset = offset;
+    block.first_member = offset;
     block.width = BlockWidth(lanes);
     block.lanes = lanes;
-    block.links = links;
-    block.weights = static_cast<std::uint32_t>(plan_.weights_.size());
+    block.rows = links;
+    block.first_weight = static_cast<std::uint32_t>(plan_.weights_.size());
     if (!group.shared) {
-      block.sources = static_cast<std::uint32_t>(plan_.sources_.size());
-      block.row_runs = static_cast<std::uint32_t>(plan_.row_runs_.size());
+      block.first_source = static_cast<std::uint32_t>(plan_.sources_.size());
+      block.first_row_run = static_cast<std::uint32_t>(plan_.row_runs_.size());
       own_blocks_.push_back({static_cast<std::uint32_t>(plan_.ops_.size()),
                              static_cast<std::uint32_t>(plan_.blocks_.size())});
     }
@@ -365,8 +365,8 @@ class ForwardPlan::Builder {
       bool one_source = true;
       for (std::uint32_t b = 0; b < block.width; ++b) {
         const Links* member = b < lanes ? candidates_[offset + b].links : nullptr;
-        const bool used = member != nullptr && row < member->count;
-        plan_.weights_.push_back(used ? member->first[row].second.weight : -0.0);
+        const bool used = member != nullptr && row < member->link_count;
+        plan_.weights_.push_back(used ? member->records[row].second.weight : -0.0);
         if (group.shared) continue;
         const std::uint32_t source = used ? member->sources[row] : kNoSource;
         plan_.sources_.push_back(source);
@@ -381,7 +381,8 @@ class ForwardPlan::Builder {
     }
     if (!group.shared) {
       plan_.row_runs_.push_back(links);
-      block.row_run_count = static_cast<std::uint32_t>(plan_.row_runs_.size()) - block.row_runs;
+      block.row_run_count =
+          static_cast<std::uint32_t>(plan_.row_runs_.size()) - block.first_row_run;
     }
     plan_.blocks_.push_back(block);
   }
@@ -435,7 +436,7 @@ class ForwardPlan::Builder {
       } else if (o.kind == OpKind::kGroup) {
         const Group& group = plan_.groups_[o.first];
         for (std::uint32_t m = 0; m < group.member_count; ++m) {
-          wrote(plan_.members_[group.members + m].slot);
+          wrote(plan_.members_[group.first_member + m].slot);
         }
       } else {
         wrote(plan_.exacts_[o.first].slot);
@@ -443,12 +444,12 @@ class ForwardPlan::Builder {
     }
     for (const auto& [op, index] : own_blocks_) {
       Block& block = plan_.blocks_[index];
-      block.settle_from = static_cast<std::uint32_t>(plan_.settle_from_.size());
-      block.snapshots = static_cast<std::uint32_t>(plan_.snapshots_.size());
-      const std::size_t cells = static_cast<std::size_t>(block.links) * block.width;
+      block.first_settle = static_cast<std::uint32_t>(plan_.settle_from_.size());
+      block.first_snapshot = static_cast<std::uint32_t>(plan_.snapshots_.size());
+      const std::size_t cells = static_cast<std::size_t>(block.rows) * block.width;
       std::unordered_map<std::uint32_t, std::uint32_t> kept;  // source slot -> its copy
       for (std::size_t i = 0; i < cells; ++i) {
-        const std::uint32_t source = plan_.sources_[block.sources + i];
+        const std::uint32_t source = plan_.sources_[block.first_source + i];
         // Written by this group (a member reading itself or a later one) or after it.
         if (last_write[source] >= op + 1) {
           auto [it, added] =
@@ -462,7 +463,8 @@ class ForwardPlan::Builder {
           plan_.settle_from_.push_back(source);
         }
       }
-      block.snapshot_count = static_cast<std::uint32_t>(plan_.snapshots_.size()) - block.snapshots;
+      block.snapshot_count =
+          static_cast<std::uint32_t>(plan_.snapshots_.size()) - block.first_snapshot;
     }
   }
 
@@ -529,17 +531,17 @@ void ForwardPlan::Settle() noexcept {
   for (const Feed& feed : feeds_) feed.link->in = feed.pending;
   for (const Group& group : groups_) {
     for (std::uint32_t b = 0; b < group.block_count; ++b) {
-      const Block& block = blocks_[group.blocks + b];
+      const Block& block = blocks_[group.first_block + b];
       for (std::uint32_t i = 0; i < block.lanes; ++i) {
-        const Member& member = members_[group.members + block.offset + i];
+        const Member& member = members_[group.first_member + block.first_member + i];
         if (group.shared) {
-          const double* in = gathered_.data() + group.gathered;
-          for (std::uint32_t k = 0; k < member.link_count; ++k) member.links[k].second.in = in[k];
+          const double* in = gathered_.data() + group.first_gathered;
+          for (std::uint32_t k = 0; k < member.link_count; ++k) member.records[k].second.in = in[k];
           continue;
         }
-        const std::uint32_t* from = settle_from_.data() + block.settle_from + i;
+        const std::uint32_t* from = settle_from_.data() + block.first_settle + i;
         for (std::uint32_t k = 0; k < member.link_count; ++k) {
-          member.links[k].second.in = outputs_[from[k * block.width]];
+          member.records[k].second.in = outputs_[from[k * block.width]];
         }
       }
     }
@@ -580,30 +582,30 @@ void ForwardPlan::RunFeeds(const Op& op, const double* in, std::size_t n) {
 }
 
 void ForwardPlan::RunGroup(const Group& group) {
-  const double* shared = gathered_.data() + group.gathered;
+  const double* shared = gathered_.data() + group.first_gathered;
   if (group.shared) {
-    double* x = gathered_.data() + group.gathered;
-    const std::uint32_t* sources = sources_.data() + group.sources;
-    for (std::uint32_t k = 0; k < group.links; ++k) x[k] = outputs_[sources[k]];
+    double* x = gathered_.data() + group.first_gathered;
+    const std::uint32_t* sources = sources_.data() + group.first_source;
+    for (std::uint32_t k = 0; k < group.link_count; ++k) x[k] = outputs_[sources[k]];
   }
-  const Member* members = members_.data() + group.members;
+  const Member* members = members_.data() + group.first_member;
   for (std::uint32_t b = 0; b < group.block_count; ++b) {
-    const Block& block = blocks_[group.blocks + b];
-    const double* w = weights_.data() + block.weights;
+    const Block& block = blocks_[group.first_block + b];
+    const double* w = weights_.data() + block.first_weight;
     double sums[kMaxBlock];
     if (group.shared) {
       SumShared(block, w, shared, sums);
     } else {
       // Outputs that change later in the pass are kept as they are now, for the links' inputs.
       for (std::uint32_t n = 0; n < block.snapshot_count; ++n) {
-        const Snapshot& snapshot = snapshots_[block.snapshots + n];
+        const Snapshot& snapshot = snapshots_[block.first_snapshot + n];
         outputs_[snapshot.position] = outputs_[snapshot.slot];
       }
-      SumOwn(block, w, outputs_.data(), sources_.data() + block.sources,
-             row_runs_.data() + block.row_runs, sums);
+      SumOwn(block, w, outputs_.data(), sources_.data() + block.first_source,
+             row_runs_.data() + block.first_row_run, sums);
     }
     for (std::uint32_t i = 0; i < block.lanes; ++i) {
-      const Member& member = members[block.offset + i];
+      const Member& member = members[block.first_member + i];
       const double sum = sums[i] - member.threshold;
       const double output = Activate(member.atype, member.alpha, sum);
       *member.sum = sum;
@@ -617,16 +619,16 @@ void ForwardPlan::SumShared(const Block& block, const double* w, const double* x
   switch (block.width) {
 #if !(defined(__i386__) || defined(_M_IX86))
     case 16:
-      return SumBlock<16>(w, x, block.links, sums);
+      return SumBlock<16>(w, x, block.rows, sums);
 #endif
     case 8:
-      return SumBlock<8>(w, x, block.links, sums);
+      return SumBlock<8>(w, x, block.rows, sums);
     case 4:
-      return SumBlock<4>(w, x, block.links, sums);
+      return SumBlock<4>(w, x, block.rows, sums);
     case 2:
-      return SumBlock<2>(w, x, block.links, sums);
+      return SumBlock<2>(w, x, block.rows, sums);
     default:
-      return SumBlock<1>(w, x, block.links, sums);
+      return SumBlock<1>(w, x, block.rows, sums);
   }
 }
 
@@ -655,7 +657,7 @@ void ForwardPlan::RunExact(const Exact& exact, const double* in, std::size_t n) 
     if (exact.input >= n) return;  // not fed and not run
     if (exact.input_link != nullptr) exact.input_link->in = in[exact.input];
   } else {
-    const ExactFeed* feed = exact_feeds_.data() + exact.feeds;
+    const ExactFeed* feed = exact_feeds_.data() + exact.first_feed;
     for (std::uint32_t k = 0; k < exact.feed_count; ++k) {
       if (feed[k].target != nullptr) feed[k].target->in = outputs_[feed[k].source];
     }
@@ -663,10 +665,10 @@ void ForwardPlan::RunExact(const Exact& exact, const double* in, std::size_t n) 
   double sum = 0.0;
   double output = *exact.output;
   if (exact.input_type) {
-    if (exact.link_count > 0) output = exact.links[exact.link_count - 1].second.in;
+    if (exact.link_count > 0) output = exact.records[exact.link_count - 1].second.in;
   } else {
     for (std::uint32_t k = 0; k < exact.link_count; ++k) {
-      sum += exact.links[k].second.weight * exact.links[k].second.in;
+      sum += exact.records[k].second.weight * exact.records[k].second.in;
     }
     sum -= exact.threshold;
     output = Activate(exact.atype, exact.alpha, sum);

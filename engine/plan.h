@@ -80,9 +80,9 @@ class ForwardPlan final : public detail::DeferredValues {
     std::uint32_t slot;
     double pending;  // the value last fed, not yet written into `link`
   };
-  // A member of a group of neurons sharing one source list.
+  // A member of a group of neurons run together.
   struct Member {
-    LinkEntry* links;  // the member's link records, in link order
+    LinkEntry* records;  // the member's link records, in link order
     std::uint32_t link_count;
     double* output;
     double* sum;
@@ -91,25 +91,27 @@ class ForwardPlan final : public detail::DeferredValues {
     unsigned atype;
     std::uint32_t slot;
   };
-  // Members [offset, offset + lanes) of a group, summed `width` lanes wide over `links` rows, row k
-  // holding each member's link k (spare lanes and rows carry zero weights); the weights lie
-  // row-major at `weights`. Without a shared source list the block reads its sources (row-major at
-  // `sources`) straight from `outputs_`; `row_runs` holds the ends of alternating runs of rows,
-  // first rows where all members read one source (loaded once), then rows where they differ.
-  // A link's input is the source's output at the end of the pass, unless the source runs again
-  // later in the pass: such outputs are copied before the block runs (`snapshot_count` copies at
-  // `snapshots`), and `settle_from` (row-major) tells where each link's input lies.
+  // Members [first_member, first_member + lanes) of a group (counted within the group), summed
+  // `width` lanes wide over `rows` rows, row k holding each member's link k (spare lanes and rows
+  // carry zero weights); the weights lie row-major from `first_weight`. Without a shared source
+  // list the block reads its sources (row-major from `first_source`) straight from `outputs_`;
+  // `row_run_count` row runs from `first_row_run` hold the ends of alternating runs of rows, first
+  // rows where all members read one source (loaded once), then rows where they differ. A link's
+  // input is the source's output at the end of the pass, unless the source runs again later in the
+  // pass: such outputs are copied before the block runs (`snapshot_count` copies from
+  // `first_snapshot`), and the settle positions from `first_settle` (row-major) tell where each
+  // link's input lies.
   struct Block {
-    std::uint32_t offset;
+    std::uint32_t first_member;
     std::uint32_t width;
     std::uint32_t lanes;
-    std::uint32_t links;
-    std::uint32_t weights;
-    std::uint32_t sources;
-    std::uint32_t row_runs;
+    std::uint32_t rows;
+    std::uint32_t first_weight;
+    std::uint32_t first_source;
+    std::uint32_t first_row_run;
     std::uint32_t row_run_count;
-    std::uint32_t settle_from;
-    std::uint32_t snapshots;
+    std::uint32_t first_settle;
+    std::uint32_t first_snapshot;
     std::uint32_t snapshot_count;
   };
   // A copy of a source's output, taken when a block runs, into `outputs_[position]`.
@@ -118,16 +120,16 @@ class ForwardPlan final : public detail::DeferredValues {
     std::uint32_t slot;
   };
   // Consecutive neurons run together, none reading a member before it. With a shared source list
-  // the sources' outputs are gathered once at `gathered` (`links` of them); those are the inputs of
-  // every member's links.
+  // the `link_count` sources (from `first_source`) are gathered once into `gathered_` from
+  // `first_gathered`; those are the inputs of every member's links.
   struct Group {
     bool shared;
-    std::uint32_t links;
-    std::uint32_t sources;   // into sources_
-    std::uint32_t gathered;  // into gathered_
-    std::uint32_t members;   // into members_
+    std::uint32_t link_count;
+    std::uint32_t first_source;
+    std::uint32_t first_gathered;
+    std::uint32_t first_member;
     std::uint32_t member_count;
-    std::uint32_t blocks;  // into blocks_
+    std::uint32_t first_block;
     std::uint32_t block_count;
   };
   // One link feed of the general path: the source's slot and the link record written.
@@ -137,14 +139,14 @@ class ForwardPlan final : public detail::DeferredValues {
   };
   // One visit on the general path, following the neuron's own records.
   struct Exact {
-    LinkEntry* links;
+    LinkEntry* records;
     std::uint32_t link_count;
     std::uint32_t slot;
     bool input_position;        // layer 0: fed from the input array
     bool input_type;            // the neuron passes on its last link's input
     std::uint32_t input;        // index into the input array, for an input position
     SynapseWeight* input_link;  // the link keyed (0, 0), for an input position; may be nullptr
-    std::uint32_t feeds;        // into exact_feeds_, for other positions
+    std::uint32_t first_feed;   // into exact_feeds_, for other positions
     std::uint32_t feed_count;
     double* output;
     double* sum;
