@@ -1,6 +1,6 @@
-// The activation functions of the neurons, shared by every path that runs a neuron so that all of them
-// give the same bits. They use the project's own exp and tanh, so the Linux library and the Windows DLL
-// compute identical outputs (the C runtimes' versions differ in the last bit).
+// The activation functions of the neurons, shared by every path that runs a neuron so that all of
+// them give the same bits. They use the project's own exp and tanh, so the Linux library and the
+// Windows DLL compute identical outputs (the C runtimes' versions differ in the last bit).
 #ifndef MPLNET_ENGINE_ACTIVATION_H_
 #define MPLNET_ENGINE_ACTIVATION_H_
 

@@ -107,7 +107,7 @@ bool Neuron::SetAttr(unsigned _attr, double _param) {
     default:
       return false;
   }
-  attr_stamp_ = detail::NextStamp();
+  attr_stamp_ = internal::NextStamp();
   return true;
 }
 
@@ -151,7 +151,7 @@ double Neuron::dActive(double _in) const {
 
 void Neuron::setThreshold(double _in) {
   threshold = _in;
-  attr_stamp_ = detail::NextStamp();
+  attr_stamp_ = internal::NextStamp();
 }
 
 }  // namespace mplnet

@@ -21,13 +21,12 @@ namespace {
 std::atomic<std::uint64_t> g_last_stamp{0};
 }  // namespace
 
-namespace detail {
+namespace internal {
+
 std::uint64_t NextStamp() {
   return g_last_stamp.fetch_add(1, std::memory_order_relaxed) + 1;
 }
-}  // namespace detail
 
-namespace internal {
 namespace {
 
 std::uint64_t LastStamp() {
@@ -513,7 +512,7 @@ bool ForwardPlan::Valid(const ElemMap& mpl) {
 void ForwardPlan::Register() noexcept {
   for (const Slot& slot : slots_) {
     const OrderedMap<SynapseWeight>& links = slot.neuron->synapse_links;
-    detail::DeferredValues* holder = links.deferred();
+    DeferredValues* holder = links.deferred();
     if (holder == this) continue;
     if (holder != nullptr) holder->Settle();  // another plan ran this neuron: its values go first
     links.set_deferred(this);

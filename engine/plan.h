@@ -34,7 +34,7 @@
 
 namespace mplnet::internal {
 
-class ForwardPlan final : public detail::DeferredValues {
+class ForwardPlan final : public DeferredValues {
  public:
   using ElemMap = OrderedMap<std::shared_ptr<Elem>>;
 

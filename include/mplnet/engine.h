@@ -32,7 +32,7 @@ MPLNET_API std::string CoordinateKey(std::int64_t x, std::int64_t y);
 // then a fresh generator seeded from the millisecond clock, one uniform value in [0, 1)).
 MPLNET_API void SetRandomSource(std::function<double()> source);
 
-namespace detail {
+namespace internal {
 // A process-wide, ever-growing stamp: every change to a link table takes a new one, so two
 // different states never carry the same stamp, even in two different tables. One counter lives in
 // the library, so a program's own inline code and the library never hand out the same stamp.
@@ -54,13 +54,15 @@ class DeferredValues {
 inline std::uint32_t KeyHash(std::string_view s) {
   return static_cast<std::uint32_t>(std::hash<std::string_view>{}(s));
 }
-}  // namespace detail
+
+class ForwardPlan;
+}  // namespace internal
 
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
 // removal goes last. Every change, and every access that could change a value, takes a new
-// `stamp()`, so a holder can tell cheaply whether anything may have changed since it last looked;
-// a copy, and both sides of a move, take new stamps too. Every access to the entries first settles
-// values a `deferred()` holder keeps elsewhere, so readers always see the true values.
+// stamp, so the compiled forward pass can tell cheaply whether anything may have changed since it
+// last looked; a copy, and both sides of a move, take new stamps too. Every access to the entries
+// first settles values the forward pass keeps elsewhere, so readers always see the true values.
 template <typename T>
 class OrderedMap {
  public:
@@ -77,7 +79,7 @@ class OrderedMap {
       Settle();
       entries_ = other.entries_;
       index_ = other.index_;
-      stamp_ = detail::NextStamp();
+      stamp_ = internal::NextStamp();
     }
     return *this;
   }
@@ -89,8 +91,8 @@ class OrderedMap {
       index_ = std::move(other.index_);
       other.entries_.clear();
       other.index_.clear();
-      stamp_ = detail::NextStamp();
-      other.stamp_ = detail::NextStamp();
+      stamp_ = internal::NextStamp();
+      other.stamp_ = internal::NextStamp();
     }
     return *this;
   }
@@ -120,7 +122,7 @@ class OrderedMap {
   // holds as many entries as it can number).
   bool insert(std::string key, T value) {
     Settle();
-    const std::uint32_t hash = detail::KeyHash(key);
+    const std::uint32_t hash = internal::KeyHash(key);
     if (Locate(key, hash) != kAbsent || entries_.size() >= kMostEntries) return false;
     entries_.emplace_back(std::move(key), std::move(value));
     IndexLast(hash);
@@ -172,20 +174,23 @@ class OrderedMap {
     Settle();
     return entries_.end();
   }
+
+ private:
+  // The compiled forward pass keeps values of link tables elsewhere and watches their stamps.
+  friend class internal::ForwardPlan;
+
   // The stamp of the last change (or possible change); 0 for a map never touched.
   std::uint64_t stamp() const { return stamp_; }
-  // Takes a new stamp: for holders that changed a value through a pointer they kept.
-  void Touch() { stamp_ = detail::NextStamp(); }
+  void Touch() { stamp_ = internal::NextStamp(); }
   // Asks the holder of values kept elsewhere, if any, to write them back now.
   void Settle() const {
     if (deferred_ != nullptr) deferred_->Settle();
   }
   // The holder that keeps values of this map elsewhere, or nullptr.
-  detail::DeferredValues* deferred() const { return deferred_; }
+  internal::DeferredValues* deferred() const { return deferred_; }
   // Registers the holder that keeps values of this map elsewhere; nullptr when it has let go.
-  void set_deferred(detail::DeferredValues* holder) const { deferred_ = holder; }
+  void set_deferred(internal::DeferredValues* holder) const { deferred_ = holder; }
 
- private:
   // Up to this many entries a look-up compares keys one by one and there is no index.
   static constexpr std::size_t kLinearSearch = 8;
   static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
@@ -206,7 +211,7 @@ class OrderedMap {
       }
       return kAbsent;
     }
-    return Locate(key, detail::KeyHash(key));
+    return Locate(key, internal::KeyHash(key));
   }
   std::size_t Locate(std::string_view key, std::uint32_t hash) const {
     if (index_.empty()) return Locate(key);
@@ -237,7 +242,7 @@ class OrderedMap {
   void Rehash(std::size_t slots) {
     index_.assign(slots, 0);
     for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
-      Place(detail::KeyHash(entries_[pos].first), pos);
+      Place(internal::KeyHash(entries_[pos].first), pos);
     }
   }
   // Puts the entry at `pos` into the first free slot from its hash on.
@@ -254,7 +259,7 @@ class OrderedMap {
   // and a table of short keys stays small: four bytes a slot.
   std::vector<std::uint32_t> index_;
   std::uint64_t stamp_ = 0;
-  mutable detail::DeferredValues* deferred_ = nullptr;
+  mutable internal::DeferredValues* deferred_ = nullptr;
 };
 
 // An address of a neuron: layer and index.
@@ -337,12 +342,13 @@ class MPLNET_API Neuron : public Synapse {
   void setThreshold(double _in);
   // The number of links, as a double.
   double getCount() const { return static_cast<double>(synapse_links.size()); }
-  // Stamp of the last change to the attributes or threshold; see OrderedMap::stamp().
-  std::uint64_t attrStamp() const { return attr_stamp_; }
 
  private:
   friend class Perceptron;
+  friend class internal::ForwardPlan;
   double Active(double _in) const;
+  // Stamp of the last change to the attributes or threshold; see OrderedMap::stamp().
+  std::uint64_t attrStamp() const { return attr_stamp_; }
 
   double Alpha = 0.0;
   unsigned atype = Null;
@@ -359,10 +365,6 @@ struct Elem {
   unsigned y = 0;                  // index within the layer
   std::shared_ptr<Neuron> kernel;  // the element's neuron, shared with every holder
 };
-
-namespace internal {
-class ForwardPlan;
-}  // namespace internal
 
 // The network: elements by coordinate key, in the order they were added, and the count per layer.
 //
