@@ -33,7 +33,7 @@ void Synapse::Del(int _x, int _y) {
 }
 
 void Synapse::SetWeight(int _x, int _y, double _in) {
-  if (SynapseWeight* link = synapse_links.find(CoordinateKey(_x, _y))) link->weight = _in;
+  if (SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y))) link->weight = _in;
 }
 
 bool Synapse::Exist(int _x, int _y) const {
@@ -42,7 +42,7 @@ bool Synapse::Exist(int _x, int _y) const {
 
 bool Synapse::InitSynapse(int _x, int _y) {
   const double draw = getRand();  // drawn whether or not the link exists
-  SynapseWeight* link = synapse_links.find(CoordinateKey(_x, _y));
+  SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y));
   if (link == nullptr) return false;
   link->weight = draw;
   return true;
@@ -51,7 +51,7 @@ bool Synapse::InitSynapse(int _x, int _y) {
 std::vector<SynapseWeight> Synapse::getSynapses() const {
   std::vector<SynapseWeight> snapshot;
   snapshot.reserve(synapse_links.size());
-  for (const auto& [key, link] : synapse_links) {
+  for (const auto& [key, link] : synapse_links.Own()) {
     snapshot.push_back(SynapseWeight{link.x, link.y, 0.0, link.weight, 0.0});
   }
   return snapshot;
@@ -125,17 +125,17 @@ double Neuron::GetAttr(unsigned _attr) const {
 }
 
 void Neuron::setInput(double _in, int _x, int _y) {
-  if (SynapseWeight* link = synapse_links.find(CoordinateKey(_x, _y))) link->in = _in;
+  if (SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y))) link->in = _in;
 }
 
 void Neuron::Run() {
   sum = 0.0;
   if (ntype == NInput) {
     // An input neuron passes on what was fed through its links; the last link in order wins.
-    for (const auto& [key, link] : synapse_links) output = link.in;
+    for (const auto& [key, link] : synapse_links.Own()) output = link.in;
     return;
   }
-  for (const auto& [key, link] : synapse_links) sum += link.weight * link.in;
+  for (const auto& [key, link] : synapse_links.Own()) sum += link.weight * link.in;
   sum -= threshold;
   output = Active(sum);
 }

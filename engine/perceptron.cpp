@@ -110,50 +110,50 @@ bool Perceptron::Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype)
 bool Perceptron::Del(unsigned _x, unsigned _y) {
   DropPlan();  // lets go of the removed neuron at once
   const std::string key = CoordinateKey(_x, _y);
-  const std::shared_ptr<Elem>* found = std::as_const(mpl).find(key);
+  const std::shared_ptr<Elem>* found = mpl.Peek(key);
   if (found == nullptr) return false;
   // The count goes down for the layer the removed element counted in: with colliding keys that is
   // not always `_x`, and layer `_x` may not even be in the table.
-  const unsigned layer = *found != nullptr ? (*found)->x : _x;
+  const Elem* removed = found->get();
+  const unsigned layer = removed != nullptr ? removed->x : _x;
   mpl.erase(key);
   if (layer < ncount.size() && ncount[layer] > 0) --ncount[layer];
   return true;
 }
 
 bool Perceptron::SetAttr(unsigned _x, unsigned _y, unsigned _attr, double _param) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
   return neuron != nullptr && neuron->SetAttr(_attr, _param);
 }
 
 double Perceptron::GetAttr(unsigned _x, unsigned _y, unsigned _attr) const {
-  const Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)));
+  const Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
   return neuron != nullptr ? neuron->GetAttr(_attr) : 0.0;
 }
 
 void Perceptron::setThreshold(unsigned _x, unsigned _y, double _in) {
-  if (Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y))))
-    neuron->setThreshold(_in);
+  if (Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)))) neuron->setThreshold(_in);
 }
 
 void Perceptron::AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Add(static_cast<int>(_x2), static_cast<int>(_y2), _in);
 }
 
 void Perceptron::AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Add(static_cast<int>(_x2), static_cast<int>(_y2));
 }
 
 void Perceptron::DelLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Del(static_cast<int>(_x2), static_cast<int>(_y2));
 }
 
 std::vector<Coordinate> Perceptron::GetLinks(unsigned _x, unsigned _y) const {
   const std::string key = CoordinateKey(static_cast<int>(_x), static_cast<int>(_y));
   std::vector<Coordinate> consumers;
-  for (const auto& [elem_key, elem] : mpl) {
+  for (const auto& [elem_key, elem] : mpl.Own()) {
     if (elem != nullptr && elem->kernel != nullptr && elem->kernel->synapse_links.contains(key)) {
       consumers.push_back(Coordinate{static_cast<int>(elem->x), static_cast<int>(elem->y)});
     }
@@ -162,22 +162,23 @@ std::vector<Coordinate> Perceptron::GetLinks(unsigned _x, unsigned _y) const {
 }
 
 void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->SetWeight(static_cast<int>(_x2), static_cast<int>(_y2), _in);
 }
 
 void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
   if (neuron == nullptr) return;
   const auto x = static_cast<int>(_x2);
   const auto y = static_cast<int>(_y2);
-  if (!neuron->Exist(x, y))
+  if (!neuron->Exist(x, y)) {
     neuron->Add(x, y);  // a new link costs a draw that is overwritten at once
+  }
   neuron->SetWeight(x, y, Synapse::getRand());
 }
 
 void Perceptron::setActivationAll(unsigned _func) {
-  for (const auto& [key, elem] : std::as_const(mpl)) {
+  for (const auto& [key, elem] : mpl.Own()) {
     if (elem != nullptr && elem->kernel != nullptr) {
       elem->kernel->SetAttr(Neuron::ATTR_ATYPE, _func);
     }
@@ -189,8 +190,9 @@ void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
   mpl.clear();
   ncount.clear();
   for (const std::shared_ptr<Elem>& elem : _mpl) {
-    if (elem == nullptr || elem->kernel == nullptr)
+    if (elem == nullptr || elem->kernel == nullptr) {
       continue;  // an element never lives without a neuron
+    }
     std::string description;
     if (!GrowTo(elem->x)) {
       description = "layer " + std::to_string(elem->x) + " of element (" + std::to_string(elem->x) +
@@ -210,14 +212,14 @@ void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
 }
 
 std::shared_ptr<Elem> Perceptron::getElem(int _x, int _y) const {
-  const std::shared_ptr<Elem>* found = std::as_const(mpl).find(CoordinateKey(_x, _y));
+  const std::shared_ptr<Elem>* found = mpl.Peek(CoordinateKey(_x, _y));
   return found != nullptr ? *found : nullptr;
 }
 
 std::vector<std::shared_ptr<Elem>> Perceptron::GetMPL() const {
   std::vector<std::shared_ptr<Elem>> elems;
   elems.reserve(mpl.size());
-  for (const auto& [key, elem] : mpl) elems.push_back(elem);
+  for (const auto& [key, elem] : mpl.Own()) elems.push_back(elem);
   return elems;
 }
 
@@ -233,19 +235,19 @@ void Perceptron::Run(const std::vector<double>& _in) {
 }
 
 void Perceptron::CalcNeuron(double _in, int _x, int _y) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
   if (neuron == nullptr) return;
   neuron->setInput(_in, 0, 0);
   neuron->Run();
 }
 
 void Perceptron::CalcNeuron(int _x, int _y) {
-  Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
   if (neuron == nullptr) return;
   for (const SynapseWeight& link : neuron->getSynapses()) {
     // A source computed later in the pass gives its output of the previous pass; a missing one
     // gives 0.
-    const Neuron* source = NeuronOf(std::as_const(mpl).find(CoordinateKey(link.x, link.y)));
+    const Neuron* source = NeuronOf(mpl.Peek(CoordinateKey(link.x, link.y)));
     neuron->setInput(source != nullptr ? source->getOutput() : 0.0, link.x, link.y);
   }
   neuron->Run();
@@ -263,7 +265,7 @@ int Perceptron::GetOutput(double* _out) const {
   if (ncount.empty()) return 0;
   const int last = static_cast<int>(ncount.size()) - 1;
   for (int i = 0; i < ncount.back(); ++i) {
-    const Neuron* neuron = NeuronOf(std::as_const(mpl).find(CoordinateKey(last, i)));
+    const Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(last, i)));
     _out[i] = neuron != nullptr ? neuron->getOutput() : 0.0;
   }
   return ncount.back();

@@ -159,9 +159,14 @@ class ForwardPlan::Builder {
     const Links* links;
   };
 
+  // The records of a table, which the plan reads and writes while it holds the neuron.
+  static LinkEntry* RecordsOf(const OrderedMap<SynapseWeight>& table) {
+    return table.empty() ? nullptr : const_cast<LinkEntry*>(table.Own().data());
+  }
+
   // The neuron of the element under `key`, or nullptr; remembers the element for Valid().
   const std::shared_ptr<Neuron>* Lookup(const std::string& key) {
-    const std::shared_ptr<Elem>* found = mpl_.find(key);
+    const std::shared_ptr<Elem>* found = mpl_.Peek(key);
     if (found == nullptr || *found == nullptr) return nullptr;
     const Elem* elem = found->get();
     if (seen_elems_.insert(elem).second) plan_.elems_.push_back({elem, elem->kernel.get()});
@@ -204,14 +209,14 @@ class ForwardPlan::Builder {
     if (!added) return links;
     const OrderedMap<SynapseWeight>& table = plan_.slots_[slot].neuron->synapse_links;
     links.link_count = static_cast<std::uint32_t>(table.size());
-    if (links.link_count > 0) links.records = const_cast<LinkEntry*>(&*table.begin());
+    links.records = RecordsOf(table);
     for (std::uint32_t k = 0; k < links.link_count; ++k) {
       LinkEntry& entry = links.records[k];
       // The feed looks the source up, and the record up, by the key of the record's own fields.
       const std::string key = CoordinateKey(entry.second.x, entry.second.y);
       links.sources.push_back(SourceSlot(key));
       SynapseWeight* target =
-          key == entry.first ? &entry.second : const_cast<SynapseWeight*>(table.find(key));
+          key == entry.first ? &entry.second : const_cast<SynapseWeight*>(table.Peek(key));
       links.targets.push_back(target);
       links.as_listed = links.as_listed && target == &entry.second;
     }
@@ -222,10 +227,10 @@ class ForwardPlan::Builder {
     Neuron* neuron = plan_.slots_[visit.slot].neuron;
     const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
     const OrderedMap<SynapseWeight>& table = neuron->synapse_links;
-    SynapseWeight* input_link = const_cast<SynapseWeight*>(table.find(CoordinateKey(0, 0)));
+    SynapseWeight* input_link = const_cast<SynapseWeight*>(table.Peek(CoordinateKey(0, 0)));
     const bool copies_input = fields.ntype == Neuron::NInput && table.size() > 0 &&
-                              (table.end() - 1)->first == CoordinateKey(0, 0);
-    if (visit_count_[visit.slot] == 1 && copies_input) {
+                              table.Own().back().first == CoordinateKey(0, 0);
+    if (visit_count_[visit.slot] == 1 && copies_input && !table.handed_out()) {
       FlushCandidates();
       AddOp(OpKind::kFeeds, static_cast<std::uint32_t>(plan_.feeds_.size()));
       plan_.feeds_.push_back(
@@ -239,7 +244,8 @@ class ForwardPlan::Builder {
     Neuron* neuron = plan_.slots_[visit.slot].neuron;
     const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
     const Links& links = LinksOf(visit.slot);
-    if (visit_count_[visit.slot] == 1 && fields.ntype != Neuron::NInput && links.as_listed) {
+    if (visit_count_[visit.slot] == 1 && fields.ntype != Neuron::NInput && links.as_listed &&
+        !neuron->synapse_links.handed_out()) {
       if (!Joins(links)) FlushCandidates();
       if (candidates_.size() == 1) shared_ = candidates_.front().links->sources == links.sources;
       candidates_.push_back({visit.slot, &links});
@@ -269,7 +275,7 @@ class ForwardPlan::Builder {
     const OrderedMap<SynapseWeight>& table = plan_.slots_[visit.slot].neuron->synapse_links;
     Exact exact{};
     exact.link_count = static_cast<std::uint32_t>(table.size());
-    exact.records = exact.link_count > 0 ? const_cast<LinkEntry*>(&*table.begin()) : nullptr;
+    exact.records = RecordsOf(table);
     exact.slot = visit.slot;
     exact.input_position = visit.input_position;
     exact.input_type = fields.ntype == Neuron::NInput;
@@ -281,6 +287,12 @@ class ForwardPlan::Builder {
         plan_.exact_feeds_.push_back({links->sources[k], links->targets[k]});
       }
       exact.feed_count = links->link_count;
+      if (table.handed_out()) {
+        for (std::uint32_t k = 0; k < links->link_count; ++k) {
+          const SynapseWeight& record = links->records[k].second;
+          plan_.watched_.push_back({&record, record.x, record.y});
+        }
+      }
     }
     exact.output = fields.output;
     exact.sum = fields.sum;
@@ -399,7 +411,7 @@ class ForwardPlan::Builder {
     if (ncount.empty()) return;
     const auto last = static_cast<std::int64_t>(ncount.size() - 1);
     for (int i = 0; i < ncount.back(); ++i) {
-      const std::shared_ptr<Elem>* found = mpl_.find(CoordinateKey(last, i));
+      const std::shared_ptr<Elem>* found = mpl_.Peek(CoordinateKey(last, i));
       const Elem* elem = found != nullptr ? found->get() : nullptr;
       plan_.output_elems_.push_back(elem);
     }
@@ -498,14 +510,19 @@ bool ForwardPlan::Valid(const ElemMap& mpl) {
   }
   // The neurons' own stamps only when some stamp was handed out since they were last compared.
   const std::uint64_t last = LastStamp();
-  if (last == checked_at_) return true;
-  for (const Slot& slot : slots_) {
-    if (slot.neuron->synapse_links.stamp() != slot.links_stamp ||
-        slot.neuron->attrStamp() != slot.attr_stamp) {
-      return false;
+  if (last != checked_at_) {
+    for (const Slot& slot : slots_) {
+      if (slot.neuron->synapse_links.stamp() != slot.links_stamp ||
+          slot.neuron->attrStamp() != slot.attr_stamp) {
+        return false;
+      }
     }
+    checked_at_ = last;
   }
-  checked_at_ = last;
+  // Records handed out may have been changed by whoever holds them, without a stamp.
+  for (const Watched& watched : watched_) {
+    if (watched.record->x != watched.x || watched.record->y != watched.y) return false;
+  }
   return true;
 }
 

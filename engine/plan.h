@@ -16,12 +16,16 @@
 // sequential sum. Neurons with one source list (dense layers) gather it once for the group; others
 // read their own sources.
 // Everything else (a neuron visited twice, an input-type neuron past layer 0, a link whose fields
-// no longer match its key) runs on an exact general path over the neuron's own link records.
+// no longer match its key, a neuron whose link records were handed out to callers) runs on an
+// exact general path over the neuron's own link records, which reads weights and inputs from the
+// records and writes the inputs into them on every pass.
 //
-// The plan writes each neuron's output and sum at once. The inputs it feeds through links it keeps
-// in its own arrays and writes into the links only when someone reads or changes one of its
-// neurons' link tables (OrderedMap settles first), when another plan runs one of its neurons, or
-// when it is dropped. Writing them on every pass would touch one cache line per link.
+// The plan writes each neuron's output and sum at once. The inputs the fast paths feed through
+// links it keeps in its own arrays and writes into the links only when someone reads or changes
+// one of its neurons' link tables (OrderedMap settles first), when another plan runs one of its
+// neurons, or when it is dropped. Writing them on every pass would touch one cache line per link.
+// Nobody can hold a record of those tables meanwhile: a table that hands its records out leaves
+// the fast paths.
 #ifndef MPLNET_ENGINE_PLAN_H_
 #define MPLNET_ENGINE_PLAN_H_
 
@@ -46,7 +50,8 @@ class ForwardPlan final : public DeferredValues {
   ForwardPlan& operator=(const ForwardPlan&) = delete;
 
   // Whether the network is still the one the plan was built from: the same elements, each with the
-  // same neuron, and no neuron's links, weights, attributes or threshold changed since.
+  // same neuron, no neuron's links, weights, attributes or threshold changed through an operation,
+  // no table newly handed out, and every handed-out record still naming the source it named.
   bool Valid(const ElemMap& mpl);
   // One forward pass on the first `n` values of `in`.
   void Run(const double* in, std::size_t n);
@@ -154,6 +159,13 @@ class ForwardPlan final : public DeferredValues {
     double alpha;
     unsigned atype;
   };
+  // A link record handed out to callers, with the source it named when the plan was built: the
+  // feeds follow the record's `x` and `y`, so a change to them means building the plan afresh.
+  struct Watched {
+    const SynapseWeight* record;
+    int x;
+    int y;
+  };
   enum class OpKind : std::uint8_t { kFeeds, kGroup, kExact };
   struct Op {
     OpKind kind;
@@ -193,6 +205,7 @@ class ForwardPlan final : public DeferredValues {
   std::vector<double> weights_;
   std::vector<Exact> exacts_;
   std::vector<ExactFeed> exact_feeds_;
+  std::vector<Watched> watched_;
   std::vector<const Elem*> output_elems_;  // last layer by index; nullptr where no element is
   bool registered_ = false;
 };

@@ -58,11 +58,18 @@ inline std::uint32_t KeyHash(std::string_view s) {
 class ForwardPlan;
 }  // namespace internal
 
+class Synapse;
+class Neuron;
+class Perceptron;
+
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
-// removal goes last. Every change, and every access that could change a value, takes a new
-// stamp, so the compiled forward pass can tell cheaply whether anything may have changed since it
-// last looked; a copy, and both sides of a move, take new stamps too. Every access to the entries
-// first settles values the forward pass keeps elsewhere, so readers always see the true values.
+// removal goes last.
+//
+// The values handed out by `find` and by iteration may be kept, read and written at any time, and
+// stay valid until entries are inserted, removed or the map is assigned (as with std::vector). In a
+// neuron's link table every such value is always current: a run writes its link inputs into the
+// records, and reads their weights and sources afresh on every pass (docs/performance.md says what
+// that costs). The neuron's own operations (`Synapse`, `Neuron`, `Perceptron`) hand nothing out.
 template <typename T>
 class OrderedMap {
  public:
@@ -71,7 +78,9 @@ class OrderedMap {
   using iterator = typename std::vector<value_type>::iterator;
 
   OrderedMap() = default;
+  // A copy has handed nothing out yet.
   OrderedMap(const OrderedMap& other) { *this = other; }
+  // The entries move with their memory, so whatever was handed out from `other` now points here.
   OrderedMap(OrderedMap&& other) noexcept { *this = std::move(other); }
   OrderedMap& operator=(const OrderedMap& other) {
     if (this != &other) {
@@ -79,7 +88,7 @@ class OrderedMap {
       Settle();
       entries_ = other.entries_;
       index_ = other.index_;
-      stamp_ = internal::NextStamp();
+      TakeStamp();
     }
     return *this;
   }
@@ -89,10 +98,11 @@ class OrderedMap {
       Settle();
       entries_ = std::move(other.entries_);
       index_ = std::move(other.index_);
+      handed_out_ = handed_out_ || other.handed_out_;
       other.entries_.clear();
       other.index_.clear();
-      stamp_ = internal::NextStamp();
-      other.stamp_ = internal::NextStamp();
+      TakeStamp();
+      other.TakeStamp();
     }
     return *this;
   }
@@ -106,17 +116,15 @@ class OrderedMap {
   bool contains(std::string_view key) const { return Locate(key) != kAbsent; }
   // The value under `key`, or nullptr.
   const T* find(std::string_view key) const {
-    Settle();
-    const std::size_t pos = Locate(key);
-    return pos == kAbsent ? nullptr : &entries_[pos].second;
+    const T* found = Peek(key);
+    if (found != nullptr) HandOut();
+    return found;
   }
   // The value under `key` for changing, or nullptr.
   T* find(std::string_view key) {
-    Settle();
-    const std::size_t pos = Locate(key);
-    if (pos == kAbsent) return nullptr;
-    Touch();
-    return &entries_[pos].second;
+    T* found = const_cast<T*>(Peek(key));
+    if (found != nullptr) HandOut();
+    return found;
   }
   // Adds an entry at the end; false, and nothing changes, when the key is taken (or the table
   // holds as many entries as it can number).
@@ -126,7 +134,7 @@ class OrderedMap {
     if (Locate(key, hash) != kAbsent || entries_.size() >= kMostEntries) return false;
     entries_.emplace_back(std::move(key), std::move(value));
     IndexLast(hash);
-    Touch();
+    TakeStamp();
     return true;
   }
   // Removes the entry under `key`; false when there is none.
@@ -136,7 +144,7 @@ class OrderedMap {
     if (pos == kAbsent) return false;
     entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pos));
     Reindex();  // every later entry moved up by one
-    Touch();
+    TakeStamp();
     return true;
   }
   // Removes every entry.
@@ -144,44 +152,77 @@ class OrderedMap {
     Settle();
     entries_.clear();
     index_.clear();
-    Touch();
+    TakeStamp();
   }
   // Makes room for `count` entries in all, so that adding up to that many allocates nothing more.
-  // Like any other change that moves entries, it settles first and takes a new stamp.
   void reserve(std::size_t count) {
     Settle();
     if (count > entries_.capacity()) {
       entries_.reserve(count);
-      Touch();
+      TakeStamp();  // the entries moved
     }
     if (count > kLinearSearch && count * 2 > index_.size()) Rehash(SlotsFor(count));
   }
-  const_iterator begin() const {
-    Settle();
-    return entries_.begin();
-  }
-  const_iterator end() const {
-    Settle();
-    return entries_.end();
-  }
+  const_iterator begin() const { return Entries().begin(); }
+  const_iterator end() const { return Entries().end(); }
   // Iteration that may change values.
   iterator begin() {
-    Settle();
-    Touch();
+    Entries();
     return entries_.begin();
   }
   iterator end() {
-    Settle();
+    Entries();
     return entries_.end();
   }
 
  private:
-  // The compiled forward pass keeps values of link tables elsewhere and watches their stamps.
+  friend class Synapse;
+  friend class Neuron;
+  friend class Perceptron;
   friend class internal::ForwardPlan;
 
-  // The stamp of the last change (or possible change); 0 for a map never touched.
+  // Up to this many entries a look-up compares keys one by one and there is no index.
+  static constexpr std::size_t kLinearSearch = 8;
+  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+  // Slots number positions from 1 in 32 bits.
+  static constexpr std::size_t kMostEntries = 0xFFFFFFFE;
+
+  // The entries, true values, handed out to a caller who may keep them.
+  const std::vector<value_type>& Entries() const {
+    HandOut();
+    return entries_;
+  }
+  // The entries for the owner's own use, which keeps no reference beyond the call.
+  const std::vector<value_type>& Own() const {
+    Settle();
+    return entries_;
+  }
+  // The value under `key` for the owner's own use, or nullptr.
+  const T* Peek(std::string_view key) const {
+    Settle();
+    const std::size_t pos = Locate(key);
+    return pos == kAbsent ? nullptr : &entries_[pos].second;
+  }
+  // The value under `key` for the owner to change now, or nullptr.
+  T* Change(std::string_view key) {
+    T* found = const_cast<T*>(Peek(key));
+    if (found != nullptr) TakeStamp();
+    return found;
+  }
+  // Values may be kept by a caller from now on. The first time takes a stamp, so that a compiled
+  // pass built before sees the change and from then on reads this table afresh.
+  void HandOut() const {
+    Settle();
+    if (!handed_out_) {
+      handed_out_ = true;
+      TakeStamp();
+    }
+  }
+  // Whether values were ever handed out.
+  bool handed_out() const { return handed_out_; }
+  // The stamp of the last change (or possible change); 0 for a map never changed.
   std::uint64_t stamp() const { return stamp_; }
-  void Touch() { stamp_ = internal::NextStamp(); }
+  void TakeStamp() const { stamp_ = internal::NextStamp(); }
   // Asks the holder of values kept elsewhere, if any, to write them back now.
   void Settle() const {
     if (deferred_ != nullptr) deferred_->Settle();
@@ -190,12 +231,6 @@ class OrderedMap {
   internal::DeferredValues* deferred() const { return deferred_; }
   // Registers the holder that keeps values of this map elsewhere; nullptr when it has let go.
   void set_deferred(internal::DeferredValues* holder) const { deferred_ = holder; }
-
-  // Up to this many entries a look-up compares keys one by one and there is no index.
-  static constexpr std::size_t kLinearSearch = 8;
-  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-  // Slots number positions from 1 in 32 bits.
-  static constexpr std::size_t kMostEntries = 0xFFFFFFFE;
 
   // Slots for `count` entries: a power of two, at least two per entry.
   static std::size_t SlotsFor(std::size_t count) {
@@ -258,7 +293,8 @@ class OrderedMap {
   // two long and at most half full; 0 marks a free slot. No entry costs an allocation of its own,
   // and a table of short keys stays small: four bytes a slot.
   std::vector<std::uint32_t> index_;
-  std::uint64_t stamp_ = 0;
+  mutable std::uint64_t stamp_ = 0;
+  mutable bool handed_out_ = false;
   mutable internal::DeferredValues* deferred_ = nullptr;
 };
 
@@ -370,8 +406,11 @@ struct Elem {
 //
 // `Run` compiles the network into flat arrays on first use and reuses them while nothing it depends
 // on has changed (elements, links, weights, attributes, an element's neuron), wherever the change
-// came from. The inputs it feeds through links are written into the links when someone next reads
-// or changes that link table; a pointer into a link table kept across a `Run` does not see them.
+// came from, a link record kept across runs included: what is written through it is seen by the
+// next `Run`, and its `in` after a `Run` is that run's. A neuron whose link records were handed out
+// (`synapse_links.find`, iteration) runs on its own from then on, reading its records on every
+// pass; one changed only through the operations of `Synapse`, `Neuron` and `Perceptron` keeps the
+// faster grouped pass. docs/performance.md gives the figures.
 class MPLNET_API Perceptron {
  public:
   double SIGM_ALFA = 2.0;  // steepness of sigmoid neurons built with random links
