@@ -224,11 +224,9 @@ bool SaveNetwork(const Perceptron& _net, ProfileDocument& document) {
     put("Neuron_" + key);
     entries.Whole("X", elem->x);
     entries.Whole("Y", elem->y);
-    // The snapshot, not the table: a table whose records were handed out is read afresh on every
+    // Not through the table itself: a table whose records were handed out is read afresh on every
     // run, which would slow every run after a save.
-    for (const SynapseWeight& link : neuron.getSynapses()) {
-      entries.Link(link.x, link.y, link.weight, symbols);
-    }
+    neuron.ForEachLink([&](int x, int y, double weight) { entries.Link(x, y, weight, symbols); });
     put("Synapse_" + key);
   }
   return written;

@@ -335,6 +335,12 @@ class MPLNET_API Synapse {
   static double getRand();
   // A snapshot of the links in link order: `x`, `y` and `weight`, with `in` and `delta_w` 0.
   std::vector<SynapseWeight> getSynapses() const;
+  // Calls `visit(x, y, weight)` for each link in link order; like getSynapses, it hands no record
+  // out, and it copies nothing.
+  template <typename Visit>
+  void ForEachLink(Visit&& visit) const {
+    for (const auto& [key, link] : synapse_links.Own()) visit(link.x, link.y, link.weight);
+  }
 };
 
 // A neuron: its incoming links, attributes, and the state of its last run.

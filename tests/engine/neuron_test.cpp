@@ -13,9 +13,22 @@ namespace {
 
 using testing::ScopedRandomSource;
 
+// The links in order, as the snapshot gives them; ForEachLink must give the same.
 std::vector<std::pair<int, int>> LinkOrder(const Synapse& s) {
   std::vector<std::pair<int, int>> order;
-  for (const SynapseWeight& w : s.getSynapses()) order.emplace_back(w.x, w.y);
+  std::vector<double> weights;
+  for (const SynapseWeight& w : s.getSynapses()) {
+    order.emplace_back(w.x, w.y);
+    weights.push_back(w.weight);
+  }
+  std::vector<std::pair<int, int>> visited;
+  std::vector<double> visited_weights;
+  s.ForEachLink([&](int x, int y, double weight) {
+    visited.emplace_back(x, y);
+    visited_weights.push_back(weight);
+  });
+  EXPECT_EQ(visited, order);
+  EXPECT_EQ(visited_weights, weights);
   return order;
 }
 
