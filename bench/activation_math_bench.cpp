@@ -1,5 +1,6 @@
-// Exp and Tanh against the C runtime's exp and tanh, one value at a time and in groups, over the
-// arguments a neuron's activation sees (steepness times weighted sum, mostly within +/-20).
+// Exp and Tanh against the C runtime's exp and tanh, one value at a time, and the forward pass's
+// vector activations of every kernel set, over the arguments a neuron's activation sees (steepness
+// times weighted sum, mostly within +/-20).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -8,13 +9,12 @@
 #include <vector>
 
 #include "engine/activation_math.h"
+#include "engine/kernels.h"
 
 namespace {
 
 using mplnet::internal::Exp;
-using mplnet::internal::ExpGroup;
 using mplnet::internal::Tanh;
-using mplnet::internal::TanhGroup;
 
 std::vector<double> Arguments(std::size_t n, double limit) {
   std::mt19937_64 engine(42);
@@ -34,16 +34,29 @@ void BM_OneByOne(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(xs.size()));
 }
 
-template <void (*G)(const double*, double*, std::size_t)>
-void BM_Group(benchmark::State& state) {
-  const std::vector<double> xs = Arguments(state.range(0), static_cast<double>(state.range(1)));
-  std::vector<double> out(xs.size());
+// Activations of Range(0) neurons with sums within +/-Range(1) (thresholds 0, steepness 1), all TH
+// or all sigmoid, by the kernel set AvailableKernels()[Range(2)].
+template <bool kTanh>
+void BM_Activate(benchmark::State& state) {
+  const std::vector<const mplnet::internal::Kernels*> sets = mplnet::internal::AvailableKernels();
+  if (static_cast<std::size_t>(state.range(2)) >= sets.size()) {
+    state.SkipWithError("this CPU lacks the kernel set");
+    return;
+  }
+  const mplnet::internal::Kernels& kernels = *sets[state.range(2)];
+  state.SetLabel(kernels.name);
+  const std::vector<double> sums = Arguments(state.range(0), static_cast<double>(state.range(1)));
+  const std::vector<double> thresholds(sums.size(), 0.0);
+  const std::vector<double> alphas(sums.size(), 1.0);
+  std::vector<double> s(sums.size());
+  std::vector<double> out(sums.size());
   for (auto _ : state) {
-    G(xs.data(), out.data(), xs.size());
+    kernels.activate(sums.data(), thresholds.data(), alphas.data(), kTanh ? sums.size() : 0,
+                     sums.size(), s.data(), out.data());
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(xs.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sums.size()));
 }
 
 double RuntimeExp(double x) {
@@ -57,12 +70,18 @@ void Sizes(benchmark::internal::Benchmark* b) {
   for (int limit : {1, 20}) b->Args({1024, limit});
 }
 
+void SizesAndKernels(benchmark::internal::Benchmark* b) {
+  for (int limit : {1, 20}) {
+    for (int set : {0, 1}) b->Args({1024, limit, set});
+  }
+}
+
 BENCHMARK(BM_OneByOne<Exp>)->Name("BM_Exp")->Apply(Sizes);
 BENCHMARK(BM_OneByOne<RuntimeExp>)->Name("BM_RuntimeExp")->Apply(Sizes);
-BENCHMARK(BM_Group<ExpGroup>)->Name("BM_ExpGroup")->Apply(Sizes);
+BENCHMARK(BM_Activate<false>)->Name("BM_ActivateSigmoid")->Apply(SizesAndKernels);
 BENCHMARK(BM_OneByOne<Tanh>)->Name("BM_Tanh")->Apply(Sizes);
 BENCHMARK(BM_OneByOne<RuntimeTanh>)->Name("BM_RuntimeTanh")->Apply(Sizes);
-BENCHMARK(BM_Group<TanhGroup>)->Name("BM_TanhGroup")->Apply(Sizes);
+BENCHMARK(BM_Activate<true>)->Name("BM_ActivateTanh")->Apply(SizesAndKernels);
 
 }  // namespace
 

@@ -9,8 +9,6 @@
 #ifndef MPLNET_ENGINE_ACTIVATION_MATH_H_
 #define MPLNET_ENGINE_ACTIVATION_MATH_H_
 
-#include <cstddef>
-
 namespace mplnet::internal {
 
 // e^x: NaN stays NaN, +inf and results past the largest double give +inf, -inf gives +0, results
@@ -20,13 +18,6 @@ double Exp(double x);
 // tanh(x): NaN stays NaN, +/-inf give +/-1, the sign of zero is kept, and tiny arguments return
 // themselves.
 double Tanh(double x);
-
-// out[i] = Exp(in[i]) for i < n, bit for bit; in and out may be the same array. Written so the
-// compiler can evaluate several values at once.
-void ExpGroup(const double* in, double* out, std::size_t n);
-
-// out[i] = Tanh(in[i]) for i < n, bit for bit; in and out may be the same array.
-void TanhGroup(const double* in, double* out, std::size_t n);
 
 }  // namespace mplnet::internal
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine/activation.h"
+#include "engine/kernels.h"
 
 namespace mplnet {
 
@@ -34,88 +35,13 @@ std::uint64_t LastStamp() {
 }
 
 constexpr std::uint32_t kNoSource = std::numeric_limits<std::uint32_t>::max();
-// The widest block of group members summed together. Sixteen sums fill eight SSE2 registers, enough
-// independent additions to keep the adders busy; 32-bit x86 has only eight registers in all.
-#if defined(__i386__) || defined(_M_IX86)
-constexpr std::uint32_t kMaxBlock = 8;
-#else
-constexpr std::uint32_t kMaxBlock = 16;
-#endif
 
 // The block width for `members` members still to place: the widest block while they fill it, then
-// the narrowest that holds them all. Spare lanes compute on zero weights and are never read.
-std::uint32_t BlockWidth(std::uint32_t members) {
-  if (members >= kMaxBlock) return kMaxBlock;
-  std::uint32_t width = 1;
-  while (width < members) width *= 2;
-  return width;
-}
-
-// Two doubles side by side, summed lane by lane with the same IEEE operations as one at a time.
-typedef double Pair __attribute__((vector_size(16)));
-
-// Sums a block of `Width` neurons link by link: sums[b] = 0 + w[0][b]·x[0] + w[1][b]·x[1] + …, each
-// lane one neuron, each addition in link order, exactly as summing each neuron on its own.
-template <std::uint32_t Width>
-inline void SumBlock(const double* w, const double* x, std::uint32_t links, double* sums) {
-  if constexpr (Width == 1) {
-    double s = 0.0;
-    for (std::uint32_t k = 0; k < links; ++k) s += w[k] * x[k];
-    sums[0] = s;
-  } else {
-    constexpr std::uint32_t kPairs = Width / 2;
-    Pair acc[kPairs] = {};
-    for (std::uint32_t k = 0; k < links; ++k) {
-      const Pair xk = {x[k], x[k]};
-      for (std::uint32_t p = 0; p < kPairs; ++p) {
-        Pair wk;
-        std::memcpy(&wk, w + static_cast<std::size_t>(k) * Width + 2 * p, sizeof wk);
-        acc[p] += wk * xk;
-      }
-    }
-    std::memcpy(sums, acc, sizeof acc);
-  }
-}
-
-// As SumBlock, but each lane reads its own inputs, values[sources[·]], the sources row-major like
-// the weights. In a row every lane reads from one source, that value is loaded once.
-template <std::uint32_t Width>
-inline void SumRows(const double* w, const double* values, const std::uint32_t* sources,
-                    const std::uint32_t* row_runs, std::uint32_t run_count, double* sums) {
-  if constexpr (Width == 1) {
-    double s = 0.0;
-    const std::uint32_t rows = run_count > 0 ? row_runs[run_count - 1] : 0;
-    for (std::uint32_t k = 0; k < rows; ++k) s += w[k] * values[sources[k]];
-    sums[0] = s;
-  } else {
-    constexpr std::uint32_t kPairs = Width / 2;
-    Pair acc[kPairs] = {};
-    std::uint32_t row = 0;
-    for (std::uint32_t r = 0; r < run_count; ++r) {
-      const std::uint32_t end = row_runs[r];
-      const bool shared_source = r % 2 == 0;
-      for (; row < end; ++row) {
-        const std::size_t i = static_cast<std::size_t>(row) * Width;
-        if (shared_source) {
-          const double v = values[sources[i]];
-          const Pair xk = {v, v};
-          for (std::uint32_t p = 0; p < kPairs; ++p) {
-            Pair wk;
-            std::memcpy(&wk, w + i + 2 * p, sizeof wk);
-            acc[p] += wk * xk;
-          }
-        } else {
-          for (std::uint32_t p = 0; p < kPairs; ++p) {
-            Pair wk;
-            std::memcpy(&wk, w + i + 2 * p, sizeof wk);
-            const Pair xk = {values[sources[i + 2 * p]], values[sources[i + 2 * p + 1]]};
-            acc[p] += wk * xk;
-          }
-        }
-      }
-    }
-    std::memcpy(sums, acc, sizeof acc);
-  }
+// the narrowest whole number of vectors that holds them all. Spare lanes compute on zero weights
+// and are never read.
+std::uint32_t BlockWidth(const Kernels& kernels, std::uint32_t members) {
+  if (members >= kernels.max_block) return kernels.max_block;
+  return (members + kernels.lanes - 1) / kernels.lanes * kernels.lanes;
 }
 
 }  // namespace
@@ -169,7 +95,9 @@ class ForwardPlan::Builder {
     const std::shared_ptr<Elem>* found = mpl_.Peek(key);
     if (found == nullptr || *found == nullptr) return nullptr;
     const Elem* elem = found->get();
-    if (seen_elems_.insert(elem).second) plan_.elems_.push_back({elem, elem->kernel.get()});
+    if (seen_elems_.insert(elem).second) {
+      plan_.elems_.push_back({&elem->kernel, elem->kernel.get()});
+    }
     return elem->kernel != nullptr ? &elem->kernel : nullptr;
   }
 
@@ -303,11 +231,17 @@ class ForwardPlan::Builder {
     plan_.exacts_.push_back(exact);
   }
 
-  // Turns the waiting neurons into one group: members in visit order, in blocks of up to
-  // kMaxBlock lanes, each block's weights (and, without a shared list, its sources) stored link by
-  // link so that one pass over them feeds the whole block.
+  // Turns the waiting neurons into one group: TH members first, then those of a sigmoid type,
+  // each in visit order, in blocks of up to max_block lanes, each block's weights (and, without a
+  // shared list, its sources) stored link by link so that one pass over them feeds the whole
+  // block. All sums of a group are taken before any member's output changes, and no member reads
+  // a member visited before it, so the order within a group is free: grouping by activation lets
+  // whole vectors of members share one activation function.
   void FlushCandidates() {
     if (candidates_.empty()) return;
+    std::stable_partition(candidates_.begin(), candidates_.end(), [this](const Candidate& c) {
+      return Perceptron::FieldsOf(*plan_.slots_[c.slot].neuron).atype == Neuron::TH;
+    });
     Group group{};
     group.shared = shared_ || candidates_.size() == 1;
     group.first_member = static_cast<std::uint32_t>(plan_.members_.size());
@@ -316,9 +250,12 @@ class ForwardPlan::Builder {
       const Perceptron::NeuronFields fields =
           Perceptron::FieldsOf(*plan_.slots_[candidate.slot].neuron);
       plan_.members_.push_back({candidate.links->records, candidate.links->link_count,
-                                fields.output, fields.sum, fields.threshold, fields.alpha,
-                                fields.atype, candidate.slot});
+                                fields.output, fields.sum, candidate.slot});
+      plan_.thresholds_.push_back(fields.threshold);
+      plan_.alphas_.push_back(fields.alpha);
+      if (fields.atype == Neuron::TH) ++group.tanh_count;
     }
+    most_members_ = std::max(most_members_, group.member_count);
     if (group.shared) {
       const Links& shared = *candidates_.front().links;
       group.link_count = shared.link_count;
@@ -334,7 +271,7 @@ class ForwardPlan::Builder {
       std::uint32_t fewest = candidates_[offset].links->link_count;
       std::uint32_t most = fewest;
       std::uint32_t lanes = 1;
-      while (lanes < kMaxBlock && offset + lanes < group.member_count) {
+      while (lanes < plan_.kernels_->max_block && offset + lanes < group.member_count) {
         const std::uint32_t count = candidates_[offset + lanes].links->link_count;
         const std::uint32_t new_fewest = std::min(fewest, count);
         const std::uint32_t new_most = std::max(most, count);
@@ -361,7 +298,8 @@ class ForwardPlan::Builder {
                 std::uint32_t links) {
     Block block{};
     block.first_member = offset;
-    block.width = BlockWidth(lanes);
+    block.width = BlockWidth(*plan_.kernels_, lanes);
+    block.vectors = block.width / plan_.kernels_->lanes;
     block.lanes = lanes;
     block.rows = links;
     block.first_weight = static_cast<std::uint32_t>(plan_.weights_.size());
@@ -381,8 +319,9 @@ class ForwardPlan::Builder {
         if (group.shared) continue;
         const std::uint32_t source = used ? member->sources[row] : kNoSource;
         plan_.sources_.push_back(source);
-        if (b < lanes && source != plan_.sources_[plan_.sources_.size() - 1 - b])
+        if (b < lanes && source != plan_.sources_[plan_.sources_.size() - 1 - b]) {
           one_source = false;
+        }
         if (b < lanes && !used) one_source = false;
       }
       if (!group.shared && one_source != shared_run) {
@@ -413,7 +352,7 @@ class ForwardPlan::Builder {
     for (int i = 0; i < ncount.back(); ++i) {
       const std::shared_ptr<Elem>* found = mpl_.Peek(CoordinateKey(last, i));
       const Elem* elem = found != nullptr ? found->get() : nullptr;
-      plan_.output_elems_.push_back(elem);
+      plan_.output_kernels_.push_back(elem != nullptr ? &elem->kernel : nullptr);
     }
   }
 
@@ -425,6 +364,13 @@ class ForwardPlan::Builder {
     }
     for (ExactFeed& feed : plan_.exact_feeds_) {
       if (feed.source == kNoSource) feed.source = plan_.zero_slot_;
+    }
+    // Activations read whole vectors: room past the last member, and for a group's spare lanes.
+    const std::uint32_t spare = plan_.kernels_->max_block;
+    plan_.thresholds_.resize(plan_.thresholds_.size() + spare, 0.0);
+    plan_.alphas_.resize(plan_.alphas_.size() + spare, 0.0);
+    for (std::vector<double>* scratch : {&plan_.sums_, &plan_.s_, &plan_.activated_}) {
+      scratch->assign(most_members_ + spare, 0.0);
     }
     plan_.outputs_.assign(plan_.slots_.size() + 1, 0.0);
     for (std::size_t s = 0; s < plan_.slots_.size(); ++s) {
@@ -451,6 +397,18 @@ class ForwardPlan::Builder {
         }
       } else {
         wrote(plan_.exacts_[o.first].slot);
+      }
+    }
+    // A group with one source list reads it straight from outputs_ when it is a run of slots in
+    // order that nothing writes from the group on: then the inputs are still there to settle.
+    for (std::uint32_t op = 0; op < plan_.ops_.size(); ++op) {
+      if (plan_.ops_[op].kind != OpKind::kGroup) continue;
+      Group& group = plan_.groups_[plan_.ops_[op].first];
+      if (!group.shared || group.link_count == 0) continue;
+      const std::uint32_t* sources = plan_.sources_.data() + group.first_source;
+      group.direct = true;
+      for (std::uint32_t k = 0; k < group.link_count && group.direct; ++k) {
+        group.direct = sources[k] == sources[0] + k && last_write[sources[k]] < op + 1;
       }
     }
     for (const auto& [op, index] : own_blocks_) {
@@ -491,10 +449,11 @@ class ForwardPlan::Builder {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> own_blocks_;
   std::unordered_set<std::uint32_t> members_;  // the slots of candidates_
   bool shared_ = false;                        // candidates_ read one source list
+  std::uint32_t most_members_ = 0;             // the largest group's member count
 };
 
 ForwardPlan::ForwardPlan(const ElemMap& mpl, const std::vector<int>& ncount)
-    : mpl_stamp_(mpl.stamp()), checked_at_(LastStamp()) {
+    : kernels_(&ChosenKernels()), mpl_stamp_(mpl.stamp()), checked_at_(LastStamp()) {
   Builder(*this, mpl).Build(ncount);
 }
 
@@ -506,7 +465,7 @@ bool ForwardPlan::Valid(const ElemMap& mpl) {
   if (mpl.stamp() != mpl_stamp_) return false;
   // An element's neuron is a plain field: it is compared every time.
   for (const ElemCheck& check : elems_) {
-    if (check.elem->kernel.get() != check.kernel) return false;
+    if (check.field->get() != check.kernel) return false;
   }
   // The neurons' own stamps only when some stamp was handed out since they were last compared.
   const std::uint64_t last = LastStamp();
@@ -551,20 +510,21 @@ void ForwardPlan::Settle() noexcept {
       for (std::uint32_t i = 0; i < block.lanes; ++i) {
         const Member& member = members_[group.first_member + block.first_member + i];
         if (group.shared) {
-          const double* in = gathered_.data() + group.first_gathered;
+          const double* in = SharedInputs(group);
           for (std::uint32_t k = 0; k < member.link_count; ++k) member.records[k].second.in = in[k];
           continue;
         }
         const std::uint32_t* from = settle_from_.data() + block.first_settle + i;
         for (std::uint32_t k = 0; k < member.link_count; ++k) {
-          member.records[k].second.in = outputs_[from[k * block.width]];
+          member.records[k].second.in = outputs_[from[static_cast<std::size_t>(k) * block.width]];
         }
       }
     }
   }
   for (const Slot& slot : slots_) {
-    if (slot.neuron->synapse_links.deferred() == this)
+    if (slot.neuron->synapse_links.deferred() == this) {
       slot.neuron->synapse_links.set_deferred(nullptr);
+    }
   }
 }
 
@@ -597,74 +557,44 @@ void ForwardPlan::RunFeeds(const Op& op, const double* in, std::size_t n) {
   }
 }
 
+const double* ForwardPlan::SharedInputs(const Group& group) const {
+  if (group.direct) return outputs_.data() + sources_[group.first_source];
+  return gathered_.data() + group.first_gathered;
+}
+
 void ForwardPlan::RunGroup(const Group& group) {
-  const double* shared = gathered_.data() + group.first_gathered;
-  if (group.shared) {
+  const double* shared = SharedInputs(group);
+  if (group.shared && !group.direct) {
     double* x = gathered_.data() + group.first_gathered;
     const std::uint32_t* sources = sources_.data() + group.first_source;
     for (std::uint32_t k = 0; k < group.link_count; ++k) x[k] = outputs_[sources[k]];
   }
-  const Member* members = members_.data() + group.first_member;
+  double* sums = sums_.data();
   for (std::uint32_t b = 0; b < group.block_count; ++b) {
     const Block& block = blocks_[group.first_block + b];
     const double* w = weights_.data() + block.first_weight;
-    double sums[kMaxBlock];
     if (group.shared) {
-      SumShared(block, w, shared, sums);
+      kernels_->sum_shared(block.vectors, w, shared, block.rows, sums + block.first_member);
     } else {
       // Outputs that change later in the pass are kept as they are now, for the links' inputs.
       for (std::uint32_t n = 0; n < block.snapshot_count; ++n) {
         const Snapshot& snapshot = snapshots_[block.first_snapshot + n];
         outputs_[snapshot.position] = outputs_[snapshot.slot];
       }
-      SumOwn(block, w, outputs_.data(), sources_.data() + block.first_source,
-             row_runs_.data() + block.first_row_run, sums);
-    }
-    for (std::uint32_t i = 0; i < block.lanes; ++i) {
-      const Member& member = members[block.first_member + i];
-      const double sum = sums[i] - member.threshold;
-      const double output = Activate(member.atype, member.alpha, sum);
-      *member.sum = sum;
-      *member.output = output;
-      outputs_[member.slot] = output;
+      kernels_->sum_own(block.vectors, w, outputs_.data(), sources_.data() + block.first_source,
+                        row_runs_.data() + block.first_row_run, block.row_run_count,
+                        sums + block.first_member);
     }
   }
-}
-
-void ForwardPlan::SumShared(const Block& block, const double* w, const double* x, double* sums) {
-  switch (block.width) {
-#if !(defined(__i386__) || defined(_M_IX86))
-    case 16:
-      return SumBlock<16>(w, x, block.rows, sums);
-#endif
-    case 8:
-      return SumBlock<8>(w, x, block.rows, sums);
-    case 4:
-      return SumBlock<4>(w, x, block.rows, sums);
-    case 2:
-      return SumBlock<2>(w, x, block.rows, sums);
-    default:
-      return SumBlock<1>(w, x, block.rows, sums);
-  }
-}
-
-void ForwardPlan::SumOwn(const Block& block, const double* w, const double* values,
-                         const std::uint32_t* sources, const std::uint32_t* row_runs,
-                         double* sums) {
-  const std::uint32_t runs = block.row_run_count;
-  switch (block.width) {
-#if !(defined(__i386__) || defined(_M_IX86))
-    case 16:
-      return SumRows<16>(w, values, sources, row_runs, runs, sums);
-#endif
-    case 8:
-      return SumRows<8>(w, values, sources, row_runs, runs, sums);
-    case 4:
-      return SumRows<4>(w, values, sources, row_runs, runs, sums);
-    case 2:
-      return SumRows<2>(w, values, sources, row_runs, runs, sums);
-    default:
-      return SumRows<1>(w, values, sources, row_runs, runs, sums);
+  kernels_->activate(sums, thresholds_.data() + group.first_member,
+                     alphas_.data() + group.first_member, group.tanh_count, group.member_count,
+                     s_.data(), activated_.data());
+  const Member* members = members_.data() + group.first_member;
+  for (std::uint32_t m = 0; m < group.member_count; ++m) {
+    const Member& member = members[m];
+    *member.sum = s_[m];
+    *member.output = activated_[m];
+    outputs_[member.slot] = activated_[m];
   }
 }
 
@@ -696,11 +626,11 @@ void ForwardPlan::RunExact(const Exact& exact, const double* in, std::size_t n) 
 
 bool ForwardPlan::WriteOutputs(const ElemMap& mpl, double* out, int& count) const {
   if (mpl.stamp() != mpl_stamp_) return false;
-  for (const Elem* elem : output_elems_) {
-    const Neuron* neuron = elem != nullptr ? elem->kernel.get() : nullptr;
+  for (const std::shared_ptr<Neuron>* kernel : output_kernels_) {
+    const Neuron* neuron = kernel != nullptr ? kernel->get() : nullptr;
     *out++ = neuron != nullptr ? neuron->getOutput() : 0.0;
   }
-  count = static_cast<int>(output_elems_.size());
+  count = static_cast<int>(output_kernels_.size());
   return true;
 }
 

@@ -34,6 +34,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/kernels.h"
 #include "mplnet/engine.h"
 
 namespace mplnet::internal {
@@ -73,7 +74,7 @@ class ForwardPlan final : public DeferredValues {
   };
   // An element the plan looked up, with the neuron it held then.
   struct ElemCheck {
-    const Elem* elem;
+    const std::shared_ptr<Neuron>* field;  // the element's `kernel`
     const Neuron* kernel;
   };
   // An input element that copies its input: fed through its last link, keyed (0, 0).
@@ -85,15 +86,13 @@ class ForwardPlan final : public DeferredValues {
     std::uint32_t slot;
     double pending;  // the value last fed, not yet written into `link`
   };
-  // A member of a group of neurons run together.
+  // A member of a group of neurons run together; its threshold and steepness lie in thresholds_
+  // and alphas_ at the same index.
   struct Member {
     LinkEntry* records;  // the member's link records, in link order
     std::uint32_t link_count;
     double* output;
     double* sum;
-    double threshold;
-    double alpha;
-    unsigned atype;
     std::uint32_t slot;
   };
   // Members [first_member, first_member + lanes) of a group (counted within the group), summed
@@ -109,6 +108,7 @@ class ForwardPlan final : public DeferredValues {
   struct Block {
     std::uint32_t first_member;
     std::uint32_t width;
+    std::uint32_t vectors;  // width in the kernels' vectors
     std::uint32_t lanes;
     std::uint32_t rows;
     std::uint32_t first_weight;
@@ -126,14 +126,17 @@ class ForwardPlan final : public DeferredValues {
   };
   // Consecutive neurons run together, none reading a member before it. With a shared source list
   // the `link_count` sources (from `first_source`) are gathered once into `gathered_` from
-  // `first_gathered`; those are the inputs of every member's links.
+  // `first_gathered`, unless they lie `direct`ly in order in outputs_; those are the inputs of
+  // every member's links. The first `tanh_count` members are TH, the others of a sigmoid type.
   struct Group {
     bool shared;
+    bool direct;
     std::uint32_t link_count;
     std::uint32_t first_source;
     std::uint32_t first_gathered;
     std::uint32_t first_member;
     std::uint32_t member_count;
+    std::uint32_t tanh_count;
     std::uint32_t first_block;
     std::uint32_t block_count;
   };
@@ -179,11 +182,11 @@ class ForwardPlan final : public DeferredValues {
   void Register() noexcept;
   void RunFeeds(const Op& op, const double* in, std::size_t n);
   void RunGroup(const Group& group);
-  static void SumShared(const Block& block, const double* w, const double* x, double* sums);
-  static void SumOwn(const Block& block, const double* w, const double* values,
-                     const std::uint32_t* sources, const std::uint32_t* row_runs, double* sums);
+  // The inputs of a group with one source list, as its last run read them.
+  const double* SharedInputs(const Group& group) const;
   void RunExact(const Exact& exact, const double* in, std::size_t n);
 
+  const Kernels* kernels_;
   std::uint64_t mpl_stamp_ = 0;
   std::uint64_t checked_at_ = 0;  // the last stamp handed out when the neurons' stamps last matched
   std::vector<ElemCheck> elems_;
@@ -196,6 +199,12 @@ class ForwardPlan final : public DeferredValues {
   std::vector<Feed> feeds_;
   std::vector<Group> groups_;
   std::vector<Member> members_;
+  std::vector<double> thresholds_;  // per member, then room for a block's spare lanes
+  std::vector<double> alphas_;
+  // A group's sums as its blocks leave them, the sums minus thresholds, and the activations.
+  std::vector<double> sums_;
+  std::vector<double> s_;
+  std::vector<double> activated_;
   std::vector<Block> blocks_;
   std::vector<std::uint32_t> sources_;
   std::vector<double> gathered_;
@@ -206,7 +215,8 @@ class ForwardPlan final : public DeferredValues {
   std::vector<Exact> exacts_;
   std::vector<ExactFeed> exact_feeds_;
   std::vector<Watched> watched_;
-  std::vector<const Elem*> output_elems_;  // last layer by index; nullptr where no element is
+  // The last layer's elements' `kernel` fields by index; nullptr where no element is.
+  std::vector<const std::shared_ptr<Neuron>*> output_kernels_;
   bool registered_ = false;
 };
 

@@ -1,6 +1,6 @@
 // Exp and Tanh: special values, accuracy against an extended-precision reference over millions of
-// arguments, the group forms against the scalar ones, and a digest of their bits that every build
-// (native and 32-bit Windows) must reproduce.
+// arguments, the vector forms of every kernel set against the scalar ones, and a digest of their
+// bits that every build (native and 32-bit Windows) must reproduce.
 #include "engine/activation_math.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,9 @@
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "engine/activation.h"
+#include "engine/kernels.h"
 
 namespace mplnet::internal {
 namespace {
@@ -255,27 +258,37 @@ std::vector<double> MixedArguments(int n) {
   return xs;
 }
 
-TEST(ActivationMathTest, GroupsGiveTheScalarBits) {
-  const std::vector<double> xs = MixedArguments(100'003);  // not a multiple of any block size
-  struct Case {
-    const char* name;
-    double (*scalar)(double);
-    void (*group)(const double*, double*, std::size_t);
-  };
-  for (const Case& c : {Case{"Exp", Exp, ExpGroup}, Case{"Tanh", Tanh, TanhGroup}}) {
-    std::vector<double> out(xs.size());
-    c.group(xs.data(), out.data(), xs.size());
-    std::vector<double> in_place = xs;
-    c.group(in_place.data(), in_place.data(), in_place.size());
+TEST(ActivationMathTest, KernelActivationsGiveTheScalarBits) {
+  // Every kernel set this machine runs, on groups of every size up to two blocks, split between
+  // TH and the sigmoid types at every point: each value wherever it falls in a vector.
+  const std::vector<double> xs = MixedArguments(40'000);
+  Arguments args(11);
+  for (const Kernels* kernels : AvailableKernels()) {
+    const std::size_t room = 2 * kernels->max_block + kernels->max_block;
+    std::vector<double> sums(room), thresholds(room), alphas(room), s(room), out(room);
     long mismatches = 0;
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-      const double expected = c.scalar(xs[i]);
-      const bool same = SameBits(out[i], expected) && SameBits(in_place[i], expected);
-      if (!same && mismatches++ == 0) {
-        ADD_FAILURE() << c.name << "Group differs at " << std::hexfloat << xs[i];
+    std::size_t next = 0;
+    for (std::size_t count = 1; count <= 2 * kernels->max_block; ++count) {
+      for (std::size_t tanh = 0; tanh <= count; ++tanh) {
+        for (std::size_t m = 0; m < count; ++m, next = (next + 1) % xs.size()) {
+          sums[m] = xs[next];
+          thresholds[m] = m % 3 == 0 ? 0.0 : args.Uniform(-2.0, 2.0);
+          alphas[m] = m % 5 == 0 ? 1.0 : args.Uniform(-3.0, 3.0);
+        }
+        kernels->activate(sums.data(), thresholds.data(), alphas.data(), tanh, count, s.data(),
+                          out.data());
+        for (std::size_t m = 0; m < count; ++m) {
+          const double expected_s = sums[m] - thresholds[m];
+          const unsigned atype = m < tanh ? Neuron::TH : Neuron::SIGM;
+          const double expected = Activate(atype, alphas[m], expected_s);
+          if ((!SameBits(s[m], expected_s) || !SameBits(out[m], expected)) && mismatches++ == 0) {
+            ADD_FAILURE() << kernels->name << ": " << count << " members, " << tanh
+                          << " TH, member " << m << ", sum " << std::hexfloat << sums[m];
+          }
+        }
       }
     }
-    EXPECT_EQ(mismatches, 0) << c.name;
+    EXPECT_EQ(mismatches, 0) << kernels->name;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/kernels.h"
 #include "mplnet/engine.h"
 #include "plain_reading.h"
 #include "test_support.h"
@@ -166,13 +167,12 @@ std::vector<double> RandomInputs(std::mt19937& rng, int input_count) {
   return in;
 }
 
-class PlanEquivalenceTest : public ::testing::TestWithParam<Shape> {};
-
-TEST_P(PlanEquivalenceTest, RandomNetworksMatchThePlainReadingToTheBit) {
+// Runs 60 random networks of `shape` six times each, against the plain reading.
+void RunRandomNetworks(Shape shape) {
   for (unsigned seed = 1; seed <= 60; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    Perceptron planned = MakeNetwork(seed, GetParam());
-    Perceptron reference = MakeNetwork(seed, GetParam());
+    Perceptron planned = MakeNetwork(seed, shape);
+    Perceptron reference = MakeNetwork(seed, shape);
     ASSERT_EQ(State(planned), State(reference));
     std::mt19937 rng(seed);
     for (int pass = 0; pass < 6; ++pass) {
@@ -187,6 +187,18 @@ TEST_P(PlanEquivalenceTest, RandomNetworksMatchThePlainReadingToTheBit) {
       }
     }
   }
+}
+
+class PlanEquivalenceTest : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(PlanEquivalenceTest, RandomNetworksMatchThePlainReadingToTheBit) {
+  // Every kernel set this machine runs: the 32-bit DLL has the narrowest only.
+  for (const internal::Kernels* kernels : internal::AvailableKernels()) {
+    SCOPED_TRACE(kernels->name);
+    internal::ChooseKernels(kernels);
+    RunRandomNetworks(GetParam());
+  }
+  internal::ChooseKernels(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, PlanEquivalenceTest,
