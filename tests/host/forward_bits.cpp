@@ -66,9 +66,13 @@ class Sequence {
 struct NetworkShape {
   const char* name;
   std::vector<int> layers;
-  unsigned activation;  // Neuron::Null keeps the mix the constructor chooses
+  unsigned activation;  // Neuron::Null keeps the mix the constructor chooses; see kMixed
   double weight_span;   // weights and thresholds drawn from [-span, span)
 };
+
+// As trained networks have them: a quarter of the neurons TH, the others SIGM or EXP, each with a
+// steepness from 0.1 to 3.
+constexpr unsigned kMixed = 4;
 
 // Small and large networks, each activation, and weights wide enough to drive the activations
 // into saturation, where exp and tanh are most likely to differ between C runtimes.
@@ -82,6 +86,8 @@ const std::vector<NetworkShape>& Shapes() {
       {"10-20-5-th", {10, 20, 5}, Neuron::TH, 0.5},
       {"10-20-5-sigm", {10, 20, 5}, Neuron::SIGM, 8.0},
       {"16-32-16-4", {16, 32, 16, 4}, Neuron::Null, 3.0},
+      {"10-20-5-mixed", {10, 20, 5}, kMixed, 2.0},
+      {"100-200-10-mixed", {100, 200, 10}, kMixed, 0.4},
   };
   return shapes;
 }
@@ -93,11 +99,20 @@ Perceptron Build(const NetworkShape& shape, std::uint64_t seed) {
   mplnet::SetRandomSource([&draws] { return draws.Unit(); });
   Perceptron net(shape.layers);
   mplnet::SetRandomSource(nullptr);
-  if (shape.activation != Neuron::Null) net.setActivationAll(shape.activation);
+  if (shape.activation != Neuron::Null && shape.activation != kMixed) {
+    net.setActivationAll(shape.activation);
+  }
+  Sequence kinds(seed ^ 0x3C3C3C3C3C3C3C3Cull);
   Sequence values(seed ^ 0x5A5A5A5A5A5A5A5Aull);
   for (const auto& elem : net.GetMPL()) {
     if (elem->x == 0) continue;  // input elements keep their unit link
     net.setThreshold(elem->x, elem->y, values.Between(-shape.weight_span, shape.weight_span));
+    if (shape.activation == kMixed) {
+      const double kind = kinds.Unit();
+      const unsigned atype = kind < 0.25 ? Neuron::TH : kind < 0.625 ? Neuron::SIGM : Neuron::EXP;
+      net.SetAttr(elem->x, elem->y, Neuron::ATTR_ATYPE, atype);
+      net.SetAttr(elem->x, elem->y, Neuron::ATTR_ALPHA, kinds.Between(0.1, 3.0));
+    }
     for (const auto& link : elem->kernel->getSynapses()) {
       net.setWeight(elem->x, elem->y, static_cast<unsigned>(link.x), static_cast<unsigned>(link.y),
                     values.Between(-shape.weight_span, shape.weight_span));
