@@ -224,6 +224,10 @@ std::vector<std::shared_ptr<Elem>> Perceptron::GetMPL() const {
 }
 
 void Perceptron::Run(const std::vector<double>& _in) {
+  Run(_in.data(), _in.size());
+}
+
+void Perceptron::Run(const double* _in, std::size_t _count) {
   // The plan runs the same visits as calling CalcNeuron for every position in order, layer by
   // layer; inputs beyond the array given are not fed, and those elements keep their previous
   // output.
@@ -231,7 +235,7 @@ void Perceptron::Run(const std::vector<double>& _in) {
     plan_.reset();
     plan_ = std::make_unique<internal::ForwardPlan>(std::as_const(mpl), ncount);
   }
-  plan_->Run(_in.data(), _in.size());
+  plan_->Run(_in, _count);
 }
 
 void Perceptron::CalcNeuron(double _in, int _x, int _y) {

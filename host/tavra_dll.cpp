@@ -50,8 +50,7 @@ const char* CTavraDll::SaveNet(const char* _fn) {
 }
 
 const char* CTavraDll::Run(const double* in_array, int in_size) {
-  in_copy_.assign(in_array, in_array + std::max(in_size, 0));
-  net->Run(in_copy_);
+  net->Run(in_array, static_cast<std::size_t>(std::max(in_size, 0)));
   return status::kFacadeRan;
 }
 

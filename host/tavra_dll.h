@@ -42,9 +42,6 @@ class CTavraDll {
   std::unique_ptr<CIniFile> ini;         // the network file's name and access
   std::unique_ptr<double[]> out_buffer;  // outputs of the last run
   std::size_t out_buffer_size = 0;       // number of doubles in out_buffer
-
- private:
-  std::vector<double> in_copy_;  // reused between runs while the input size stays
 };
 
 // Makes room for `n` outputs, reusing `buffer` when its size fits; throws std::bad_alloc for counts

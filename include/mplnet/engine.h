@@ -479,6 +479,9 @@ class MPLNET_API Perceptron {
   // The forward pass: layer by layer, index by index. Feeds only the inputs given; an element
   // missing from a layer's range is skipped and a link to a missing element feeds 0.
   void Run(const std::vector<double>& _in);
+  // The same pass on the first `_count` values of `_in`; copies and allocates nothing once the
+  // network is compiled.
+  void Run(const double* _in, std::size_t _count);
   // Feeds an input element and runs it.
   void CalcNeuron(double _in, int _x, int _y);
   // Gathers the inputs of a non-input element from its sources and runs it.
