@@ -17,8 +17,10 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
@@ -212,6 +214,7 @@ struct TrainArguments {
 struct EvalArguments {
   std::string net_path;
   std::string data_path;
+  bool outputs = false;
 };
 
 // Runs a command, turning the trainer's errors into the tool's one message line.
@@ -227,7 +230,21 @@ int Guarded(const Body& body) {
 int RunEval(const EvalArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   const DataTable rows = ReadTable(args.data_path, *net);
-  PrintErrors("", Evaluate(*net, rows));
+  if (!args.outputs) {
+    PrintErrors("", Evaluate(*net, rows));
+    return 0;
+  }
+  // The outputs wait until the figures are printed: a table that does not fit the network
+  // stops the command before any line is written.
+  std::string lines;
+  const Errors errors = Evaluate(*net, rows, [&lines](std::span<const double> outputs) {
+    lines += JoinShortest({outputs.begin(), outputs.end()});
+    lines += '\n';
+  });
+  PrintErrors("", errors);
+  std::cout << lines;
+  std::cout.flush();
+  if (!std::cout) throw ToolError("cannot write the outputs");
   return 0;
 }
 
@@ -396,9 +413,12 @@ Command AddEvalCommand(CLI::App& app) {
       "of the squared difference between output and target (as the shortest text that reads "
       "back to the same double) and, when every target is 0/1-like (below or above 0.5; for TH "
       "outputs, below or above 0), the accuracy: the share of rows whose every output lies on "
-      "the same side as its target.");
+      "the same side as its target. With --outputs, one line per row follows, in the order of "
+      "DATA: the row's outputs as mplnet run prints them, each the shortest text that reads "
+      "back to the same double.");
   eval->add_option("NET", args->net_path, "network file")->required();
   eval->add_option("DATA", args->data_path, "the data table")->required();
+  eval->add_flag("--outputs", args->outputs, "also print each row's outputs");
   return {eval, [args] { return Guarded([&] { return RunEval(*args); }); }};
 }
 

@@ -68,6 +68,11 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
 }
 
 Errors Evaluate(Perceptron& net, const DataTable& rows) {
+  return Evaluate(net, rows, nullptr);
+}
+
+Errors Evaluate(Perceptron& net, const DataTable& rows,
+                const std::function<void(std::span<const double> outputs)>& each_row) {
   const training::RowShape shape = training::ShapeOf(net);
   training::CheckTable(shape, rows);
   const std::size_t inputs = shape.inputs;
@@ -95,6 +100,7 @@ Errors Evaluate(Perceptron& net, const DataTable& rows) {
     in.assign(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(inputs));
     net.Run(in);
     net.GetOutput(out.data());
+    if (each_row) each_row(out);
     bool all_right = true;
     for (std::size_t k = 0; k < outputs; ++k) {
       const double t = row[inputs + k];

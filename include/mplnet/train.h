@@ -232,6 +232,10 @@ struct Errors {
 // Runs `net` (`Perceptron::Run`, as `MPLRun` does) on every row's inputs in order and compares its
 // outputs with the row's targets. Throws TrainingError when the rows do not fit the network.
 Errors Evaluate(Perceptron& net, const DataTable& rows);
+// Evaluate, also handing each row's outputs, in row order, to `each_row`: the very values the
+// errors were computed from.
+Errors Evaluate(Perceptron& net, const DataTable& rows,
+                const std::function<void(std::span<const double> outputs)>& each_row);
 
 }  // namespace mplnet
 
