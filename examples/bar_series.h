@@ -12,7 +12,8 @@
 //
 // `FeedLikeHost` appends the bars to a bar log through the library's bar intake, as a host would:
 // every call hands over the latest bars, newest at index 0, and that newest bar is still forming,
-// so the next call brings it again with its final prices.
+// so the next call brings it again with its final prices. `FeedInCalls` makes the same calls to
+// any intake, a DLL's MPLSetData among them.
 #ifndef MPLNET_EXAMPLES_BAR_SERIES_H_
 #define MPLNET_EXAMPLES_BAR_SERIES_H_
 
@@ -112,12 +113,14 @@ inline RateInfo FormingBar(const RateInfo& bar) {
   return forming;
 }
 
-// Appends `bars` (oldest first) to the bar log at `log_path` through the bar intake, as a host that
-// calls every `step` bars with the latest `window` bars, newest at index 0 and still forming: each
-// bar's final prices come in the first call after it closed, the last bar's never do. Returns the
-// status of the first call that failed, or that of the last call.
-inline const char* FeedLikeHost(const std::vector<RateInfo>& bars, const std::string& log_path,
-                                int window = 300, int step = 200) {
+// Hands `bars` (oldest first) to `set_data` (called as set_data(rates, rates_total), returning the
+// intake's status text) as a host that calls every `step` bars with the latest `window` bars,
+// newest at index 0 and still forming: each bar's final prices come in the first call after it
+// closed, the last bar's never do. Returns the status of the first call that failed, or that of
+// the last call.
+template <typename SetDataCall>
+const char* FeedInCalls(const std::vector<RateInfo>& bars, SetDataCall&& set_data, int window = 300,
+                        int step = 200) {
   const char* status = "MPLSetData: Successful";
   const int total = static_cast<int>(bars.size());
   std::vector<RateInfo> array;
@@ -127,10 +130,21 @@ inline const char* FeedLikeHost(const std::vector<RateInfo>& bars, const std::st
     array.assign(static_cast<std::size_t>(count), RateInfo{});
     for (int i = 0; i < count; ++i) array[static_cast<std::size_t>(i)] = bars[newest - i];
     array[0] = FormingBar(array[0]);
-    status = SetData(array.data(), count, 0, 0, log_path);
+    status = set_data(array.data(), count);
     if (std::strcmp(status, "MPLSetData: Successful") != 0) return status;
   }
   return status;
+}
+
+// FeedInCalls through the library's bar intake, appending to the bar log at `log_path`.
+inline const char* FeedLikeHost(const std::vector<RateInfo>& bars, const std::string& log_path,
+                                int window = 300, int step = 200) {
+  return FeedInCalls(
+      bars,
+      [&log_path](const RateInfo* rates, int total) {
+        return SetData(rates, total, 0, 0, log_path);
+      },
+      window, step);
 }
 
 }  // namespace mplnet::examples
