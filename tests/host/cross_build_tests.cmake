@@ -11,9 +11,34 @@ target_link_libraries(forward_bits PRIVATE mplnet_core mplnet_flags ${CMAKE_DL_L
 target_include_directories(forward_bits PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(forward_bits mplnet)
 set(MPLNET_FORWARD_BITS ${CMAKE_CURRENT_SOURCE_DIR}/data/forward_bits.txt)
+
+# The loop from a host's bars to a network the host runs (host/bar_loop_test.cmake): this host
+# program feeds the bars through the shared library and runs the trained network through it; the
+# tool, which runs on the development machine only, reads the bar log and trains in between.
+add_executable(bar_loop_host host/bar_loop_host.cpp)
+target_include_directories(bar_loop_host PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+add_dependencies(bar_loop_host mplnet)
+if(WIN32)
+  target_link_libraries(bar_loop_host PRIVATE mplnet_flags)
+  target_link_options(bar_loop_host PRIVATE -static)
+else()
+  # Bars go through the library's own intake: the export's fixed log is outside the test's folder.
+  target_link_libraries(bar_loop_host PRIVATE mplnet_core mplnet_flags ${CMAKE_DL_LIBS})
+endif()
+# mplnet_add_bar_loop_test(<tool> [<cmake arguments>...])
+function(mplnet_add_bar_loop_test tool)
+  add_test(NAME bar_loop_test
+           COMMAND ${CMAKE_COMMAND} -DTOOL=${tool} -DHOST=$<TARGET_FILE:bar_loop_host>
+                   -DLIBRARY=$<TARGET_FILE:mplnet> -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/bar_loop_test
+                   ${ARGN} -P ${CMAKE_CURRENT_SOURCE_DIR}/host/bar_loop_test.cmake)
+endfunction()
+
 if(NOT WIN32)
   add_test(NAME forward_bits
            COMMAND forward_bits --check ${MPLNET_FORWARD_BITS} --library $<TARGET_FILE:mplnet>)
+  if(TARGET mplnet_tool)
+    mplnet_add_bar_loop_test($<TARGET_FILE:mplnet_tool>)
+  endif()
   return()
 endif()
 
@@ -39,6 +64,23 @@ add_test(NAME dll_host_test_decimal_comma
 # Each owns c:\test.ini and c:\temp of the prefix while it runs.
 set_tests_properties(dll_host_test dll_host_test_decimal_comma PROPERTIES
   RESOURCE_LOCK wine_fixed_files)
+
+# The loop with the 32-bit DLL, the one trading terminals load most. The trainer is not part of a
+# Windows build: the tool comes from a native build of this source beside it, without tests.
+if(CMAKE_CROSSCOMPILING AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  include(ExternalProject)
+  ExternalProject_Add(mplnet_native_tool
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/native_tool
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DMPLNET_BUILD_TESTS=OFF -DMPLNET_WERROR=${MPLNET_WERROR}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+  add_dependencies(bar_loop_host mplnet_native_tool)
+  mplnet_add_bar_loop_test(${CMAKE_BINARY_DIR}/native_tool/tools/mplnet
+                           -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DHOST_PREFIX=Z:)
+  # Its host program owns c:\temp of the prefix while it feeds the bars.
+  set_tests_properties(bar_loop_test PROPERTIES RESOURCE_LOCK wine_fixed_files)
+endif()
 
 # The DLL's export and import tables as the linker wrote them.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -1,0 +1,198 @@
+// The host's half of the loop from price bars to a trained network (bar_loop_test.cmake): it hands
+// synthetic bars to the library the way a trading terminal does, and later runs the network that
+// was trained on them, through the exports of the shared library.
+//
+//   bar_loop_host feed ar1|walk BARS LOG LIBRARY
+//       Makes BARS bars (examples/bar_series.h, seed 1) and hands them over in overlapping calls,
+//       the newest bar still forming in each. On Windows this goes through LIBRARY's MPLSetData,
+//       which appends to its fixed bar log c:\temp\test.txt; the log is then moved to LOG.
+//       Elsewhere that fixed log would lie outside the test's folder, so the library's bar intake
+//       appends to LOG itself.
+//   bar_loop_host run LIBRARY NET ROWS
+//       Loads NET through LIBRARY's MPLLoad and runs each row of the table ROWS (inputs, then one
+//       target, then "#" and a time, as mplnet bars writes them) through MPLRun. Prints one line
+//       per row: the outputs separated by ",", each the shortest text that reads back to the same
+//       double, as mplnet eval --outputs prints them, so equal lines mean equal bits.
+//
+// Exits 0, or 1 with one message on standard error.
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "examples/bar_series.h"
+#include "mplnet/mplnet.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+using RunFunction = const char*(MPLNET_CALL*)(double*, const double*, int);
+using LoadFunction = const char*(MPLNET_CALL*)(const char*);
+using OutSizeFunction = int(MPLNET_CALL*)();
+using SetDataFunction = char*(MPLNET_CALL*)(const RateInfo*, int, int, int);
+
+// The shared library a host loads, and its exports by name.
+class Library {
+ public:
+  explicit Library(const std::string& path) {
+#ifdef _WIN32
+    handle_ = LoadLibraryA(path.c_str());
+#else
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (handle_ == nullptr) throw std::runtime_error("cannot load the library \"" + path + "\"");
+  }
+  ~Library() {
+#ifdef _WIN32
+    FreeLibrary(handle_);
+#else
+    dlclose(handle_);
+#endif
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  template <typename Function>
+  Function Get(const char* name) const {
+#ifdef _WIN32
+    auto* symbol = reinterpret_cast<void*>(GetProcAddress(handle_, name));
+#else
+    void* symbol = dlsym(handle_, name);
+#endif
+    if (symbol == nullptr) throw std::runtime_error(std::string("the library lacks ") + name);
+    return reinterpret_cast<Function>(symbol);
+  }
+
+ private:
+#ifdef _WIN32
+  HMODULE handle_;
+#else
+  void* handle_;
+#endif
+};
+
+std::vector<RateInfo> Series(const std::string& kind, const std::string& bars) {
+  mplnet::examples::SeriesOptions options;
+  if (kind == "ar1") {
+    options.kind = mplnet::examples::SeriesKind::kAr1;
+  } else if (kind == "walk") {
+    options.kind = mplnet::examples::SeriesKind::kRandomWalk;
+  } else {
+    throw std::runtime_error("the series is ar1 or walk, not \"" + kind + "\"");
+  }
+  options.bars = std::stoi(bars);
+  return mplnet::examples::MakeBarSeries(options);
+}
+
+void Feed(const std::vector<RateInfo>& bars, const std::string& log_path,
+          [[maybe_unused]] const std::string& library_path) {
+#ifdef _WIN32
+  const Library library(library_path);
+#ifdef _WIN64
+  const char* set_data_name = "?MPLSetData@@YAPEADPEBURateInfo@@HHH@Z";
+#else
+  const char* set_data_name = "?MPLSetData@@YGPADPBURateInfo@@HHH@Z";
+#endif
+  const auto set_data = library.Get<SetDataFunction>(set_data_name);
+  // The library never creates the folder of its bar log; the machine's user does, once.
+  CreateDirectoryA("c:\\temp", nullptr);
+  DeleteFileA("c:\\temp\\test.txt");  // left by an earlier run that was cut short
+  const char* status = mplnet::examples::FeedInCalls(
+      bars, [set_data](const RateInfo* rates, int total) { return set_data(rates, total, 0, 0); });
+  const bool fed = std::strcmp(status, "MPLSetData: Successful") == 0;
+  const bool moved = fed && MoveFileExA("c:\\temp\\test.txt", log_path.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+  const DWORD error = GetLastError();
+  DeleteFileA("c:\\temp\\test.txt");
+  RemoveDirectoryA("c:\\temp");
+  if (fed && !moved) {
+    throw std::runtime_error("cannot move the bar log to \"" + log_path + "\" (error " +
+                             std::to_string(error) + ")");
+  }
+#else
+  const char* status = mplnet::examples::FeedLikeHost(bars, log_path);
+#endif
+  if (std::strcmp(status, "MPLSetData: Successful") != 0) throw std::runtime_error(status);
+}
+
+// The inputs of a table row: every number before the "#", less the last (the target).
+std::vector<double> RowInputs(std::string_view line, std::size_t number) {
+  line = line.substr(0, line.find('#'));
+  std::vector<double> values;
+  std::size_t at = line.find_first_not_of(" \t\r");
+  while (at != std::string_view::npos) {
+    const std::size_t end = std::min(line.find_first_of(" \t\r", at), line.size());
+    double v = 0.0;
+    const std::from_chars_result r = std::from_chars(line.data() + at, line.data() + end, v);
+    if (r.ec != std::errc() || r.ptr != line.data() + end) {
+      throw std::runtime_error("row line " + std::to_string(number) + ": not a number");
+    }
+    values.push_back(v);
+    at = line.find_first_not_of(" \t\r", end);
+  }
+  if (!values.empty()) values.pop_back();
+  return values;
+}
+
+void Run(const std::string& library_path, const std::string& net_path,
+         const std::string& rows_path) {
+  const Library library(library_path);
+  const auto load = library.Get<LoadFunction>("MPLLoad");
+  const auto run = library.Get<RunFunction>("MPLRun");
+  const auto out_size = library.Get<OutSizeFunction>("MPLGetOutArraySize");
+  const std::string loaded = load(net_path.c_str());
+  if (loaded != " MPL network load ") throw std::runtime_error(net_path + ": " + loaded);
+  std::vector<double> out(static_cast<std::size_t>(out_size()));
+
+  std::ifstream rows(rows_path, std::ios::binary);
+  if (!rows) throw std::runtime_error("cannot open \"" + rows_path + "\"");
+  std::string line;
+  for (std::size_t number = 1; std::getline(rows, line); ++number) {
+    const std::vector<double> in = RowInputs(line, number);
+    if (in.empty()) continue;  // a comment line
+    const std::string ran = run(out.data(), in.data(), static_cast<int>(in.size()));
+    if (ran != "test") throw std::runtime_error("row line " + std::to_string(number) + ": " + ran);
+    std::string text;
+    for (const double v : out) {
+      char buffer[32];
+      const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, v);
+      if (!text.empty()) text += ',';
+      text.append(buffer, r.ptr);
+    }
+    std::printf("%s\n", text.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 5 && args[0] == "feed") {
+      Feed(Series(args[1], args[2]), args[3], args[4]);
+    } else if (args.size() == 4 && args[0] == "run") {
+      Run(args[1], args[2], args[3]);
+    } else {
+      std::fprintf(stderr,
+                   "usage: bar_loop_host feed ar1|walk BARS LOG LIBRARY\n"
+                   "       bar_loop_host run LIBRARY NET ROWS\n");
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bar_loop_host: %s\n", e.what());
+    return 1;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
