@@ -104,13 +104,13 @@ void AddLinks(Perceptron& p, const std::vector<int>& sizes, int count, bool skip
   }
 }
 
-// The network of `spec`, the same every time: weights and thresholds spread over [-1, 1).
-Perceptron MakeNetwork(const Network& spec) {
+// The network of `shape`, the same every time: weights and thresholds spread over [-1, 1).
+Perceptron MakeNetwork(const Network& shape) {
   std::mt19937 rng(42);
   mplnet::SetRandomSource([&rng] { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); });
-  Perceptron p(spec.sizes);
+  Perceptron p(shape.sizes);
   mplnet::SetRandomSource(nullptr);
-  const bool mixed = spec.kind == Kind::kMixed || spec.kind == Kind::kMixedCross;
+  const bool mixed = shape.kind == Kind::kMixed || shape.kind == Kind::kMixedCross;
   std::mt19937 types(7);
   for (const std::shared_ptr<mplnet::Elem>& elem : p.GetMPL()) {
     if (elem->x == 0) continue;
@@ -127,14 +127,14 @@ Perceptron MakeNetwork(const Network& spec) {
   }
   std::mt19937 links(11);
   int dense_links = 0;
-  for (std::size_t l = 1; l < spec.sizes.size(); ++l) {
-    dense_links += spec.sizes[l - 1] * spec.sizes[l];
+  for (std::size_t l = 1; l < shape.sizes.size(); ++l) {
+    dense_links += shape.sizes[l - 1] * shape.sizes[l];
   }
-  if (spec.kind == Kind::kMixedCross) AddLinks(p, spec.sizes, dense_links / 10, true, links);
-  if (spec.kind == Kind::kArbitrary) {
+  if (shape.kind == Kind::kMixedCross) AddLinks(p, shape.sizes, dense_links / 10, true, links);
+  if (shape.kind == Kind::kArbitrary) {
     int neurons = 0;
-    for (std::size_t l = 1; l < spec.sizes.size(); ++l) neurons += spec.sizes[l];
-    AddLinks(p, spec.sizes, 4 * neurons, false, links);
+    for (std::size_t l = 1; l < shape.sizes.size(); ++l) neurons += shape.sizes[l];
+    AddLinks(p, shape.sizes, 4 * neurons, false, links);
   }
   return p;
 }
@@ -164,8 +164,8 @@ void Measure(benchmark::State& state, std::int64_t links, Pass pass) {
       static_cast<double>(allocations) / static_cast<double>(state.iterations());
 }
 
-void BM_MPLRun(benchmark::State& state, const Network& spec) {
-  Perceptron network = MakeNetwork(spec);
+void BM_MPLRun(benchmark::State& state, const Network& shape) {
+  Perceptron network = MakeNetwork(shape);
   const std::int64_t links = Links(network);
   mplnet::MPL.net = std::make_unique<Perceptron>(std::move(network));
   const std::vector<double> in = Inputs(mplnet::MPL.net->GetLayerSize(0));
@@ -185,23 +185,23 @@ void RunPerceptron(benchmark::State& state, Perceptron& network) {
   });
 }
 
-void BM_PerceptronRun(benchmark::State& state, const Network& spec) {
-  Perceptron network = MakeNetwork(spec);
+void BM_PerceptronRun(benchmark::State& state, const Network& shape) {
+  Perceptron network = MakeNetwork(shape);
   RunPerceptron(state, network);
 }
 
 // Every neuron's link records handed out to a caller, who may keep them: each neuron then runs on
 // its own, reading its records and writing its link inputs on every pass.
-void BM_PerceptronRunHandedOut(benchmark::State& state, const Network& spec) {
-  Perceptron network = MakeNetwork(spec);
+void BM_PerceptronRunHandedOut(benchmark::State& state, const Network& shape) {
+  Perceptron network = MakeNetwork(shape);
   for (const std::shared_ptr<mplnet::Elem>& elem : network.GetMPL()) {
     benchmark::DoNotOptimize(elem->kernel->synapse_links.begin());
   }
   RunPerceptron(state, network);
 }
 
-void BM_PlainReading(benchmark::State& state, const Network& spec) {
-  const Perceptron network = MakeNetwork(spec);
+void BM_PlainReading(benchmark::State& state, const Network& shape) {
+  const Perceptron network = MakeNetwork(shape);
   const std::vector<double> in = Inputs(network.GetLayerSize(0));
   Measure(state, Links(network), [&] {
     mplnet::testing::PlainRun(network, in);
@@ -214,9 +214,9 @@ void BM_PlainReading(benchmark::State& state, const Network& spec) {
 // FANN_SIGMOID_SYMMETRIC with steepness Alpha our TH. The weights are ours. For a dense network a
 // check at the start reports how far the outputs lie apart; links beyond the dense ones FANN's
 // standard network cannot hold, so it runs the dense part only.
-void BM_FannRun(benchmark::State& state, const Network& spec) {
-  const std::vector<int>& sizes = spec.sizes;
-  Perceptron network = MakeNetwork(spec);
+void BM_FannRun(benchmark::State& state, const Network& shape) {
+  const std::vector<int>& sizes = shape.sizes;
+  Perceptron network = MakeNetwork(shape);
   std::vector<unsigned> layers(sizes.begin(), sizes.end());
   fann* ann = fann_create_standard_array(static_cast<unsigned>(layers.size()), layers.data());
   // FANN numbers neurons layer after layer, each layer's bias last.
@@ -255,7 +255,7 @@ void BM_FannRun(benchmark::State& state, const Network& spec) {
     benchmark::DoNotOptimize(fann_run(ann, in.data()));
     benchmark::ClobberMemory();
   });
-  if (Dense(spec.kind)) state.counters["max_output_diff"] = apart;
+  if (Dense(shape.kind)) state.counters["max_output_diff"] = apart;
   fann_destroy(ann);
 }
 
