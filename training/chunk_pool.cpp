@@ -14,16 +14,13 @@ ChunkPool::~ChunkPool() {
   for (std::thread& thread : own_) thread.join();
 }
 
-void ChunkPool::Start(const Job& job, std::size_t count) {
-  job_ = job;
+void ChunkPool::Start(void* work, Call call, std::size_t count) {
+  work_ = work;
+  call_ = call;
   count_ = count;
-  finished_.store(0, std::memory_order_relaxed);
-  // One chunk, or one thread: nothing to share.
+  // One part, or one thread: nothing to share.
   if (threads_ == 1 || count <= 1) {
-    for (std::size_t c = 0; c < count; ++c) {
-      job.call_work(job.work, c, 0);
-      job.call_finish(job.finish, c, 0);
-    }
+    for (std::size_t c = 0; c < count; ++c) call(work, c, 0);
     return;
   }
   busy_.store(threads_ - 1, std::memory_order_relaxed);
@@ -35,15 +32,7 @@ void ChunkPool::Start(const Job& job, std::size_t count) {
 }
 
 void ChunkPool::Share(unsigned t) {
-  for (std::size_t c = t; c < count_; c += threads_) {
-    job_.call_work(job_.work, c, t);
-    for (std::size_t done; (done = finished_.load(std::memory_order_acquire)) != c;) {
-      finished_.wait(done);
-    }
-    job_.call_finish(job_.finish, c, t);
-    finished_.store(c + 1, std::memory_order_release);
-    finished_.notify_all();
-  }
+  for (std::size_t c = t; c < count_; c += threads_) call_(work_, c, t);
 }
 
 void ChunkPool::Worker(unsigned t) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mplnet/train.h"
@@ -102,23 +103,67 @@ void CheckTable(const RowShape& shape, const DataTable& table) {
 DataTable::DataTable(std::size_t inputs, std::size_t targets)
     : inputs_(inputs), targets_(targets) {}
 
-void DataTable::AddRow(std::span<const double> values, std::size_t line) {
-  if (values.size() != inputs_ + targets_) {
-    throw TrainingError("a row of " + std::to_string(values.size()) +
-                        " values; the table's rows hold " + std::to_string(inputs_ + targets_));
+DataTable::DataTable(DataTable&& other) noexcept
+    : inputs_(other.inputs_),
+      targets_(other.targets_),
+      store_(std::move(other.store_)),
+      first_(std::exchange(other.first_, 0)),
+      rows_(std::exchange(other.rows_, 0)) {}
+
+DataTable& DataTable::operator=(DataTable&& other) noexcept {
+  if (this != &other) {
+    inputs_ = other.inputs_;
+    targets_ = other.targets_;
+    store_ = std::move(other.store_);
+    first_ = std::exchange(other.first_, 0);
+    rows_ = std::exchange(other.rows_, 0);
   }
-  values_.insert(values_.end(), values.begin(), values.end());
-  lines_.push_back(line);
+  return *this;
+}
+
+void DataTable::AddRow(std::span<const double> values, std::size_t line) {
+  const std::size_t width = inputs_ + targets_;
+  if (values.size() != width) {
+    throw TrainingError("a row of " + std::to_string(values.size()) +
+                        " values; the table's rows hold " + std::to_string(width));
+  }
+  // Rows shared with another table, or followed by rows of another table, stay as they are.
+  if (!store_ || store_.use_count() > 1 || first_ + rows_ != store_->lines.size()) {
+    auto own = std::make_shared<Store>();
+    if (rows_ > 0) {
+      const auto begin = static_cast<std::ptrdiff_t>(first_);
+      const auto end = static_cast<std::ptrdiff_t>(first_ + rows_);
+      own->values.assign(store_->values.begin() + begin * static_cast<std::ptrdiff_t>(width),
+                         store_->values.begin() + end * static_cast<std::ptrdiff_t>(width));
+      own->lines.assign(store_->lines.begin() + begin, store_->lines.begin() + end);
+    }
+    store_ = std::move(own);
+    first_ = 0;
+  }
+  store_->values.insert(store_->values.end(), values.begin(), values.end());
+  store_->lines.push_back(line);
+  ++rows_;
 }
 
 DataTable DataTable::Slice(std::size_t first, std::size_t count) const {
+  if (first > rows_ || count > rows_ - first) {
+    throw TrainingError("rows " + std::to_string(first + 1) + " to " +
+                        std::to_string(first + count) + " of a table of " + std::to_string(rows_));
+  }
   DataTable slice(inputs_, targets_);
-  const std::size_t width = inputs_ + targets_;
-  slice.values_.assign(values_.begin() + static_cast<std::ptrdiff_t>(first * width),
-                       values_.begin() + static_cast<std::ptrdiff_t>((first + count) * width));
-  slice.lines_.assign(lines_.begin() + static_cast<std::ptrdiff_t>(first),
-                      lines_.begin() + static_cast<std::ptrdiff_t>(first + count));
+  if (count > 0) {
+    slice.store_ = store_;
+    slice.first_ = first_ + first;
+    slice.rows_ = count;
+  }
   return slice;
+}
+
+void DataTable::ShrinkToFit() {
+  if (store_ && store_.use_count() == 1) {
+    store_->values.shrink_to_fit();
+    store_->lines.shrink_to_fit();
+  }
 }
 
 DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
@@ -154,6 +199,7 @@ DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
   }
   if (in.bad()) throw TrainingError("cannot read " + file);
   if (table.rows() == 0) throw TrainingError(file + " holds no rows");
+  table.ShrinkToFit();
   return table;
 }
 

@@ -105,7 +105,7 @@ Layout CompileLayout(const Perceptron& net) {
       Refuse(x, y, "its threshold is not a finite number");
     }
     Layout::ElementOut out{elem.x,        elem.y, atype, ntype, alpha, neuron.getThreshold(),
-                           Layout::kNone, {}};
+                           Layout::kNone, {},     {}};
 
     if (x == 0) {
       if (ntype != Neuron::NInput) {
@@ -123,7 +123,8 @@ Layout CompileLayout(const Perceptron& net) {
                  "its link from " + PositionText(link.x, link.y) +
                      " has a position no network file can hold");
         }
-        out.links.push_back({link.x, link.y, Layout::kNone, link.weight, Layout::kNone});
+        out.links.push_back({link.x, link.y, Layout::kFixed});
+        out.fixed_weights.push_back(link.weight);
       }
       element_of[&elem] = layout.elements.size();
       layout.elements.push_back(std::move(out));
@@ -173,7 +174,7 @@ Layout CompileLayout(const Perceptron& net) {
           link.x == 0 ? static_cast<std::uint32_t>(link.y)
                       : static_cast<std::uint32_t>(layout.inputs) + neuron_of.at({link.x, link.y});
       in.sources.push_back({node, link.weight});
-      out.links.push_back({link.x, link.y, Layout::kNone, link.weight, Layout::kNone});
+      out.links.push_back({link.x, link.y, Layout::kFixed});
     }
     element_of[&elem] = layout.elements.size();
     layout.elements.push_back(std::move(out));
@@ -245,6 +246,9 @@ Layout CompileLayout(const Perceptron& net) {
       }
     }
   }
+  if (cursor >= Layout::kFixed) {
+    throw TrainingError("the network has more weights than the trainer can number");
+  }
   layout.parameters = cursor;
   layout.initial.assign(cursor, 0.0);
   std::vector<double> mask(cursor, 0.0);
@@ -257,9 +261,7 @@ Layout CompileLayout(const Perceptron& net) {
       const std::size_t p = link_parameter[k][l];
       layout.initial[p] = neurons[k].sources[l].weight;
       mask[p] = 1.0;
-      out.links[l].parameter = p;
-      const std::uint32_t node = neurons[k].sources[l].node;
-      if (node < inputs) out.links[l].source_input = node;
+      out.links[l].parameter = static_cast<std::uint32_t>(p);
     }
   }
   if (std::find(mask.begin(), mask.end(), 0.0) != mask.end()) layout.mask = std::move(mask);
@@ -277,11 +279,14 @@ Perceptron BuildNetwork(const Layout& layout, std::span<const double> parameters
     net.SetAttr(e.x, e.y, Neuron::ATTR_ALPHA, e.alpha);
     double threshold =
         e.threshold_parameter == Layout::kNone ? e.threshold : parameters[e.threshold_parameter];
-    for (const Layout::LinkOut& link : e.links) {
-      double weight = link.parameter == Layout::kNone ? link.weight : parameters[link.parameter];
-      if (fold && link.source_input != Layout::kNone) {
-        weight /= scales[link.source_input];
-        threshold += weight * means[link.source_input];
+    for (std::size_t l = 0; l < e.links.size(); ++l) {
+      const Layout::LinkOut& link = e.links[l];
+      const bool fixed = link.parameter == Layout::kFixed;
+      double weight = fixed ? e.fixed_weights[l] : parameters[link.parameter];
+      if (fold && !fixed && link.x == 0) {
+        const auto input = static_cast<std::size_t>(link.y);
+        weight /= scales[input];
+        threshold += weight * means[input];
       }
       net.AddLink(e.x, e.y, static_cast<unsigned>(link.x), static_cast<unsigned>(link.y), weight);
     }

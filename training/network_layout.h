@@ -44,13 +44,14 @@ struct Layout {
     bool tanh;  // `TH`; every other type is the logistic sigmoid
     double alpha;
   };
-  // A link as the network holds it, for writing the network back.
+  // A link as the network holds it, for writing the network back. A neuron's link from (0, y)
+  // reads input node y.
+  static constexpr std::uint32_t kFixed = std::numeric_limits<std::uint32_t>::max();
   struct LinkOut {
-    int x;
-    int y;
-    std::size_t parameter;  // its weight's place in the parameter vector; kNone: `weight` stays
-    double weight;
-    std::size_t source_input;  // the input node it reads, kNone for a neuron's output
+    std::int32_t x;
+    std::int32_t y;
+    std::uint32_t parameter;  // its weight's place in the parameter vector; kFixed: an input
+                              // element's link, whose weight stays (ElementOut::fixed_weights)
   };
   // An element as the network holds it, in the network's order.
   struct ElementOut {
@@ -62,6 +63,7 @@ struct Layout {
     double threshold;
     std::size_t threshold_parameter;  // kNone: an input element, whose `threshold` stays
     std::vector<LinkOut> links;
+    std::vector<double> fixed_weights;  // an input element's: the weight of each link
   };
 
   std::size_t inputs = 0;

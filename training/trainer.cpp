@@ -4,7 +4,9 @@
 // A chunk's rows are the rows of its matrices: `act` holds every node's output (inputs first, then
 // neurons in forward order), `delta` every neuron's error. A stage computes its members' sums as
 // the product of its source ranges' columns and their weight blocks, and passes errors back the
-// same way. Nothing is allocated per epoch: each thread owns the matrices of one chunk.
+// same way. Nothing is allocated per epoch: each thread owns the matrices of one chunk, and each
+// part of a batch a gradient of its own. The rows are read from the table itself, standardised
+// chunk by chunk as they are loaded, so the trainer holds no second copy of them.
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
@@ -34,11 +36,20 @@ using Index = Eigen::Index;
 using WeightBlock = Eigen::Map<const Matrix>;
 using GradientBlock = Eigen::Map<Matrix>;
 
-// Rows per chunk: a batch is cut into chunks of this many rows whatever the number of threads, so
-// that the gradient, added up chunk by chunk, is the same with any number of them. Large enough for
-// the products to run at full speed, small enough for a chunk's matrices to stay in cache. Fewer
-// training rows make the chunk that many rows, so that a small table needs no large workspaces.
-constexpr std::size_t kChunkRows = 256;
+// Rows per chunk: a part of a batch is computed a chunk of at most this many rows at a time. Large
+// enough for the products to run at full speed, small enough for a chunk's matrices to stay in
+// cache. Fewer when a part has fewer rows, or when a chunk's matrices would hold more than half as
+// many numbers as the training rows (a small table on a wide network), down to kLeastChunkRows.
+constexpr std::size_t kChunkRows = 128;
+constexpr std::size_t kLeastChunkRows = 16;
+
+// A batch is cut into parts, whose gradients are computed independently (on any thread) and then
+// added in a fixed order; the parts depend on the batch and the network only, never on the thread
+// count, so neither does the sum. A batch is cut in two while each half keeps at least this much
+// work (rows × parameters): less would cost more in waking a thread than it saves. At most
+// kMostParts parts, each holding a gradient.
+constexpr std::size_t kPartWork = std::size_t{1} << 16;
+constexpr std::size_t kMostParts = 4;
 
 // Adam's decay rates and its guard against dividing by zero.
 constexpr double kAdamBeta1 = 0.9;
@@ -50,11 +61,9 @@ constexpr unsigned kMostThreads = 256;
 
 // One thread's working memory for one chunk of rows.
 struct Workspace {
-  Matrix act;       // rows × nodes: the inputs, then every neuron's output
-  Matrix delta;     // rows × neurons: the error at each neuron's sum
-  Matrix targets;   // rows × outputs
-  Vector gradient;  // the chunk's gradient, in parameter order
-  double sse = 0;   // the chunk's sum of squared errors
+  Matrix act;      // rows × nodes: the inputs, then every neuron's output
+  Matrix delta;    // rows × neurons: the error at each neuron's sum
+  Matrix targets;  // rows × outputs
 };
 
 // The logistic sigmoid or the hyperbolic tangent of alpha × s, in place. Written through exp, which
@@ -126,14 +135,20 @@ class TrainerCore {
           settings_.algorithm == Algorithm::kAdam ? kAdamLearningRate : kBackpropLearningRate;
     }
     MeasureInputs(rows);
-    CopyRows(rows);
+    mean_row_ =
+        Eigen::Map<const Eigen::RowVectorXd>(means_.data(), static_cast<Index>(means_.size()));
+    scale_row_ =
+        Eigen::Map<const Eigen::RowVectorXd>(scales_.data(), static_cast<Index>(scales_.size()));
+    rows_ = rows;
 
     const auto p = static_cast<Index>(layout_.parameters);
     params_ = Eigen::Map<const Vector>(layout_.initial.data(), p);
     if (!layout_.mask.empty()) {
       mask_ = Eigen::Map<const Vector>(layout_.mask.data(), p);
     }
-    gradient_ = Vector::Zero(p);
+    // Both now live in params_ and mask_.
+    layout_.initial = std::vector<double>();
+    layout_.mask = std::vector<double>();
     switch (settings_.algorithm) {
       case Algorithm::kRprop:
         first_state_ = Vector::Zero(p);                                     // the previous gradient
@@ -147,25 +162,43 @@ class TrainerCore {
         first_state_ = Vector::Zero(p);  // the previous step
         break;
     }
-    order_.resize(rows.rows());
-    for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+    if (settings_.algorithm != Algorithm::kRprop) {
+      // Only the algorithms that reorder the rows need an order.
+      order_.resize(rows.rows());
+      for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<std::uint32_t>(i);
+    }
     random_.seed(settings_.seed);
 
-    chunk_rows_ = std::min(kChunkRows, rows.rows());
-    pool_ = std::make_unique<ChunkPool>(ThreadCount(rows.rows()));
+    // The largest batch an epoch computes, and its parts.
+    std::size_t batch = rows.rows();
+    if (settings_.algorithm == Algorithm::kAdam) batch = std::min(settings_.batch_size, batch);
+    if (settings_.algorithm == Algorithm::kBackprop) batch = 1;
+    const std::size_t parts = PartsOf(batch);
+    gradients_.assign(parts, Vector::Zero(p));
+    sses_.assign(parts, 0.0);
+    const std::size_t chunk_width = layout_.nodes() + layout_.neurons.size() + layout_.outputs;
+    const std::size_t within_data =
+        rows.rows() * (layout_.inputs + layout_.outputs) / (2 * chunk_width);
+    chunk_rows_ = std::min(
+        {kChunkRows, (rows.rows() + parts - 1) / parts, std::max(kLeastChunkRows, within_data)});
+
+    unsigned wanted = settings_.threads;
+    if (wanted == 0) wanted = std::max(1U, std::thread::hardware_concurrency());
+    // More threads than parts would wait for nothing.
+    pool_ = std::make_unique<ChunkPool>(
+        static_cast<unsigned>(std::min<std::size_t>(wanted, PartsOf(rows.rows()))));
     workspaces_.resize(pool_->threads());
     for (Workspace& ws : workspaces_) {
       const auto rows_per_chunk = static_cast<Index>(chunk_rows_);
       ws.act = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.nodes()));
       ws.delta = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.neurons.size()));
       ws.targets = Matrix::Zero(rows_per_chunk, static_cast<Index>(layout_.outputs));
-      ws.gradient = Vector::Zero(p);
     }
   }
 
   double RunEpoch() {
     ++epochs_;
-    const std::size_t n = order_.size();
+    const std::size_t n = rows_.rows();
     double sse = 0;
     switch (settings_.algorithm) {
       case Algorithm::kRprop:
@@ -187,7 +220,8 @@ class TrainerCore {
         for (std::size_t i = 0; i < n; ++i) {
           ComputeGradient(order_.data(), i, 1);
           sse += sse_;
-          first_state_ = settings_.momentum * first_state_ - settings_.learning_rate * gradient_;
+          first_state_ =
+              settings_.momentum * first_state_ - settings_.learning_rate * gradients_[0];
           params_ += first_state_;
         }
         break;
@@ -200,48 +234,49 @@ class TrainerCore {
       CheckTable(shape_, rows);  // throws, saying how the counts differ
     }
     if (rows.rows() == 0) return std::numeric_limits<double>::quiet_NaN();
-    const std::size_t chunks = (rows.rows() + chunk_rows_ - 1) / chunk_rows_;
-    double sse = 0;
-    auto work = [&](std::size_t c, unsigned t) {
+    const std::size_t parts = PartsOf(rows.rows());
+    std::vector<double> sses(parts);
+    auto work = [&](std::size_t part, unsigned t) {
       Workspace& ws = workspaces_[t];
-      const std::size_t first = c * chunk_rows_;
-      const auto count = static_cast<Index>(std::min(chunk_rows_, rows.rows() - first));
-      LoadTable(ws, rows, first, count);
-      Forward(ws, count);
-      ws.sse = (ws.act.topRows(count).rightCols(static_cast<Index>(layout_.outputs)) -
+      const auto [begin, end] = PartRows(part, parts, 0, rows.rows());
+      double sse = 0;
+      for (std::size_t start = begin; start < end; start += chunk_rows_) {
+        const auto count = static_cast<Index>(std::min(chunk_rows_, end - start));
+        Load(ws, rows, nullptr, start, count);
+        Forward(ws, count);
+        sse += (ws.act.topRows(count).rightCols(static_cast<Index>(layout_.outputs)) -
                 ws.targets.topRows(count))
                    .squaredNorm();
+      }
+      sses[part] = sse;
     };
-    auto finish = [&](std::size_t /*c*/, unsigned t) { sse += workspaces_[t].sse; };
-    pool_->Run(chunks, work, finish);
-    return sse / (static_cast<double>(rows.rows()) * static_cast<double>(layout_.outputs));
+    pool_->Run(parts, work);
+    AddParts(sses);
+    return sses[0] / (static_cast<double>(rows.rows()) * static_cast<double>(layout_.outputs));
   }
 
   // The sum over rows [first, first + count) of the training rows (in `order`, when given) of the
-  // gradient of ½ Σ (output − target)², into gradient_, and their squared errors into sse_.
+  // gradient of ½ Σ (output − target)², into gradients_[0], and their squared errors into sse_.
   void ComputeGradient(const std::uint32_t* order, std::size_t first, std::size_t count) {
-    const std::size_t chunks = (count + chunk_rows_ - 1) / chunk_rows_;
-    auto work = [&](std::size_t c, unsigned t) {
+    const std::size_t parts = PartsOf(count);
+    auto work = [&](std::size_t part, unsigned t) {
       Workspace& ws = workspaces_[t];
-      const std::size_t start = first + c * chunk_rows_;
-      const auto rows = static_cast<Index>(std::min(chunk_rows_, first + count - start));
-      LoadTraining(ws, order, start, rows);
-      Forward(ws, rows);
-      Backward(ws, rows);
-    };
-    auto finish = [&](std::size_t c, unsigned t) {
-      const Workspace& ws = workspaces_[t];
-      if (c == 0) {
-        gradient_ = ws.gradient;
-        sse_ = ws.sse;
-      } else {
-        gradient_ += ws.gradient;
-        sse_ += ws.sse;
+      const auto [begin, end] = PartRows(part, parts, first, count);
+      double sse = 0;
+      for (std::size_t start = begin; start < end; start += chunk_rows_) {
+        const auto rows = static_cast<Index>(std::min(chunk_rows_, end - start));
+        Load(ws, rows_, order, start, rows);
+        Forward(ws, rows);
+        sse += Backward(ws, rows, gradients_[part], start != begin);
       }
+      sses_[part] = sse;
     };
-    pool_->Run(chunks, work, finish);
+    pool_->Run(parts, work);
+    AddParts(std::span<Vector>(gradients_.data(), parts));
+    AddParts(std::span<double>(sses_.data(), parts));
+    sse_ = sses_[0];
     // Block entries that stand for no link get no gradient, so they stay 0.
-    if (mask_.size() != 0) gradient_.array() *= mask_.array();
+    if (mask_.size() != 0) gradients_[0].array() *= mask_.array();
   }
 
   Perceptron Network(bool folded) const {
@@ -253,8 +288,9 @@ class TrainerCore {
   }
 
   Perceptron GradientNetwork() const {
+    const Vector& gradient = gradients_[0];
     return BuildNetwork(layout_, std::span<const double>(
-                                     gradient_.data(), static_cast<std::size_t>(gradient_.size())));
+                                     gradient.data(), static_cast<std::size_t>(gradient.size())));
   }
 
   void SaveWeights() {
@@ -270,19 +306,32 @@ class TrainerCore {
   const std::vector<double>& means() const { return means_; }
   const std::vector<double>& scales() const { return scales_; }
   double sse() const { return sse_; }
-  std::size_t rows() const { return order_.size(); }
+  std::size_t rows() const { return rows_.rows(); }
 
  private:
-  unsigned ThreadCount(std::size_t rows) const {
-    if (settings_.algorithm == Algorithm::kBackprop) return 1;  // one row at a time
-    const std::size_t batch =
-        settings_.algorithm == Algorithm::kAdam ? std::min(settings_.batch_size, rows) : rows;
-    // More threads than chunks in a batch would wait for nothing.
-    const std::size_t chunks = (batch + kChunkRows - 1) / kChunkRows;
-    unsigned wanted = settings_.threads;
-    if (wanted == 0) wanted = std::max(1U, std::thread::hardware_concurrency());
-    return static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>(wanted, chunks)));
+  // The parts a batch of `rows` rows is cut into: a power of two, so that AddParts adds halves.
+  std::size_t PartsOf(std::size_t rows) const {
+    const std::size_t work = rows * layout_.parameters;
+    std::size_t parts = 1;
+    while (parts < kMostParts && parts * 2 <= rows && work / (parts * 2) >= kPartWork) parts *= 2;
+    return parts;
   }
+
+  // The rows [begin, end) of part `part` of `parts` of the batch [first, first + count).
+  static std::pair<std::size_t, std::size_t> PartRows(std::size_t part, std::size_t parts,
+                                                      std::size_t first, std::size_t count) {
+    return {first + part * count / parts, first + (part + 1) * count / parts};
+  }
+
+  // Adds the parts' results into the first, always in the same order: neighbours first, then
+  // neighbouring pairs, and so on.
+  template <typename T>
+  static void AddParts(std::span<T> parts) {
+    for (std::size_t step = 1; step < parts.size(); step *= 2) {
+      for (std::size_t i = 0; i + step < parts.size(); i += 2 * step) parts[i] += parts[i + step];
+    }
+  }
+  static void AddParts(std::vector<double>& parts) { AddParts(std::span<double>(parts)); }
 
   // Means and scales over the training rows; an input constant over them keeps scale 1.
   void MeasureInputs(const DataTable& rows) {
@@ -312,48 +361,35 @@ class TrainerCore {
     }
   }
 
-  // The training rows, inputs standardised, column by column.
-  void CopyRows(const DataTable& rows) {
-    const auto n = static_cast<Index>(rows.rows());
-    x_.resize(n, static_cast<Index>(layout_.inputs));
-    t_.resize(n, static_cast<Index>(layout_.outputs));
-    for (Index i = 0; i < n; ++i) {
-      const std::span<const double> row = rows.row(static_cast<std::size_t>(i));
-      for (std::size_t j = 0; j < layout_.inputs; ++j) {
-        x_(i, static_cast<Index>(j)) = (row[j] - means_[j]) / scales_[j];
-      }
-      for (std::size_t k = 0; k < layout_.outputs; ++k) {
-        t_(i, static_cast<Index>(k)) = row[layout_.inputs + k];
-      }
-    }
-  }
-
-  void LoadTraining(Workspace& ws, const std::uint32_t* order, std::size_t first,
-                    Index rows) const {
+  // Rows [first, first + rows) of `table` (in `order`, when given) into the chunk: the inputs,
+  // standardised, and the targets.
+  void Load(Workspace& ws, const DataTable& table, const std::uint32_t* order, std::size_t first,
+            Index rows) const {
     const auto inputs = static_cast<Index>(layout_.inputs);
     const auto outputs = static_cast<Index>(layout_.outputs);
     if (order == nullptr) {
-      ws.act.topLeftCorner(rows, inputs) = x_.middleRows(static_cast<Index>(first), rows);
-      ws.targets.topRows(rows) = t_.middleRows(static_cast<Index>(first), rows);
+      // Consecutive rows: read in place, as a row-major block.
+      using Rows = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+      const Eigen::OuterStride<> stride(inputs + outputs);
+      const double* values = table.row(first).data();
+      const Eigen::Map<const Rows, 0, Eigen::OuterStride<>> x(values, rows, inputs, stride);
+      if (settings_.standardize) {
+        ws.act.topLeftCorner(rows, inputs).array() =
+            (x.array().rowwise() - mean_row_.array()).rowwise() / scale_row_.array();
+      } else {
+        ws.act.topLeftCorner(rows, inputs) = x;
+      }
+      ws.targets.topRows(rows) =
+          Eigen::Map<const Rows, 0, Eigen::OuterStride<>>(values + inputs, rows, outputs, stride);
       return;
     }
-    const std::uint32_t* picked = order + first;
-    for (Index j = 0; j < inputs; ++j) {
-      for (Index r = 0; r < rows; ++r) ws.act(r, j) = x_(picked[r], j);
-    }
-    for (Index k = 0; k < outputs; ++k) {
-      for (Index r = 0; r < rows; ++r) ws.targets(r, k) = t_(picked[r], k);
-    }
-  }
-
-  void LoadTable(Workspace& ws, const DataTable& table, std::size_t first, Index rows) const {
     for (Index r = 0; r < rows; ++r) {
-      const std::span<const double> row = table.row(first + static_cast<std::size_t>(r));
-      for (std::size_t j = 0; j < layout_.inputs; ++j) {
-        ws.act(r, static_cast<Index>(j)) = (row[j] - means_[j]) / scales_[j];
+      const std::span<const double> row = table.row(order[first + static_cast<std::size_t>(r)]);
+      for (Index j = 0; j < inputs; ++j) {
+        ws.act(r, j) = (row[static_cast<std::size_t>(j)] - mean_row_[j]) / scale_row_[j];
       }
-      for (std::size_t k = 0; k < layout_.outputs; ++k) {
-        ws.targets(r, static_cast<Index>(k)) = row[layout_.inputs + k];
+      for (Index k = 0; k < outputs; ++k) {
+        ws.targets(r, k) = row[static_cast<std::size_t>(inputs + k)];
       }
     }
   }
@@ -382,7 +418,9 @@ class TrainerCore {
     }
   }
 
-  void Backward(Workspace& ws, Index rows) const {
+  // Adds the chunk's gradient to `gradient` (or sets it, unless `add`); returns the chunk's sum of
+  // squared errors.
+  double Backward(Workspace& ws, Index rows, Vector& gradient, bool add) const {
     auto act = ws.act.topRows(rows);
     auto delta = ws.delta.topRows(rows);
     const auto inputs = static_cast<Index>(layout_.inputs);
@@ -390,9 +428,9 @@ class TrainerCore {
     const auto neurons = static_cast<Index>(layout_.neurons.size());
     delta.leftCols(neurons - outputs).setZero();
     delta.rightCols(outputs) = act.rightCols(outputs) - ws.targets.topRows(rows);
-    ws.sse = delta.rightCols(outputs).squaredNorm();
+    const double sse = delta.rightCols(outputs).squaredNorm();
     const double* p = params_.data();
-    double* g = ws.gradient.data();
+    double* g = gradient.data();
     for (auto stage = layout_.stages.rbegin(); stage != layout_.stages.rend(); ++stage) {
       auto d = delta.middleCols(stage->first, stage->count);
       auto v = act.middleCols(inputs + stage->first, stage->count);
@@ -401,17 +439,26 @@ class TrainerCore {
       }
       for (std::uint32_t r = 0; r < stage->range_count; ++r) {
         const Layout::Range& range = layout_.ranges[stage->first_range + r];
-        GradientBlock(g + range.weights, range.count, stage->count).noalias() =
-            act.middleCols(range.first_node, range.count).transpose() * d;
+        GradientBlock block(g + range.weights, range.count, stage->count);
+        if (add) {
+          block.noalias() += act.middleCols(range.first_node, range.count).transpose() * d;
+        } else {
+          block.noalias() = act.middleCols(range.first_node, range.count).transpose() * d;
+        }
         if (range.first_node >= inputs) {
           const WeightBlock w(p + range.weights, range.count, stage->count);
           delta.middleCols(range.first_node - inputs, range.count).noalias() += d * w.transpose();
         }
       }
       // The threshold is subtracted from the sum: its gradient is minus the error.
-      Eigen::Map<Eigen::RowVectorXd>(g + stage->thresholds, stage->count).noalias() =
-          -d.colwise().sum();
+      Eigen::Map<Eigen::RowVectorXd> thresholds(g + stage->thresholds, stage->count);
+      if (add) {
+        thresholds.noalias() -= d.colwise().sum();
+      } else {
+        thresholds.noalias() = -d.colwise().sum();
+      }
     }
+    return sse;
   }
 
   void RpropStep() {
@@ -420,7 +467,7 @@ class TrainerCore {
     const double most = settings_.rprop_max_step;
     const double least = settings_.rprop_min_step;
     for (Index i = 0; i < params_.size(); ++i) {
-      double g = gradient_[i];
+      double g = gradients_[0][i];
       const double previous = first_state_[i];
       double step = second_state_[i];
       if ((g > 0 && previous > 0) || (g < 0 && previous < 0)) {
@@ -448,7 +495,7 @@ class TrainerCore {
     const double first_correction = 1.0 / (1.0 - adam_beta1_power_);
     const double second_correction = 1.0 / (1.0 - adam_beta2_power_);
     for (Index i = 0; i < params_.size(); ++i) {
-      const double g = gradient_[i] * scale;
+      const double g = gradients_[0][i] * scale;
       const double m = kAdamBeta1 * first_state_[i] + (1.0 - kAdamBeta1) * g;
       const double v = kAdamBeta2 * second_state_[i] + (1.0 - kAdamBeta2) * g * g;
       first_state_[i] = m;
@@ -479,11 +526,13 @@ class TrainerCore {
   TrainSettings settings_;
   std::vector<double> means_;
   std::vector<double> scales_;
-  Matrix x_;  // training inputs, standardised: rows × inputs
-  Matrix t_;  // training targets: rows × outputs
+  Eigen::RowVectorXd mean_row_;  // means_ and scales_ as rows
+  Eigen::RowVectorXd scale_row_;
+  DataTable rows_;  // the training rows, shared with the table the trainer was built from
   Vector params_;
-  Vector mask_;  // empty when every parameter is a weight or threshold
-  Vector gradient_;
+  Vector mask_;                    // empty when every parameter is a weight or threshold
+  std::vector<Vector> gradients_;  // per part of a batch; their sum ends in the first
+  std::vector<double> sses_;       // per part, the sum of squared errors; likewise
   double sse_ = 0;
   Vector first_state_;  // per algorithm, see the constructor
   Vector second_state_;
@@ -491,7 +540,7 @@ class TrainerCore {
   bool has_saved_ = false;
   double adam_beta1_power_ = 1.0;
   double adam_beta2_power_ = 1.0;
-  std::vector<std::uint32_t> order_;
+  std::vector<std::uint32_t> order_;  // Adam and backpropagation only
   std::mt19937_64 random_;
   std::size_t epochs_ = 0;
   std::size_t chunk_rows_ = kChunkRows;

@@ -7,8 +7,9 @@
 // Conventions:
 // 1. Failures throw TrainingError; what() names the place (data file and line, row, element or
 //    setting) and the reason. Nothing is changed then: no network, table or file.
-// 2. A Trainer keeps its own copy of the network's structure and of the training rows. The
-//    Perceptron and the tables it was built from are never changed, and need not outlive it.
+// 2. A Trainer keeps what it needs of the network's structure and a copy of the training table
+//    (which shares the rows, see DataTable). The Perceptron and the tables it was built from are
+//    never changed, and need not outlive it.
 // 3. Deterministic: the same network, rows, settings and seed give the same weights, bit for bit,
 //    with any number of threads (on one machine, with one build).
 // 4. The trainer computes with its own fast arithmetic, which may differ from the library's forward
@@ -44,32 +45,51 @@ class TrainingError : public std::runtime_error {
 };
 
 // Rows of numbers, each the input values followed by the target values.
+//
+// Copies and slices of a table share its rows instead of copying them: a copy costs no memory, and
+// neither does cutting a table into training and validation rows. Rows once shared never change;
+// adding a row to a table that shares its rows first gives it rows of its own.
 class DataTable {
  public:
   DataTable() = default;
   // An empty table whose rows hold `inputs` inputs and `targets` targets.
   DataTable(std::size_t inputs, std::size_t targets);
+  DataTable(const DataTable&) = default;
+  DataTable& operator=(const DataTable&) = default;
+  // The table moved from is left empty.
+  DataTable(DataTable&& other) noexcept;
+  DataTable& operator=(DataTable&& other) noexcept;
+  ~DataTable() = default;
 
   std::size_t inputs() const { return inputs_; }
   std::size_t targets() const { return targets_; }
-  std::size_t rows() const { return lines_.size(); }
+  std::size_t rows() const { return rows_; }
   // Appends a row of inputs() + targets() values; `line` is where it stands in its file (0 for
   // none). Throws TrainingError for a row of another length.
   void AddRow(std::span<const double> values, std::size_t line = 0);
   // Row `i`: its inputs, then its targets.
   std::span<const double> row(std::size_t i) const {
-    return {values_.data() + i * (inputs_ + targets_), inputs_ + targets_};
+    const std::size_t width = inputs_ + targets_;
+    return {store_->values.data() + (first_ + i) * width, width};
   }
   // The line of the file row `i` came from; 0 for a row added in memory.
-  std::size_t line(std::size_t i) const { return lines_[i]; }
-  // The rows [first, first + count) as a table of their own.
+  std::size_t line(std::size_t i) const { return store_->lines[first_ + i]; }
+  // The rows [first, first + count) as a table of their own, sharing this table's rows.
   DataTable Slice(std::size_t first, std::size_t count) const;
+  // Gives back the memory held for rows still to come, once no more will be added.
+  void ShrinkToFit();
 
  private:
+  struct Store {
+    std::vector<double> values;
+    std::vector<std::size_t> lines;
+  };
+
   std::size_t inputs_ = 0;
   std::size_t targets_ = 0;
-  std::vector<double> values_;
-  std::vector<std::size_t> lines_;
+  std::shared_ptr<Store> store_;  // null until the first row
+  std::size_t first_ = 0;         // this table's rows in store_: [first_, first_ + rows_)
+  std::size_t rows_ = 0;
 };
 
 // Reads a data table for `net`: one row per line, the values for the input layer's elements and

@@ -149,8 +149,9 @@ std::vector<double> Numbers(const Perceptron& net) {
 
 TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
   TempDir dir;
-  const Perceptron start = Layered({4, 5, 2}, 8);
-  const DataTable all = SmoothRows(1400, 2);  // several chunks of rows
+  // Enough rows and weights for a batch to be cut into parts that two threads share.
+  const Perceptron start = Layered({4, 40, 2}, 8);
+  const DataTable all = SmoothRows(1400, 2);
   const DataTable training = all.Slice(0, 1100);
   const DataTable validation = all.Slice(1100, 300);
   for (const Algorithm algorithm : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
@@ -159,7 +160,7 @@ TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
     auto train = [&](unsigned threads, std::uint64_t seed) {
       TrainSettings settings;
       settings.algorithm = algorithm;
-      settings.batch_size = 600;  // three chunks per mini-batch
+      settings.batch_size = 600;  // two parts per mini-batch
       settings.threads = threads;
       settings.seed = seed;
       Trainer trainer(start, training, settings);
@@ -397,6 +398,36 @@ TEST(DataTableTest, ReadsWhatTheRuleSaysAndRefusesTheRest) {
       EXPECT_NE(message.find(c.message), std::string::npos) << message;
     }
   }
+}
+
+// Slices and copies share their rows; a row added to one of them must not show in another.
+TEST(DataTableTest, SharedRowsNeverSeeAnotherTablesAdditions) {
+  auto values = [](const DataTable& t) {
+    std::vector<double> v;
+    for (std::size_t i = 0; i < t.rows(); ++i) v.push_back(t.row(i)[0]);
+    return v;
+  };
+  auto add = [](DataTable& t, double v) { t.AddRow(std::vector<double>{v, 0.5}, 70); };
+  DataTable all(1, 1);
+  for (const double v : {1.0, 2.0, 3.0, 4.0}) add(all, v);
+  DataTable middle = all.Slice(1, 2);
+  DataTable copy = all;
+  add(middle, 9);  // rows follow in `all`: they must not be overwritten
+  add(all, 5);
+  add(copy, 8);
+  const DataTable tail = all.Slice(3, 2);
+  DataTable moved_from = all.Slice(0, 1);
+  const DataTable moved = std::move(moved_from);
+  const struct {
+    const DataTable* table;
+    std::vector<double> values;
+  } cases[] = {
+      {&all, {1, 2, 3, 4, 5}}, {&middle, {2, 3, 9}}, {&copy, {1, 2, 3, 4, 8}},
+      {&tail, {4, 5}},         {&moved, {1}},        {&moved_from, {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(values(*c.table), c.values);
+  EXPECT_EQ(middle.line(2), 70U);
+  EXPECT_THROW(all.Slice(4, 2), TrainingError);
 }
 
 }  // namespace
