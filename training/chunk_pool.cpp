@@ -1,6 +1,13 @@
 #include "training/chunk_pool.h"
 
 namespace mplnet::training {
+namespace {
+
+std::uint32_t JobOf(std::uint64_t claim) {
+  return static_cast<std::uint32_t>(claim >> 32);
+}
+
+}  // namespace
 
 ChunkPool::ChunkPool(unsigned threads) : threads_(threads == 0 ? 1 : threads) {
   own_.reserve(threads_ - 1);
@@ -8,42 +15,59 @@ ChunkPool::ChunkPool(unsigned threads) : threads_(threads == 0 ? 1 : threads) {
 }
 
 ChunkPool::~ChunkPool() {
-  stop_ = true;
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
+  stop_.store(true, std::memory_order_relaxed);
+  claim_.store(static_cast<std::uint64_t>(job_ + 1) << 32, std::memory_order_release);
+  claim_.notify_all();
   for (std::thread& thread : own_) thread.join();
 }
 
 void ChunkPool::Start(void* work, Call call, std::size_t count) {
-  work_ = work;
-  call_ = call;
-  count_ = count;
   // One part, or one thread: nothing to share.
   if (threads_ == 1 || count <= 1) {
     for (std::size_t c = 0; c < count; ++c) call(work, c, 0);
     return;
   }
-  busy_.store(threads_ - 1, std::memory_order_relaxed);
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
-  Share(0);
-  // The job's fields stay untouched until every own thread has let go of them.
-  for (unsigned busy; (busy = busy_.load(std::memory_order_acquire)) != 0;) busy_.wait(busy);
+  work_.store(work, std::memory_order_relaxed);
+  call_.store(call, std::memory_order_relaxed);
+  count_.store(count, std::memory_order_relaxed);
+  done_.store(0, std::memory_order_relaxed);
+  ++job_;
+  claim_.store(static_cast<std::uint64_t>(job_) << 32, std::memory_order_release);
+  claim_.notify_all();
+  Share(job_, 0);
+  // Parts claimed by other threads may still be running; the job's fields stay until they end.
+  for (std::size_t done; (done = done_.load(std::memory_order_acquire)) != count;) {
+    done_.wait(done);
+  }
 }
 
-void ChunkPool::Share(unsigned t) {
-  for (std::size_t c = t; c < count_; c += threads_) call_(work_, c, t);
+void ChunkPool::Share(std::uint32_t job, unsigned t) {
+  std::uint64_t claim = claim_.load(std::memory_order_acquire);
+  for (;;) {
+    if (JobOf(claim) != job) return;
+    const std::size_t count = count_.load(std::memory_order_relaxed);
+    const auto part = static_cast<std::size_t>(claim & 0xFFFFFFFFU);
+    if (part >= count) return;
+    // On failure `claim` gets the new value, and the checks run again.
+    if (!claim_.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel,
+                                      std::memory_order_acquire)) {
+      continue;
+    }
+    // The claim succeeded, so the job cannot end before this part does: its fields are this job's.
+    call_.load(std::memory_order_relaxed)(work_.load(std::memory_order_relaxed), part, t);
+    if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == count) done_.notify_one();
+    claim = claim_.load(std::memory_order_acquire);
+  }
 }
 
 void ChunkPool::Worker(unsigned t) {
-  std::uint64_t seen = 0;
+  std::uint32_t seen = 0;
   for (;;) {
-    std::uint64_t g;
-    while ((g = generation_.load(std::memory_order_acquire)) == seen) generation_.wait(g);
-    seen = g;
-    if (stop_) return;
-    Share(t);
-    if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) busy_.notify_one();
+    std::uint64_t claim;
+    while (JobOf(claim = claim_.load(std::memory_order_acquire)) == seen) claim_.wait(claim);
+    if (stop_.load(std::memory_order_relaxed)) return;
+    seen = JobOf(claim);
+    Share(seen, t);
   }
 }
 
