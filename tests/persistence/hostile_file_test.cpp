@@ -54,6 +54,21 @@ void operator delete(void* p, std::size_t) noexcept {
   operator delete(p);
 }
 
+// The library's sorts take their buffers through the nothrow form, and free them through the
+// delete above: both forms must lay blocks out the same way (a sanitizer's own nothrow form would
+// not).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  operator delete(p);
+}
+
 namespace mplnet {
 namespace {
 
