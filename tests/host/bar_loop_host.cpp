@@ -29,12 +29,7 @@
 
 #include "examples/bar_series.h"
 #include "mplnet/mplnet.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "tests/host/shared_library.h"
 
 namespace {
 
@@ -43,45 +38,7 @@ using LoadFunction = const char*(MPLNET_CALL*)(const char*);
 using OutSizeFunction = int(MPLNET_CALL*)();
 using SetDataFunction = char*(MPLNET_CALL*)(const RateInfo*, int, int, int);
 
-// The shared library a host loads, and its exports by name.
-class Library {
- public:
-  explicit Library(const std::string& path) {
-#ifdef _WIN32
-    handle_ = LoadLibraryA(path.c_str());
-#else
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    if (handle_ == nullptr) throw std::runtime_error("cannot load the library \"" + path + "\"");
-  }
-  ~Library() {
-#ifdef _WIN32
-    FreeLibrary(handle_);
-#else
-    dlclose(handle_);
-#endif
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-
-  template <typename Function>
-  Function Get(const char* name) const {
-#ifdef _WIN32
-    auto* symbol = reinterpret_cast<void*>(GetProcAddress(handle_, name));
-#else
-    void* symbol = dlsym(handle_, name);
-#endif
-    if (symbol == nullptr) throw std::runtime_error(std::string("the library lacks ") + name);
-    return reinterpret_cast<Function>(symbol);
-  }
-
- private:
-#ifdef _WIN32
-  HMODULE handle_;
-#else
-  void* handle_;
-#endif
-};
+using Library = mplnet::testing::SharedLibrary;
 
 std::vector<RateInfo> Series(const std::string& kind, const std::string& bars) {
   mplnet::examples::SeriesOptions options;

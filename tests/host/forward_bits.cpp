@@ -32,12 +32,7 @@
 #include "mplnet/mplnet.h"
 #include "persistence/ini_file.h"
 #include "test_support.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "tests/host/shared_library.h"
 
 namespace {
 
@@ -125,32 +120,14 @@ Perceptron Build(const NetworkShape& shape, std::uint64_t seed) {
 // calls them.
 class Library {
  public:
-  explicit Library(std::string path) : path_(std::move(path)) {
-#ifdef _WIN32
-    std::replace(path_.begin(), path_.end(), '/', '\\');
-    handle_ = LoadLibraryA(path_.c_str());
-#else
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    if (handle_ == nullptr) throw std::runtime_error("cannot load " + path_);
-    load_ = Find<decltype(&MPLLoad)>("MPLLoad");
-    run_ = Find<decltype(&MPLRun)>("MPLRun");
-    out_size_ = Find<decltype(&MPLGetOutArraySize)>("MPLGetOutArraySize");
-  }
-  ~Library() {
-#ifdef _WIN32
-    FreeLibrary(handle_);
-#else
-    dlclose(handle_);
-#endif
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
+  explicit Library(std::string path)
+      : library_(std::move(path)),
+        load_(library_.Get<decltype(&MPLLoad)>("MPLLoad")),
+        run_(library_.Get<decltype(&MPLRun)>("MPLRun")),
+        out_size_(library_.Get<decltype(&MPLGetOutArraySize)>("MPLGetOutArraySize")) {}
 
   // The library's file name, to label its results.
-  std::string name() const {
-    return std::filesystem::path(path_).filename().string();
-  }
+  std::string name() const { return std::filesystem::path(library_.path()).filename().string(); }
   void Load(const std::string& file) {
     const std::string status = load_(file.c_str());
     if (status != " MPL network load ") throw std::runtime_error(file + ": MPLLoad: " + status);
@@ -163,23 +140,7 @@ class Library {
   }
 
  private:
-  template <typename Function>
-  Function Find(const char* name) {
-#ifdef _WIN32
-    void* symbol = reinterpret_cast<void*>(GetProcAddress(handle_, name));
-#else
-    void* symbol = dlsym(handle_, name);
-#endif
-    if (symbol == nullptr) throw std::runtime_error(path_ + " does not export " + name);
-    return reinterpret_cast<Function>(symbol);
-  }
-
-  std::string path_;
-#ifdef _WIN32
-  HMODULE handle_ = nullptr;
-#else
-  void* handle_ = nullptr;
-#endif
+  mplnet::testing::SharedLibrary library_;
   decltype(&MPLLoad) load_ = nullptr;
   decltype(&MPLRun) run_ = nullptr;
   decltype(&MPLGetOutArraySize) out_size_ = nullptr;
