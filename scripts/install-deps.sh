@@ -6,10 +6,23 @@
 #                                      that runs no 32-bit programs
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
 #   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) for train_bench
+#
+# A package mirror in the middle of a sync serves some index files that do not match its release
+# file; `apt-get update` then fails although nearly every package is still to be had. So the lists
+# are refreshed with a few tries and, when that keeps failing, the lists at hand are used. The run
+# fails only when a package cannot be installed, and names it with what apt said. The packages of a
+# Windows suite are the exception: when one of them cannot be installed, the suite is marked as not
+# installable (build/unavailable/<suite>, with apt's words) and the rest goes on; scripts/test-all.sh
+# then reports that suite as not run, with the reason, and runs the others.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           locales-all libfann-dev libeigen3-dev)
+# Each Windows suite's own packages: the -posix compilers (the -win32 flavour has no std::mutex), and
+# the Wine that runs the suite's programs.
+win32_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
+win64_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 windows=0
 fuzz=0
 bench=0
@@ -22,11 +35,8 @@ for arg in "$@"; do
   esac
 done
 if [[ $windows == 1 ]]; then
-  # The -posix compilers: the -win32 flavour has no std::mutex. wine64 runs the 64-bit tests;
   # clang compiles a client of the public header as MSVC would, to check the names it imports.
-  packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine32:i386 wine64 clang)
+  packages+=(clang)
 fi
 if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)
@@ -35,21 +45,98 @@ if [[ $bench == 1 ]]; then
   packages+=(libfann-doc)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
 sudo=()
 [[ $(id -u) == 0 ]] || sudo=(sudo)
-if [[ ${#missing[@]} != 0 ]]; then
-  if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo[@]}" dpkg --add-architecture i386
+unavailable=build/unavailable
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+# The packages of "$@" that are not installed yet.
+missing() {
+  local p
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || echo "$p"
+  done
+}
+
+lists_refreshed=0
+refresh_lists() {
+  [[ $lists_refreshed == 1 ]] && return 0
+  lists_refreshed=1
+  local try
+  for try in 1 2 3; do
+    if "${sudo[@]}" apt-get update -qq >"$log" 2>&1; then
+      return 0
+    fi
+    ((try < 3)) && sleep $((try * 10))
+  done
+  echo "install-deps: apt-get update failed three times; installing from the package lists at hand." >&2
+  grep -E '^(E|W):' "$log" | head -n 4 | sed 's/^/  apt: /' >&2 || true
+}
+
+# Installs "$@"; on failure prints on one line what apt said (its error and the first dependency it
+# could not meet) and returns non-zero.
+apt_install() {
+  if DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+       "$@" >"$log" 2>&1; then
+    return 0
   fi
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  local said
+  said=$({ grep -E '^E:' "$log" | tail -n 1; grep -m 1 -E 'Depends:' "$log"; } | sed 's/^ *//; s/  */ /g')
+  [[ -n $said ]] || said=$(tail -n 1 "$log")
+  echo "${said//$'\n'/; }"
+  return 1
+}
+
+# Installs "$@", or names each package that cannot be installed, with apt's words, and fails.
+install_required() {
+  local todo p failed=0
+  mapfile -t todo < <(missing "$@")
+  ((${#todo[@]} == 0)) && return 0
+  refresh_lists
+  apt_install "${todo[@]}" >/dev/null && return 0
+  # One at a time, to name the packages at fault.
+  for p in "${todo[@]}"; do
+    if ! reason=$(apt_install "$p"); then
+      echo "install-deps: $p cannot be installed (apt: $reason)" >&2
+      failed=1
+    fi
+  done
+  return $failed
+}
+
+# Installs the packages "$@" of suite $suite; when one cannot be installed, marks the suite as not
+# installable here and goes on.
+install_suite() {
+  local suite=$1 todo p reason
+  shift
+  rm -f "$unavailable/$suite"
+  mapfile -t todo < <(missing "$@")
+  ((${#todo[@]} == 0)) && return 0
+  refresh_lists
+  apt_install "${todo[@]}" >/dev/null && return 0
+  for p in "${todo[@]}"; do
+    if ! reason=$(apt_install "$p"); then
+      mkdir -p "$unavailable"
+      echo "$p could not be installed (apt: $reason)" >"$unavailable/$suite"
+      echo "install-deps: suite $suite left out: $(cat "$unavailable/$suite")" >&2
+      return 0
+    fi
+  done
+}
+
+if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+  lists_refreshed=0
 fi
-# On a kernel that runs no 32-bit programs, 32-bit Wine needs an emulator (see the script).
+install_required "${packages[@]}"
 if [[ $windows == 1 ]]; then
-  "${sudo[@]}" bash "$(dirname "$0")/enable-wine32.sh"
+  install_suite win64 "${win64_packages[@]}"
+  install_suite win32 "${win32_packages[@]}"
+  # On a kernel that runs no 32-bit programs, 32-bit Wine needs an emulator (see the script).
+  if [[ ! -e $unavailable/win32 ]] && ! "${sudo[@]}" bash scripts/enable-wine32.sh 2>"$log"; then
+    mkdir -p "$unavailable"
+    echo "32-bit Wine cannot be made to start (enable-wine32: $(tail -n 1 "$log"))" >"$unavailable/win32"
+    echo "install-deps: suite win32 left out: $(cat "$unavailable/win32")" >&2
+  fi
 fi
