@@ -4,9 +4,10 @@
 // A chunk's rows are the rows of its matrices: `act` holds every node's output (inputs first, then
 // neurons in forward order), `delta` every neuron's error. A stage computes its members' sums as
 // the product of its source ranges' columns and their weight blocks, and passes errors back the
-// same way. Nothing is allocated per epoch: each thread owns the matrices of one chunk, and each
-// part of a batch a gradient of its own. The rows are read from the table itself, standardised
-// chunk by chunk as they are loaded, so the trainer holds no second copy of them.
+// same way; a sparse stage does both link by link. Nothing is allocated per epoch: each thread owns
+// the matrices of one chunk, and each part of a batch a gradient of its own. The rows are read from
+// the table itself, standardised chunk by chunk as they are loaded, so the trainer holds no second
+// copy of them.
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
@@ -400,7 +401,19 @@ class TrainerCore {
     const auto inputs = static_cast<Index>(layout_.inputs);
     for (const Layout::Stage& stage : layout_.stages) {
       auto z = act.middleCols(inputs + stage.first, stage.count);
-      if (stage.range_count == 0) z.setZero();
+      if (stage.sparse) {
+        for (std::uint32_t m = 0; m < stage.count; ++m) {
+          auto sum = z.col(m);
+          sum.setZero();
+          const std::size_t k = stage.first + m;
+          for (std::size_t l = layout_.link_start[k]; l < layout_.link_start[k + 1]; ++l) {
+            const Layout::Link& link = layout_.links[l];
+            sum += p[link.weight] * act.col(link.node);
+          }
+        }
+      } else if (stage.range_count == 0) {
+        z.setZero();
+      }
       for (std::uint32_t r = 0; r < stage.range_count; ++r) {
         const Layout::Range& range = layout_.ranges[stage.first_range + r];
         const WeightBlock w(p + range.weights, range.count, stage.count);
@@ -436,6 +449,18 @@ class TrainerCore {
       auto v = act.middleCols(inputs + stage->first, stage->count);
       for (std::uint32_t m = 0; m < stage->count; ++m) {
         ThroughActivation(d.col(m), v.col(m), layout_.neurons[stage->first + m]);
+      }
+      if (stage->sparse) {
+        for (std::uint32_t m = 0; m < stage->count; ++m) {
+          const auto error = d.col(m);
+          const std::size_t k = stage->first + m;
+          for (std::size_t l = layout_.link_start[k]; l < layout_.link_start[k + 1]; ++l) {
+            const Layout::Link& link = layout_.links[l];
+            const double slope = act.col(link.node).dot(error);
+            g[link.weight] = add ? g[link.weight] + slope : slope;
+            if (link.node >= inputs) delta.col(link.node - inputs) += p[link.weight] * error;
+          }
+        }
       }
       for (std::uint32_t r = 0; r < stage->range_count; ++r) {
         const Layout::Range& range = layout_.ranges[stage->first_range + r];
