@@ -23,6 +23,7 @@
 //                            are medians over the seeds of the test files' mean squared errors
 //                            and of the times per epoch, and the peak heap of the defaults run
 //                            over its data held as doubles plus the starting network.
+//   BM_SparseWideMemory      the same peak heap ratio for a wide sparse network (and in MB)
 // The table of all problems is printed at the end.
 //
 // MPLNET_FANN_DATASETS names the folder of the .train and .test files (default: where Debian's
@@ -338,6 +339,72 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
   state.counters["peak_memory_ratio"] = line.memory;
 }
 
+// A wide sparse network: 3000 inputs, 3000 hidden neurons each reading one input, one output
+// reading them all (6000 links), trained with the defaults on 40 rows as BM_TestError's defaults
+// run is. Its peak heap should follow the links and rows × neurons, not the layer widths squared.
+constexpr int kWideWidth = 3000;
+constexpr int kWideRows = 40;
+struct WideLine {
+  double peak_bytes = 0;
+  double ratio = 0;
+};
+WideLine& Wide() {
+  static WideLine line;
+  return line;
+}
+
+void BM_SparseWideMemory(benchmark::State& state) {
+  std::mt19937 random(1);
+  std::uniform_real_distribution<double> draw(-0.5, 0.5);
+  for (auto _ : state) {
+    const double heap = HeapBytes();
+    Perceptron net;
+    for (int j = 0; j < kWideWidth; ++j) {
+      net.Add(0, j);
+      net.AddLink(0, j, 0, 0, 1.0);
+    }
+    for (int j = 0; j < kWideWidth; ++j) {
+      net.Add(1, j);
+      net.SetAttr(1, j, Neuron::ATTR_NTYPE, Neuron::NHiden);
+      net.SetAttr(1, j, Neuron::ATTR_ATYPE, Neuron::SIGM);
+      net.AddLink(1, j, 0, j, draw(random));
+    }
+    net.Add(2, 0);
+    net.SetAttr(2, 0, Neuron::ATTR_NTYPE, Neuron::NOutput);
+    net.SetAttr(2, 0, Neuron::ATTR_ATYPE, Neuron::SIGM);
+    for (int j = 0; j < kWideWidth; ++j) net.AddLink(2, 0, 1, j, draw(random) / kWideWidth);
+    const double network = HeapBytes() - heap;
+    double peak = 0;
+    auto sample = [&] { peak = std::max(peak, HeapBytes() - heap); };
+    auto all = std::make_unique<DataTable>(kWideWidth, 1);
+    std::vector<double> row(kWideWidth + 1);
+    for (int i = 0; i < kWideRows; ++i) {
+      for (double& v : row) v = draw(random) + 0.5;
+      all->AddRow(row);
+    }
+    const double data = static_cast<double>(kWideRows) * (kWideWidth + 1) * 8;
+    const std::size_t held = all->rows() / 5;
+    const DataTable fit = all->Slice(0, all->rows() - held);
+    const DataTable check = all->Slice(all->rows() - held, held);
+    all.reset();
+    TrainSettings defaults;
+    defaults.threads = 0;
+    Trainer trainer(net, fit, defaults);
+    sample();
+    StopRules rules;
+    rules.max_epochs = 20;
+    Train(trainer, &check, rules, [&](const EpochProgress&) {
+      sample();
+      return true;
+    });
+    const Perceptron kept = trainer.Network();
+    sample();
+    Wide() = {peak, peak / (data + network)};
+  }
+  state.counters["peak_memory_mb"] = Wide().peak_bytes / 1e6;
+  state.counters["peak_memory_ratio"] = Wide().ratio;
+}
+
 // Keeps the two-thread epoch times for the table as well.
 class TableReporter : public benchmark::ConsoleReporter {
  public:
@@ -377,6 +444,11 @@ class TableReporter : public benchmark::ConsoleReporter {
           l.fann_mse, l.ours_mse, l.ours_mse / l.fann_mse, l.defaults_mse, l.defaults_epochs,
           p.published, l.memory);
     }
+    if (Wide().peak_bytes > 0) {
+      std::printf("\nsparse wide %d-%d-1 network (%d links), %d rows: peak memory %.2f (%.1f MB)\n",
+                  kWideWidth, kWideWidth, 2 * kWideWidth, kWideRows, Wide().ratio,
+                  Wide().peak_bytes / 1e6);
+    }
   }
 
  private:
@@ -403,6 +475,9 @@ void RegisterAll() {
         ->Unit(benchmark::kSecond)
         ->Iterations(1);
   }
+  benchmark::RegisterBenchmark("BM_SparseWideMemory", BM_SparseWideMemory)
+      ->Unit(benchmark::kSecond)
+      ->Iterations(1);
 }
 
 }  // namespace

@@ -300,9 +300,14 @@ int RunTrain(const TrainArguments& args) {
     progress.Finish();
     const Perceptron trained = trainer.Network();
     if (!AllFinite(trained)) {
-      throw ToolError(
-          "training diverged: the weights are no longer finite numbers (a smaller "
-          "--learning-rate may help); nothing written");
+      // iRPROP− has no learning rate: its steps are bounded, so what overflows there is folding
+      // weights into the scale of an input that hardly varies.
+      const std::string hint = settings.algorithm == Algorithm::kRprop
+                                   ? " (an input that hardly varies gets weights too large to "
+                                     "hold: scale it up)"
+                                   : " (a smaller --learning-rate may help)";
+      throw ToolError("training diverged: the weights are no longer finite numbers" + hint +
+                      "; nothing written");
     }
     SaveNetworkReplacing(trained, args.out_path);
   }

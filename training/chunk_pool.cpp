@@ -1,13 +1,6 @@
 #include "training/chunk_pool.h"
 
 namespace mplnet::training {
-namespace {
-
-std::uint32_t JobOf(std::uint64_t claim) {
-  return static_cast<std::uint32_t>(claim >> 32);
-}
-
-}  // namespace
 
 ChunkPool::ChunkPool(unsigned threads) : threads_(threads == 0 ? 1 : threads) {
   own_.reserve(threads_ - 1);
@@ -15,9 +8,11 @@ ChunkPool::ChunkPool(unsigned threads) : threads_(threads == 0 ? 1 : threads) {
 }
 
 ChunkPool::~ChunkPool() {
-  stop_.store(true, std::memory_order_relaxed);
-  claim_.store(static_cast<std::uint64_t>(job_ + 1) << 32, std::memory_order_release);
-  claim_.notify_all();
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  claimable_.notify_all();
   for (std::thread& thread : own_) thread.join();
 }
 
@@ -27,47 +22,37 @@ void ChunkPool::Start(void* work, Call call, std::size_t count) {
     for (std::size_t c = 0; c < count; ++c) call(work, c, 0);
     return;
   }
-  work_.store(work, std::memory_order_relaxed);
-  call_.store(call, std::memory_order_relaxed);
-  count_.store(count, std::memory_order_relaxed);
-  done_.store(0, std::memory_order_relaxed);
-  ++job_;
-  claim_.store(static_cast<std::uint64_t>(job_) << 32, std::memory_order_release);
-  claim_.notify_all();
-  Share(job_, 0);
-  // Parts claimed by other threads may still be running; the job's fields stay until they end.
-  for (std::size_t done; (done = done_.load(std::memory_order_acquire)) != count;) {
-    done_.wait(done);
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  work_ = work;
+  call_ = call;
+  count_ = count;
+  next_ = 0;
+  done_ = 0;
+  claimable_.notify_all();
+  Share(lock, 0);
+  // Parts claimed by other threads may still be running; `work` must outlive them.
+  finished_.wait(lock, [this] { return done_ == count_; });
 }
 
-void ChunkPool::Share(std::uint32_t job, unsigned t) {
-  std::uint64_t claim = claim_.load(std::memory_order_acquire);
-  for (;;) {
-    if (JobOf(claim) != job) return;
-    const std::size_t count = count_.load(std::memory_order_relaxed);
-    const auto part = static_cast<std::size_t>(claim & 0xFFFFFFFFU);
-    if (part >= count) return;
-    // On failure `claim` gets the new value, and the checks run again.
-    if (!claim_.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel,
-                                      std::memory_order_acquire)) {
-      continue;
-    }
-    // The claim succeeded, so the job cannot end before this part does: its fields are this job's.
-    call_.load(std::memory_order_relaxed)(work_.load(std::memory_order_relaxed), part, t);
-    if (done_.fetch_add(1, std::memory_order_acq_rel) + 1 == count) done_.notify_one();
-    claim = claim_.load(std::memory_order_acquire);
+void ChunkPool::Share(std::unique_lock<std::mutex>& lock, unsigned t) {
+  while (next_ < count_) {
+    const std::size_t part = next_++;
+    void* const work = work_;
+    const Call call = call_;
+    lock.unlock();
+    call(work, part, t);
+    lock.lock();
+    // The job cannot have changed: its caller waits for this part before starting another.
+    if (++done_ == count_) finished_.notify_one();
   }
 }
 
 void ChunkPool::Worker(unsigned t) {
-  std::uint32_t seen = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    std::uint64_t claim;
-    while (JobOf(claim = claim_.load(std::memory_order_acquire)) == seen) claim_.wait(claim);
-    if (stop_.load(std::memory_order_relaxed)) return;
-    seen = JobOf(claim);
-    Share(seen, t);
+    claimable_.wait(lock, [this] { return stop_ || next_ < count_; });
+    if (stop_) return;
+    Share(lock, t);
   }
 }
 

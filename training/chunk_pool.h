@@ -5,16 +5,20 @@
 // bounds do not depend on the thread count; each part's partial result goes into a buffer of its
 // own, on whichever thread, and the caller adds the buffers up in a fixed order once all are done.
 //
-// The threads claim parts one at a time, the caller's thread among them, and never wait for each
-// other within a batch: when another program holds the second core, the caller computes every part
-// itself instead of waiting for a thread that is not running. The threads live as long as the pool
-// and wait between batches without spinning.
+// The threads claim parts one at a time, the caller's thread among them: when another program
+// holds the second core, the caller computes every part itself instead of waiting for a thread
+// that is not running. The threads live as long as the pool and wait between batches without
+// spinning.
+//
+// Every field of a job is read and written under one mutex, and a part is claimed under it too: a
+// thread sees a job whole or not at all. The parts are large (a few per batch), so taking the lock
+// once per part costs nothing next to computing it.
 #ifndef MPLNET_TRAINING_CHUNK_POOL_H_
 #define MPLNET_TRAINING_CHUNK_POOL_H_
 
-#include <atomic>
+#include <condition_variable>
 #include <cstddef>
-#include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,7 +36,7 @@ class ChunkPool {
 
   // For every part c in [0, count): calls work(c, t) once, on whichever thread t (in [0,
   // threads())) claims it; no two calls at once have the same t. Returns when every call has
-  // returned. `work` may not throw.
+  // returned. `work` may not throw. One caller at a time.
   template <typename Work>
   void Run(std::size_t count, Work& work) {
     Start(
@@ -43,22 +47,22 @@ class ChunkPool {
   using Call = void (*)(void*, std::size_t, unsigned);
 
   void Start(void* work, Call call, std::size_t count);
-  // Claims and computes parts of job `job` on thread t until none is left.
-  void Share(std::uint32_t job, unsigned t);
+  // With `lock` held: claims and computes parts of the current job on thread t until none is
+  // left unclaimed, releasing the lock while a part is computed.
+  void Share(std::unique_lock<std::mutex>& lock, unsigned t);
   void Worker(unsigned t);
 
   unsigned threads_;
-  std::uint32_t job_ = 0;  // the current job's number; only the caller's thread changes it
-  // The job's fields. Atomic because a thread late for an earlier job may read them while the
-  // next job is set up; it then fails to claim a part, and never uses what it read.
-  std::atomic<void*> work_{nullptr};
-  std::atomic<Call> call_{nullptr};
-  std::atomic<std::size_t> count_{0};
-  // The job's number in the high half, the next part to claim in the low half: a part is claimed
-  // by raising the low half, which fails once another job has begun.
-  std::atomic<std::uint64_t> claim_{0};
-  std::atomic<std::size_t> done_{0};  // parts of the current job computed
-  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable claimable_;  // a job with unclaimed parts has begun, or the pool stops
+  std::condition_variable finished_;   // every part of the current job has been computed
+  // The current job, all under mutex_. Between jobs next_ == count_: nothing to claim.
+  void* work_ = nullptr;
+  Call call_ = nullptr;
+  std::size_t count_ = 0;
+  std::size_t next_ = 0;  // the next part to claim
+  std::size_t done_ = 0;  // parts computed
+  bool stop_ = false;
   std::vector<std::thread> own_;
 };
 

@@ -21,6 +21,11 @@ namespace {
 // than another product.
 constexpr std::uint32_t kMergeGap = 8;
 
+// A stage reads its links one by one when its blocks would hold more than this many entries per
+// link: a dense product does several times the work per second of a link-by-link pass, and beyond
+// that the zeros cost both time and memory.
+constexpr std::size_t kSparseRatio = 4;
+
 [[noreturn]] void Refuse(long long x, long long y, const std::string& reason) {
   throw TrainingError("element " + PositionText(x, y) + ": " + reason);
 }
@@ -199,23 +204,26 @@ Layout CompileLayout(const Perceptron& net) {
         std::any_of(neurons[k].sources.begin(), neurons[k].sources.end(),
                     [&](const Source& s) { return s.node >= inputs + stage_first; });
     if (!reads_member) continue;
-    layout.stages.push_back({stage_first, k - stage_first, 0, 0, 0});
+    layout.stages.push_back({stage_first, k - stage_first, 0, 0, 0, false});
     stage_first = k;
   }
-  layout.stages.push_back({stage_first, neuron_count - stage_first, 0, 0, 0});
+  layout.stages.push_back({stage_first, neuron_count - stage_first, 0, 0, 0, false});
 
   // Ranges and places in the parameter vector.
   std::vector<std::size_t> threshold_parameter(neurons.size());
   std::vector<std::vector<std::size_t>> link_parameter(neurons.size());
   std::size_t cursor = 0;
+  layout.link_start.reserve(neurons.size() + 1);
   for (Layout::Stage& stage : layout.stages) {
     std::vector<std::uint32_t> nodes;
     for (std::uint32_t m = 0; m < stage.count; ++m) {
       for (const Source& s : neurons[stage.first + m].sources) nodes.push_back(s.node);
     }
+    const std::size_t links = nodes.size();
     std::sort(nodes.begin(), nodes.end());
     nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
-    stage.first_range = static_cast<std::uint32_t>(layout.ranges.size());
+    std::vector<Layout::Range> ranges;
+    std::size_t entries = 0;
     for (std::size_t n = 0; n < nodes.size();) {
       std::uint32_t last = nodes[n];
       std::size_t next = n + 1;
@@ -224,20 +232,44 @@ Layout CompileLayout(const Perceptron& net) {
              (nodes[next] < inputs) == (last < inputs)) {
         last = nodes[next++];
       }
-      layout.ranges.push_back({nodes[n], last - nodes[n] + 1, 0});
+      ranges.push_back({nodes[n], last - nodes[n] + 1, 0});
+      entries += static_cast<std::size_t>(last - nodes[n] + 1) * stage.count;
       n = next;
     }
-    stage.range_count = static_cast<std::uint32_t>(layout.ranges.size()) - stage.first_range;
-    for (std::uint32_t r = 0; r < stage.range_count; ++r) {
-      Layout::Range& range = layout.ranges[stage.first_range + r];
-      range.weights = cursor;
-      cursor += static_cast<std::size_t>(range.count) * stage.count;
+    stage.sparse = entries > kSparseRatio * links;
+    stage.first_range = static_cast<std::uint32_t>(layout.ranges.size());
+    if (stage.sparse) {
+      // Each member's weights in its links' order.
+      for (std::uint32_t m = 0; m < stage.count; ++m) {
+        const std::uint32_t k = stage.first + m;
+        for (std::size_t l = 0; l < neurons[k].sources.size(); ++l) {
+          link_parameter[k].push_back(cursor++);
+        }
+      }
+    } else {
+      for (Layout::Range& range : ranges) {
+        range.weights = cursor;
+        cursor += static_cast<std::size_t>(range.count) * stage.count;
+        layout.ranges.push_back(range);
+      }
     }
+    stage.range_count = static_cast<std::uint32_t>(layout.ranges.size()) - stage.first_range;
     stage.thresholds = cursor;
     cursor += stage.count;
+    if (cursor >= Layout::kFixed) {
+      throw TrainingError("the network has more weights than the trainer can number");
+    }
     for (std::uint32_t m = 0; m < stage.count; ++m) {
       const std::uint32_t k = stage.first + m;
       threshold_parameter[k] = stage.thresholds + m;
+      layout.link_start.push_back(layout.links.size());
+      if (stage.sparse) {
+        for (std::size_t l = 0; l < neurons[k].sources.size(); ++l) {
+          layout.links.push_back(
+              {neurons[k].sources[l].node, static_cast<std::uint32_t>(link_parameter[k][l])});
+        }
+        continue;
+      }
       for (const Source& s : neurons[k].sources) {
         const Layout::Range* range = &layout.ranges[stage.first_range];
         while (s.node >= range->first_node + range->count) ++range;
@@ -246,9 +278,7 @@ Layout CompileLayout(const Perceptron& net) {
       }
     }
   }
-  if (cursor >= Layout::kFixed) {
-    throw TrainingError("the network has more weights than the trainer can number");
-  }
+  layout.link_start.push_back(layout.links.size());
   layout.parameters = cursor;
   layout.initial.assign(cursor, 0.0);
   std::vector<double> mask(cursor, 0.0);

@@ -6,7 +6,10 @@
 // consecutive neurons none of which reads another member, so that all of them can be computed at
 // once from nodes computed before. A stage reads its sources through a few ranges of consecutive
 // nodes; each range has a dense block of weights (a zero where a member has no link from that node,
-// which stays zero in training), and the stage's thresholds follow its blocks.
+// which stays zero in training), and the stage's thresholds follow its blocks. A stage whose blocks
+// would be mostly zeros is sparse instead: each member reads its links one by one, and only the
+// links have weights, so that a wide, thinly linked layer costs memory by its links, not by the
+// product of its widths.
 #ifndef MPLNET_TRAINING_NETWORK_LAYOUT_H_
 #define MPLNET_TRAINING_NETWORK_LAYOUT_H_
 
@@ -31,13 +34,21 @@ struct Layout {
     std::size_t weights;
   };
   // Neurons [first, first + count) (neuron k is node inputs + k), reading ranges [first_range,
-  // first_range + range_count); their thresholds lie from `thresholds` in the parameter vector.
+  // first_range + range_count), or their links when `sparse` (and then no range); their
+  // thresholds lie from `thresholds` in the parameter vector.
   struct Stage {
     std::uint32_t first;
     std::uint32_t count;
     std::uint32_t first_range;
     std::uint32_t range_count;
     std::size_t thresholds;
+    bool sparse;
+  };
+  // A link of a sparse stage's member: its source node and its weight's place in the parameter
+  // vector.
+  struct Link {
+    std::uint32_t node;
+    std::uint32_t weight;
   };
   // What the activation of a neuron needs.
   struct Activation {
@@ -71,6 +82,9 @@ struct Layout {
   std::vector<Activation> neurons;
   std::vector<Range> ranges;
   std::vector<Stage> stages;
+  // Neuron k's links, when its stage is sparse: links[link_start[k], link_start[k + 1]).
+  std::vector<Link> links;
+  std::vector<std::size_t> link_start;
   std::size_t parameters = 0;
   std::vector<double> initial;  // the starting weights and thresholds; 0 where a block has no link
   std::vector<double> mask;     // 1 for a weight or threshold, 0 for no link; empty when all are

@@ -4,13 +4,15 @@
 // A chunk's rows are the rows of its matrices: `act` holds every node's output (inputs first, then
 // neurons in forward order), `delta` every neuron's error. A stage computes its members' sums as
 // the product of its source ranges' columns and their weight blocks, and passes errors back the
-// same way. Nothing is allocated per epoch: each thread owns the matrices of one chunk, and each
-// part of a batch a gradient of its own. The rows are read from the table itself, standardised
-// chunk by chunk as they are loaded, so the trainer holds no second copy of them.
+// same way; a sparse stage does both link by link. Nothing is allocated per epoch: each thread owns
+// the matrices of one chunk, and each part of a batch a gradient of its own. The rows are read from
+// the table itself, standardised chunk by chunk as they are loaded, so the trainer holds no second
+// copy of them.
 #include <Eigen/Core>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <random>
@@ -135,10 +137,6 @@ class TrainerCore {
           settings_.algorithm == Algorithm::kAdam ? kAdamLearningRate : kBackpropLearningRate;
     }
     MeasureInputs(rows);
-    mean_row_ =
-        Eigen::Map<const Eigen::RowVectorXd>(means_.data(), static_cast<Index>(means_.size()));
-    scale_row_ =
-        Eigen::Map<const Eigen::RowVectorXd>(scales_.data(), static_cast<Index>(scales_.size()));
     rows_ = rows;
 
     const auto p = static_cast<Index>(layout_.parameters);
@@ -334,31 +332,63 @@ class TrainerCore {
   static void AddParts(std::vector<double>& parts) { AddParts(std::span<double>(parts)); }
 
   // Means and scales over the training rows; an input constant over them keeps scale 1.
+  //
+  // Each input is measured in units of a power of two near its largest magnitude, so that neither
+  // its sum nor its squares overflow (values near the largest double) or underflow (deviations
+  // near 1e-200) whatever the size of its values. A power of two scales a double exactly, so
+  // wherever measuring directly would not overflow or underflow the results are its bits. Loading
+  // a row uses the same units, since a value minus the mean may overflow too. An input that varies
+  // by less than the smallest normal double is refused: its scaled weights could not be folded
+  // into the network.
   void MeasureInputs(const DataTable& rows) {
     means_.assign(layout_.inputs, 0.0);
     scales_.assign(layout_.inputs, 1.0);
-    if (!settings_.standardize) return;
+    std::vector<double> units(layout_.inputs, 1.0);
+    std::vector<double> means(layout_.inputs, 0.0);
+    std::vector<double> scales(layout_.inputs, 1.0);
     const auto n = static_cast<double>(rows.rows());
-    for (std::size_t j = 0; j < layout_.inputs; ++j) {
-      double sum = 0;
+    for (std::size_t j = 0; settings_.standardize && j < layout_.inputs; ++j) {
       double low = rows.row(0)[j];
       double high = low;
       for (std::size_t i = 0; i < rows.rows(); ++i) {
-        const double v = rows.row(i)[j];
-        sum += v;
-        low = std::min(low, v);
-        high = std::max(high, v);
+        low = std::min(low, rows.row(i)[j]);
+        high = std::max(high, rows.row(i)[j]);
       }
+      int exponent = 0;
+      std::frexp(std::max(std::abs(low), std::abs(high)), &exponent);
+      // Within [-1020, 1020], so that the unit and its inverse are normal numbers.
+      const double unit = std::ldexp(1.0, -std::clamp(exponent, -1020, 1020));
+      double sum = 0;
+      for (std::size_t i = 0; i < rows.rows(); ++i) sum += rows.row(i)[j] * unit;
       const double mean = sum / n;
       double squares = 0;
       for (std::size_t i = 0; i < rows.rows(); ++i) {
-        const double d = rows.row(i)[j] - mean;
+        const double d = rows.row(i)[j] * unit - mean;
         squares += d * d;
       }
-      means_[j] = mean;
       const double scale = std::sqrt(squares / n);
-      if (low != high && scale > 0) scales_[j] = scale;
+      units[j] = unit;
+      means[j] = mean;
+      means_[j] = mean / unit;
+      if (low == high || scale == 0) continue;
+      if (scale / unit < std::numeric_limits<double>::min()) {
+        char deviation[32];
+        std::snprintf(deviation, sizeof deviation, "%.3g", scale / unit);
+        throw TrainingError("input " + std::to_string(j + 1) + " (element " +
+                            PositionText(0, static_cast<long long>(j)) + ") deviates by only " +
+                            deviation +
+                            " over the training rows, too little to standardise: scale its "
+                            "values up, or train without standardisation");
+      }
+      scales[j] = scale;
+      scales_[j] = scale / unit;
     }
+    auto row = [](const std::vector<double>& v) {
+      return Eigen::Map<const Eigen::RowVectorXd>(v.data(), static_cast<Index>(v.size()));
+    };
+    unit_row_ = row(units);
+    mean_row_ = row(means);
+    scale_row_ = row(scales);
   }
 
   // Rows [first, first + rows) of `table` (in `order`, when given) into the chunk: the inputs,
@@ -375,7 +405,8 @@ class TrainerCore {
       const Eigen::Map<const Rows, 0, Eigen::OuterStride<>> x(values, rows, inputs, stride);
       if (settings_.standardize) {
         ws.act.topLeftCorner(rows, inputs).array() =
-            (x.array().rowwise() - mean_row_.array()).rowwise() / scale_row_.array();
+            ((x.array().rowwise() * unit_row_.array()).rowwise() - mean_row_.array()).rowwise() /
+            scale_row_.array();
       } else {
         ws.act.topLeftCorner(rows, inputs) = x;
       }
@@ -386,7 +417,8 @@ class TrainerCore {
     for (Index r = 0; r < rows; ++r) {
       const std::span<const double> row = table.row(order[first + static_cast<std::size_t>(r)]);
       for (Index j = 0; j < inputs; ++j) {
-        ws.act(r, j) = (row[static_cast<std::size_t>(j)] - mean_row_[j]) / scale_row_[j];
+        ws.act(r, j) =
+            (row[static_cast<std::size_t>(j)] * unit_row_[j] - mean_row_[j]) / scale_row_[j];
       }
       for (Index k = 0; k < outputs; ++k) {
         ws.targets(r, k) = row[static_cast<std::size_t>(inputs + k)];
@@ -400,7 +432,19 @@ class TrainerCore {
     const auto inputs = static_cast<Index>(layout_.inputs);
     for (const Layout::Stage& stage : layout_.stages) {
       auto z = act.middleCols(inputs + stage.first, stage.count);
-      if (stage.range_count == 0) z.setZero();
+      if (stage.sparse) {
+        for (std::uint32_t m = 0; m < stage.count; ++m) {
+          auto sum = z.col(m);
+          sum.setZero();
+          const std::size_t k = stage.first + m;
+          for (std::size_t l = layout_.link_start[k]; l < layout_.link_start[k + 1]; ++l) {
+            const Layout::Link& link = layout_.links[l];
+            sum += p[link.weight] * act.col(link.node);
+          }
+        }
+      } else if (stage.range_count == 0) {
+        z.setZero();
+      }
       for (std::uint32_t r = 0; r < stage.range_count; ++r) {
         const Layout::Range& range = layout_.ranges[stage.first_range + r];
         const WeightBlock w(p + range.weights, range.count, stage.count);
@@ -436,6 +480,18 @@ class TrainerCore {
       auto v = act.middleCols(inputs + stage->first, stage->count);
       for (std::uint32_t m = 0; m < stage->count; ++m) {
         ThroughActivation(d.col(m), v.col(m), layout_.neurons[stage->first + m]);
+      }
+      if (stage->sparse) {
+        for (std::uint32_t m = 0; m < stage->count; ++m) {
+          const auto error = d.col(m);
+          const std::size_t k = stage->first + m;
+          for (std::size_t l = layout_.link_start[k]; l < layout_.link_start[k + 1]; ++l) {
+            const Layout::Link& link = layout_.links[l];
+            const double slope = act.col(link.node).dot(error);
+            g[link.weight] = add ? g[link.weight] + slope : slope;
+            if (link.node >= inputs) delta.col(link.node - inputs) += p[link.weight] * error;
+          }
+        }
       }
       for (std::uint32_t r = 0; r < stage->range_count; ++r) {
         const Layout::Range& range = layout_.ranges[stage->first_range + r];
@@ -526,7 +582,10 @@ class TrainerCore {
   TrainSettings settings_;
   std::vector<double> means_;
   std::vector<double> scales_;
-  Eigen::RowVectorXd mean_row_;  // means_ and scales_ as rows
+  // Per input, the unit it is measured in, and its mean and scale in that unit: a row is loaded
+  // as (value × unit − mean) / scale. Units 1, means 0 and scales 1 without standardisation.
+  Eigen::RowVectorXd unit_row_;
+  Eigen::RowVectorXd mean_row_;
   Eigen::RowVectorXd scale_row_;
   DataTable rows_;  // the training rows, shared with the table the trainer was built from
   Vector params_;

@@ -156,7 +156,9 @@ struct TrainSettings {
 // an element outside its layer's range, and values that are not finite.
 class Trainer {
  public:
-  // Throws TrainingError for a network or rows it cannot train on, or a setting out of range.
+  // Throws TrainingError for a network or rows it cannot train on (among them rows whose input
+  // varies by less than the smallest normal double, which cannot be standardised), or a setting
+  // out of range.
   Trainer(const Perceptron& net, const DataTable& rows, const TrainSettings& settings);
   ~Trainer();
   Trainer(Trainer&&) noexcept;

@@ -10,6 +10,7 @@
 
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
+#include "training/network_layout.h"
 #include "training/trainer_internal.h"
 #include "training_support.h"
 
@@ -62,6 +63,55 @@ Perceptron SparseAcrossLayers() {
       .Build();
 }
 
+Perceptron WideAndThin() {
+  // Layers whose blocks would be mostly zeros, so that the trainer reads them link by link:
+  // errors pass back through such links too.
+  NetBuilder b(13);
+  b.Inputs(12);
+  for (unsigned j = 0; j < 12; ++j) b.Neuron(1, j, Neuron::SIGM, 1.0, {{0, j}});
+  for (unsigned j = 0; j < 12; ++j) {
+    b.Neuron(2, j, j % 2 == 0 ? Neuron::TH : Neuron::SIGM, 0.9, {{1, j}, {0, (j + 5) % 12}});
+  }
+  return b.Neuron(3, 0, Neuron::SIGM, 1.1, {{2, 0}, {2, 11}, {0, 3}})
+      .Neuron(3, 1, Neuron::TH, 0.7, {{2, 5}, {1, 7}})
+      .Build();
+}
+
+// The sparse wide network of the benchmark: `width` inputs, `width` neurons reading one input
+// each, one output reading them all.
+Perceptron OneLinkEach(unsigned width) {
+  NetBuilder b(14);
+  b.Inputs(width);
+  std::vector<From> all;
+  for (unsigned j = 0; j < width; ++j) {
+    b.Neuron(1, j, Neuron::SIGM, 1.0, {{0, j}});
+    all.push_back({1, j});
+  }
+  return b.Neuron(2, 0, Neuron::SIGM, 1.0, all).Build();
+}
+
+TEST(GradientTest, ParametersFollowTheLinksOfSparseLayers) {
+  const struct {
+    const char* name;
+    Perceptron net;
+    std::size_t parameters;  // links and thresholds, and the zeros of dense blocks
+    bool sparse_stage;
+  } cases[] = {
+      {"dense", DenseMixed(), 3 * 4 + 4 + 4 * 2 + 2, false},
+      {"wide and thin", WideAndThin(), 12 + 12 + 24 + 12 + 5 + 2, true},
+      // Dense blocks would take 3000 × 3000 weights here.
+      {"3000 neurons reading one input each", OneLinkEach(3000), 3000 + 3000 + 3000 + 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const training::Layout layout = training::CompileLayout(c.net);
+    EXPECT_EQ(layout.parameters, c.parameters);
+    EXPECT_EQ(std::any_of(layout.stages.begin(), layout.stages.end(),
+                          [](const training::Layout::Stage& s) { return s.sparse; }),
+              c.sparse_stage);
+  }
+}
+
 TEST(GradientTest, MatchesCentralDifferencesOfTheForwardPass) {
   const struct {
     const char* name;
@@ -70,6 +120,7 @@ TEST(GradientTest, MatchesCentralDifferencesOfTheForwardPass) {
   } cases[] = {
       {"dense, every activation type", DenseMixed, 7},
       {"sparse, within and across layers", SparseAcrossLayers, 600},
+      {"wide and thin, read link by link", WideAndThin, 150},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -274,6 +275,65 @@ TEST(TrainerTest, FoldedNetworkOnRawInputsIsTheTrainingNetworkOnStandardisedOnes
   }
   EXPECT_LE(largest, 1e-12);
   std::cout << "largest difference between folded and training network: " << largest << '\n';
+}
+
+TEST(TrainerTest, StandardisesInputsAtTheEndsOfTheDoubleRange) {
+  // Input 1 is ordinary; input 2 alternates between `low` and `high`, whose mean and deviation
+  // are `mean` and `scale` (exactly, up to rounding).
+  const double big = std::numeric_limits<double>::max();
+  const struct {
+    const char* name;
+    double low, high, mean, scale;
+    const char* refusal;  // nullptr: trains
+  } cases[] = {
+      {"deviation near 1e200", -1e200, 1e200, 0, 1e200, nullptr},
+      {"deviation near 1e-200", 3e-200, 5e-200, 4e-200, 1e-200, nullptr},
+      {"values near the largest double, one sign", 0.8 * big, big, 0.9 * big, 0.1 * big, nullptr},
+      {"values near the largest double, both signs", -big, big, 0, big, nullptr},
+      {"deviation below the smallest normal double", 0, 4e-308, 2e-308, 2e-308,
+       "input 2 (element (0, 1)) deviates by only 2e-308"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DataTable rows(2, 1);
+    for (int i = 0; i < 40; ++i) {
+      const double side = i % 2;
+      rows.AddRow(std::vector<double>{0.1 * i, side == 0 ? c.low : c.high, 0.2 + 0.6 * side});
+    }
+    const Perceptron start = NetBuilder(31)
+                                 .Inputs(2)
+                                 .Dense(1, 3, 2, Neuron::SIGM, 1.0)
+                                 .Dense(2, 1, 3, Neuron::SIGM, 1.0)
+                                 .Build();
+    if (c.refusal != nullptr) {
+      try {
+        Trainer refused(start, rows, TrainSettings{});
+        ADD_FAILURE() << "not refused";
+      } catch (const TrainingError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+      }
+      continue;
+    }
+    Trainer trainer(start, rows, TrainSettings{});
+    EXPECT_NEAR(trainer.InputMeans()[1], c.mean, 1e-12 * c.scale);
+    EXPECT_NEAR(trainer.InputScales()[1], c.scale, 1e-12 * c.scale);
+    double mse = 0;
+    for (int e = 0; e < 20; ++e) mse = trainer.RunEpoch();
+    EXPECT_LT(mse, 0.01);  // the second input gives the target away
+    // The folded network on the raw rows is the trained one on the standardised rows.
+    Perceptron folded = trainer.Network();
+    Perceptron trained = trainer.TrainingNetwork();
+    for (std::size_t i = 0; i < 2; ++i) {
+      const std::span<const double> row = rows.row(i);
+      std::vector<double> standard(2);
+      for (std::size_t j = 0; j < 2; ++j) {
+        standard[j] = (row[j] - trainer.InputMeans()[j]) / trainer.InputScales()[j];
+      }
+      folded.Run(std::vector<double>(row.begin(), row.begin() + 2));
+      trained.Run(standard);
+      EXPECT_NEAR(folded.GetOutput()[0], trained.GetOutput()[0], 1e-9) << "row " << i;
+    }
+  }
 }
 
 TEST(TrainerTest, RefusesNetworksItCannotTrain) {
