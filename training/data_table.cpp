@@ -181,9 +181,7 @@ DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
   const std::size_t width = shape.inputs + shape.outputs;
   std::string text;
   for (std::size_t number = 1; std::getline(in, text); ++number) {
-    std::string_view line = text;
-    // Windows tools may start a UTF-8 file with a byte-order mark.
-    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+    const std::string_view line = number == 1 ? WithoutByteOrderMark(text) : text;
     const NumberLine parsed = ParseNumberLine(line);
     const std::string where = file + ", line " + std::to_string(number);
     if (!parsed.bad_piece.empty()) throw TrainingError(where + ": " + DescribeBadPiece(parsed));
