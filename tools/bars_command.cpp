@@ -10,6 +10,7 @@
 #include "persistence/file_io.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 
 namespace mplnet::tool {
@@ -41,8 +42,7 @@ int RunBars(const BarsArguments& args) {
   BarDatasetOptions options;
   options.window = args.window;
   options.horizon = args.horizon;
-  options.features =
-      args.features == "returns" ? BarFeatures::kReturns : BarFeatures::kReturnsRangeVolume;
+  options.features = ReadBarFeatures(args.features);
   options.target = args.target == "direction" ? BarTarget::kDirection : BarTarget::kReturn;
 
   CheckOutputPath(args.table_path, args.force);
@@ -101,20 +101,15 @@ Command AddBarsCommand(CLI::App& app) {
       ->type_name("TABLE");
   bars->add_option("--window", args->window, "bars per row, the row's own bar last")
       ->capture_default_str()
-      ->check(CLI::Range(1, 100000))
+      ->transform(WholeIn({1, 100000}))
       ->type_name("N");
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
       ->type_name("LIST")
-      ->check(CLI::Validator(
-          [](const std::string& value) -> std::string {
-            if (value == "returns" || value == "returns,range,volume") return "";
-            return "\"" + value + "\" is neither returns nor returns,range,volume";
-          },
-          ""));
+      ->transform(BarFeatureList());
   bars->add_option("--horizon", args->horizon, "bars ahead the target looks")
       ->capture_default_str()
-      ->check(CLI::Range(1, 100000))
+      ->transform(WholeIn({1, 100000}))
       ->type_name("H");
   bars->add_option("--target", args->target, "direction or return")
       ->capture_default_str()
