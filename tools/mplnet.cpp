@@ -25,6 +25,7 @@
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
 #include "persistence/network_file.h"
+#include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
@@ -74,7 +75,8 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
     }
     if (parsed.values.empty()) continue;  // a blank or comment line
     if (parsed.values.size() < static_cast<std::size_t>(inputs)) {
-      throw ToolError(where + "expected " + std::to_string(inputs) + " values, found " +
+      throw ToolError(where + "expected " +
+                      Counted(static_cast<std::size_t>(inputs), "value", "values") + ", found " +
                       std::to_string(parsed.values.size()));
     }
     // Values beyond the input layer's size are ignored, as the run export ignores them.

@@ -25,6 +25,7 @@
 
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
+#include "persistence/shown_text.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
@@ -168,7 +169,7 @@ std::string StopText(StopReason reason, std::size_t patience) {
     case StopReason::kTargetMse:
       return "the training error reached --target-mse";
     case StopReason::kPatience:
-      return "no better validation error in " + std::to_string(patience) + " epochs";
+      return "no better validation error in " + Counted(patience, "epoch", "epochs");
     case StopReason::kStopped:
       return "interrupted";
     case StopReason::kMaxEpochs:
@@ -280,11 +281,10 @@ int RunTrain(const TrainArguments& args) {
   Trainer trainer(*net, training, settings);
   const bool validating = validation.rows() > 0;
   std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
-            << training.rows() << " rows, "
-            << (validating ? "validating on " + std::to_string(validation.rows()) + " rows"
+            << Counted(training.rows(), "row", "rows") << ", "
+            << (validating ? "validating on " + Counted(validation.rows(), "row", "rows")
                            : std::string("without validation rows"))
-            << ", " << trainer.threads() << (trainer.threads() == 1 ? " thread" : " threads")
-            << '\n';
+            << ", " << Counted(trainer.threads(), "thread", "threads") << '\n';
 
   StopRules rules;
   rules.max_epochs = args.epochs;
@@ -311,11 +311,11 @@ int RunTrain(const TrainArguments& args) {
 
   // The figures of the file as saved, as a host computes them.
   const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
-  std::cout << "stopped after " << outcome.epochs
-            << " epochs: " << StopText(outcome.reason, args.patience) << '\n';
+  std::cout << "stopped after " << Counted(outcome.epochs, "epoch", "epochs") << ": "
+            << StopText(outcome.reason, args.patience) << '\n';
   if (validating) {
-    std::cout << "kept the network after " << outcome.best_epoch
-              << " epochs, whose validation error was lowest\n";
+    std::cout << "kept the network after " << Counted(outcome.best_epoch, "epoch", "epochs")
+              << ", whose validation error was lowest\n";
   }
   std::cout << "saved: " << args.out_path << '\n';
   PrintErrors("train ", Evaluate(*saved, training));
@@ -384,8 +384,9 @@ Command AddTrainCommand(CLI::App& app) {
       ->capture_default_str();
   train
       ->add_option("--threads", args->threads,
-                   "threads sharing each batch (0: the machine's cores, at most one per 256 "
-                   "rows of a batch)")
+                   "threads sharing each batch (0: one per core); never more than the parts "
+                   "the training rows are cut into, which depend on the rows and the network "
+                   "alone (a small table or network stays whole, on one thread)")
       ->type_name("T")
       ->transform(WholeIn({0, 256}))
       ->capture_default_str();

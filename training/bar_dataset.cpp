@@ -297,8 +297,8 @@ std::string BarTableHeader(const BarDatasetOptions& options) {
                        ", features " + std::string(BarFeaturesName(options.features)) +
                        ", horizon " + std::to_string(options.horizon) + ", target " +
                        TargetName(options.target) + "\n";
-  header += "# each row: " + std::to_string(BarInputCount(options)) +
-            " inputs (oldest bar first), the target, then the time of the row's bar\n";
+  header += "# each row: " + Counted(BarInputCount(options), "input", "inputs") +
+            " (oldest bar first), the target, then the time of the row's bar\n";
   return header;
 }
 

@@ -814,6 +814,19 @@ TEST(ToolTrainTest, ProgressBarOnATerminal) {
   EXPECT_NE(r.err.find("validation "), std::string::npos) << r.err;
 }
 
+TEST(ToolTrainTest, CountsOfOneAreSingular) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("data.txt"), "0 0 1\n1 1 1\n");
+  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
+                                  "--epochs", "1", "--validate", "0.5", "--threads", "1"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "training a 2-3-1 network with rprop on 1 row, validating on 1 row, 1 thread\n");
+  EXPECT_EQ(Lines(r.out)[0], "stopped after 1 epoch: the epoch limit");
+  EXPECT_EQ(Lines(r.out)[1], "kept the network after 1 epoch, whose validation error was lowest");
+}
+
 // ---- arguments
 // ------------------------------------------------------------------------------------
 
@@ -962,7 +975,7 @@ TEST(ToolBarsTest, WritesTheLibrarysTableAndReportsTheLog) {
   r = RunTool(dir, {"bars", bad_log, "-o", table, "--force", "--skip-bad", "--target", "return",
                     "--features", "returns,range,volume"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.err.find("skipped: 1 lines that did not parse"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("skipped: 1 line that did not parse"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("rows of 30 inputs and a return target"), std::string::npos) << r.err;
   r = RunTool(dir, {"bars", bad_log, "-o", bad_log, "--force", "--skip-bad"});
   EXPECT_NE(r.err.find("would replace the bar log"), std::string::npos) << r.err;
