@@ -223,6 +223,7 @@ int Main(int argc, char** argv) {
       "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
       "same file.");
   make->add_option("SIZES", sizes, "layer sizes, each from 1 to " + std::to_string(kMostPositions))
+      ->type_name("UINT")
       ->required();
   make->add_option("-o,--output", out_path, "the network file to write")
       ->required()

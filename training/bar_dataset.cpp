@@ -222,7 +222,7 @@ BarFeatures ReadBarFeatures(std::string_view list) {
     while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
     if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
-      throw BarDataError(QuotedText(name, 32) +
+      throw BarDataError(QuotedText(name, 24) +
                          " is not a feature: the features are returns, range and volume");
     }
     if (!names.empty()) names += ',';
@@ -232,7 +232,7 @@ BarFeatures ReadBarFeatures(std::string_view list) {
   for (const BarFeatures set : {BarFeatures::kReturns, BarFeatures::kReturnsRangeVolume}) {
     if (names == BarFeaturesName(set)) return set;
   }
-  throw BarDataError(QuotedText(list, 32) +
+  throw BarDataError(QuotedText(list, 24) +
                      " is no feature set a table can hold: give returns, or returns,range,volume");
 }
 
