@@ -27,4 +27,11 @@ std::string QuotedText(std::string_view text, std::size_t longest) {
   return out;
 }
 
+std::string Counted(std::size_t n, std::string_view one, std::string_view many) {
+  std::string out = std::to_string(n);
+  out += ' ';
+  out += n == 1 ? one : many;
+  return out;
+}
+
 }  // namespace mplnet

@@ -1,4 +1,4 @@
-// Texts read from a file, as an error message shows them.
+// Texts as messages show them: texts read from a file, and counts with their nouns.
 #ifndef MPLNET_PERSISTENCE_SHOWN_TEXT_H_
 #define MPLNET_PERSISTENCE_SHOWN_TEXT_H_
 
@@ -14,6 +14,9 @@ std::string ShownText(std::string_view text, std::size_t longest = 64);
 
 // The same in double quotes.
 std::string QuotedText(std::string_view text, std::size_t longest = 64);
+
+// "1 row", "2 rows": a count and its noun, singular or plural as the count asks.
+std::string Counted(std::size_t n, std::string_view one, std::string_view many);
 
 }  // namespace mplnet
 

@@ -2,16 +2,18 @@
 # Builds the fuzz targets (the `fuzz` preset), replays every seed input once, then fuzzes each
 # target for a fixed time. Exits non-zero when any input crashes a target or breaks a property.
 #   scripts/fuzz.sh [seconds per target]    default 25; 0 replays the seeds only
-# Seeds: every file of tests/data/ and examples/, the number texts found in them, and a few bar
-# arrays made here. What fuzzing finds is kept in build/fuzz/corpus/ for the next run; a crashing
-# input is written to build/fuzz/artifacts/ (make it a fixture in tests/data/ and a regression test).
+# Seeds: every file of tests/data/ and examples/, the number texts found in them, a few bar
+# arrays and option values made here. What fuzzing finds is kept in build/fuzz/corpus/ for the next
+# run; a crashing input is written to build/fuzz/artifacts/ (make it a fixture in tests/data/ and a
+# regression test).
 # MPLNET_FUZZ_SEED fixes libFuzzer's random seed (CI uses a fixed one); extra configure arguments
 # come from MPLNET_CMAKE_ARGS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-25}
 read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
-targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer)
+targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer
+         option_values_fuzzer)
 
 # clang's libFuzzer runtime comes with libclang-rt-14-dev.
 bash scripts/install-deps.sh --fuzz
@@ -54,6 +56,26 @@ bar 3 0 0 3 > "$seeds/bar_log_fuzzer/three_bars"
 bar 1 0 5 1 > "$seeds/bar_log_fuzzer/one_bar"
 bar 2 2 0 2 > "$seeds/bar_log_fuzzer/wrong_shift"
 bar -1 0 0 0 > "$seeds/bar_log_fuzzer/negative_total"
+
+# Option values: a byte picking the reader (0 real, 1 whole, 2 --features, 3 layer sizes, one a
+# line), then the value as given on a command line.
+n=0
+option() {  # option <reader> <value>
+  { printf "\\x0$1"; printf '%s' "$2"; } > "$seeds/option_values_fuzzer/option_$((n++))"
+}
+for value in 0.2 0,25 1e300 1e301 1e400 -0 nan -Infinity inf 0x10 ' 0.5 ' 1.7976931348623157e308; do
+  option 0 "$value"
+done
+for value in 0 010 +7 -0 -1 256 18446744073709551615 18446744073709551616 1e3 0x10 ' 5'; do
+  option 1 "$value"
+done
+for value in returns returns,range,volume ' returns , range,volume' volume,range,returns returns,; do
+  option 2 "$value"
+done
+option 3 $'2\n8\n1'
+option 3 $'1\n11\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1'
+option 3 $'5000\n5000'
+option 3 $'2\nnan\n1'
 
 # The targets write their files into a private folder, on a memory file system where there is one.
 base=/tmp

@@ -8,8 +8,10 @@
 
 #include "mplnet/bar_dataset.h"
 #include "persistence/file_io.h"
+#include "persistence/shown_text.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 
 namespace mplnet::tool {
@@ -27,11 +29,15 @@ struct BarsArguments {
 };
 
 void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars) {
-  std::cerr << "bar log \"" << args.log_path << "\": " << s.lines << " bar lines read, " << bars
-            << " distinct times, " << s.replaced << " duplicates replaced\n";
-  if (args.skip_bad) std::cerr << "skipped: " << s.skipped << " lines that did not parse\n";
+  std::cerr << "bar log \"" << args.log_path << "\": " << Counted(s.lines, "bar line", "bar lines")
+            << " read, " << Counted(bars, "distinct time", "distinct times") << ", "
+            << Counted(s.replaced, "duplicate", "duplicates") << " replaced\n";
+  if (args.skip_bad) {
+    std::cerr << "skipped: " << Counted(s.skipped, "line", "lines") << " that did not parse\n";
+  }
   if (bars > 1) {
-    std::cerr << "time steps: most common " << s.spacing << ", " << s.gaps << " gaps larger";
+    std::cerr << "time steps: most common " << s.spacing << ", " << Counted(s.gaps, "gap", "gaps")
+              << " larger";
     if (s.gaps > 0) std::cerr << " (the largest " << s.largest << ")";
     std::cerr << '\n';
   }
@@ -41,8 +47,7 @@ int RunBars(const BarsArguments& args) {
   BarDatasetOptions options;
   options.window = args.window;
   options.horizon = args.horizon;
-  options.features =
-      args.features == "returns" ? BarFeatures::kReturns : BarFeatures::kReturnsRangeVolume;
+  options.features = ReadBarFeatures(args.features);
   options.target = args.target == "direction" ? BarTarget::kDirection : BarTarget::kReturn;
 
   CheckOutputPath(args.table_path, args.force);
@@ -55,8 +60,8 @@ int RunBars(const BarsArguments& args) {
     Report(args, log.summary, log.bars.size());
     const std::vector<BarRow> rows = MakeBarRows(log.bars, options);
     if (rows.empty()) {
-      throw ToolError("no rows: " + std::to_string(log.bars.size()) +
-                      " bars are too few for a window of " + std::to_string(args.window) +
+      throw ToolError("no rows: " + Counted(log.bars.size(), "bar is", "bars are") +
+                      " too few for a window of " + std::to_string(args.window) +
                       " and a horizon of " + std::to_string(args.horizon) +
                       (options.target == BarTarget::kReturn
                            ? " with a return target, which needs 100 earlier returns"
@@ -67,8 +72,9 @@ int RunBars(const BarsArguments& args) {
                                [&table](const ContentSink& sink) { return sink(table); })) {
       throw ToolError("cannot write \"" + args.table_path + "\"");
     }
-    std::cerr << "table \"" << args.table_path << "\": " << rows.size() << " rows of "
-              << BarInputCount(options) << " inputs and a " << args.target << " target\n";
+    std::cerr << "table \"" << args.table_path << "\": " << Counted(rows.size(), "row", "rows")
+              << " of " << Counted(BarInputCount(options), "input", "inputs") << " and a "
+              << args.target << " target\n";
   } catch (const BarDataError& e) {
     throw ToolError(e.what());
   }
@@ -101,20 +107,15 @@ Command AddBarsCommand(CLI::App& app) {
       ->type_name("TABLE");
   bars->add_option("--window", args->window, "bars per row, the row's own bar last")
       ->capture_default_str()
-      ->check(CLI::Range(1, 100000))
+      ->transform(WholeIn({1, 100000}))
       ->type_name("N");
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
       ->type_name("LIST")
-      ->check(CLI::Validator(
-          [](const std::string& value) -> std::string {
-            if (value == "returns" || value == "returns,range,volume") return "";
-            return "\"" + value + "\" is neither returns nor returns,range,volume";
-          },
-          ""));
+      ->transform(BarFeatureList());
   bars->add_option("--horizon", args->horizon, "bars ahead the target looks")
       ->capture_default_str()
-      ->check(CLI::Range(1, 100000))
+      ->transform(WholeIn({1, 100000}))
       ->type_name("H");
   bars->add_option("--target", args->target, "direction or return")
       ->capture_default_str()

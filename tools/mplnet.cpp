@@ -18,7 +18,6 @@
 #include <limits>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,10 +25,12 @@
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
 #include "persistence/network_file.h"
+#include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 
 #ifndef MPLNET_VERSION
@@ -38,11 +39,6 @@
 
 namespace mplnet::tool {
 namespace {
-
-// The largest layer size and layer count a network file can hold: positions are 16-bit numbers.
-constexpr long long kMaxPositions = 65536;
-// Larger networks take minutes to write and gigabytes to hold; nobody means them on a command line.
-constexpr std::uint64_t kMaxDraws = 10'000'000;
 
 // ---- run ----------------------------------------------------------------------------------------
 
@@ -72,14 +68,15 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
   std::vector<double> out(static_cast<std::size_t>(outputs));
   std::string line;
   for (long long number = 1; std::getline(in, line); ++number) {
-    const NumberLine parsed = ParseNumberLine(line);
+    const NumberLine parsed = ParseNumberLine(number == 1 ? WithoutByteOrderMark(line) : line);
     const std::string where = "line " + std::to_string(number) + ": ";
     if (!parsed.bad_piece.empty()) {
       throw ToolError(where + DescribeBadPiece(parsed));
     }
     if (parsed.values.empty()) continue;  // a blank or comment line
     if (parsed.values.size() < static_cast<std::size_t>(inputs)) {
-      throw ToolError(where + "expected " + std::to_string(inputs) + " values, found " +
+      throw ToolError(where + "expected " +
+                      Counted(static_cast<std::size_t>(inputs), "value", "values") + ", found " +
                       std::to_string(parsed.values.size()));
     }
     // Values beyond the input layer's size are ignored, as the run export ignores them.
@@ -140,54 +137,9 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_;
 };
 
-// The draws a network of these layer sizes takes: one per input element for its input link, and
-// for every later element one for its threshold and one per element of the layer before.
-std::uint64_t DrawCount(const std::vector<int>& sizes) {
-  std::uint64_t draws = sizes.empty() ? 0 : static_cast<std::uint64_t>(sizes[0]);
-  for (std::size_t i = 1; i < sizes.size(); ++i) {
-    draws += static_cast<std::uint64_t>(sizes[i]) * (1 + static_cast<std::uint64_t>(sizes[i - 1]));
-  }
-  return draws;
-}
-
-std::vector<int> CheckSizes(const std::vector<long long>& sizes) {
-  if (sizes.size() > static_cast<std::size_t>(kMaxPositions)) {
-    throw ToolError("a network holds at most " + std::to_string(kMaxPositions) + " layers");
-  }
-  std::vector<int> checked;
-  for (const long long s : sizes) {
-    if (s < 1 || s > kMaxPositions) {
-      throw ToolError("layer size " + std::to_string(s) + " is not from 1 to " +
-                      std::to_string(kMaxPositions));
-    }
-    checked.push_back(static_cast<int>(s));
-  }
-  // The engine finds elements by the digits of layer and index run together: with more than ten
-  // layers, (1, 10) and (11, 0) would be one element, and the second would silently be missing.
-  std::set<std::string> keys;
-  for (std::size_t i = 0; i < checked.size(); ++i) {
-    for (int j = 0; j < checked[i]; ++j) {
-      if (!keys.insert(CoordinateKey(static_cast<std::int64_t>(i), j)).second) {
-        // The message stays in one piece, as a user would search for it.
-        // clang-format off
-        throw ToolError("position (" + std::to_string(i) + ", " + std::to_string(j) +
-            ") has the same coordinate key as another position of these sizes; the network cannot hold both");
-        // clang-format on
-      }
-    }
-  }
-  const std::uint64_t draws = DrawCount(checked);
-  if (draws > kMaxDraws) {
-    throw ToolError("these sizes give " + std::to_string(draws) +
-                    " weights and thresholds; the tool builds at most " +
-                    std::to_string(kMaxDraws));
-  }
-  return checked;
-}
-
-int New(const std::vector<long long>& size_args, const std::string& out_path, bool force,
+int New(const std::vector<std::string>& size_texts, const std::string& out_path, bool force,
         const std::optional<std::uint64_t>& seed) {
-  const std::vector<int> sizes = CheckSizes(size_args);
+  const std::vector<int> sizes = ReadLayerSizes(size_texts);
   CheckOutputPath(out_path, force);
 
   std::unique_ptr<Perceptron> net;
@@ -248,7 +200,8 @@ int Main(int argc, char** argv) {
       "Loads NET through the same path as the load export and runs it on every line of INPUTS "
       "(standard input when absent or \"-\"). A line holds numbers separated by commas, "
       "semicolons or blanks, with \".\" as decimal separator (a comma between two digits is one "
-      "too where semicolons or blanks separate the numbers); \"#\" starts a comment; blank lines "
+      "too where semicolons or blanks separate the numbers, and a line using commas both ways is "
+      "refused); \"#\" starts a comment; blank lines "
       "are skipped. Values beyond the input layer's size are ignored; a line with too few stops "
       "the run.\n\nPrints one line per input line: the outputs separated by \",\", each as the "
       "shortest text that reads back to the same double. All lines run in order through one "
@@ -256,7 +209,7 @@ int Main(int argc, char** argv) {
   run->add_option("NET", net_path, "network file")->required();
   run->add_option("INPUTS", inputs_path, "inputs file, or \"-\" for standard input");
 
-  std::vector<long long> sizes;
+  std::vector<std::string> sizes;
   std::string out_path;
   bool force = false;
   std::optional<std::uint64_t> seed;
@@ -269,12 +222,16 @@ int Main(int argc, char** argv) {
       "network takes about 17 s); a progress bar shows when standard error is a terminal. With "
       "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
       "same file.");
-  make->add_option("SIZES", sizes, "layer sizes, each from 1 to 65536")->required();
+  make->add_option("SIZES", sizes, "layer sizes, each from 1 to " + std::to_string(kMostPositions))
+      ->type_name("UINT")
+      ->required();
   make->add_option("-o,--output", out_path, "the network file to write")
       ->required()
       ->type_name("FILE");
   make->add_flag("--force", force, "replace FILE if it exists");
-  make->add_option("--seed", seed, "draw from a fast generator seeded with N")->type_name("N");
+  make->add_option("--seed", seed, "draw from a fast generator seeded with N")
+      ->type_name("N")
+      ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}));
 
   CLI::App* info = app.add_subcommand("info", "Describe a network and check it");
   info->footer(

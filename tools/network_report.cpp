@@ -16,6 +16,7 @@
 #include "persistence/ini_file.h"
 #include "persistence/network_file.h"
 #include "persistence/number_text.h"
+#include "persistence/shown_text.h"
 
 namespace mplnet::tool {
 namespace {
@@ -216,10 +217,6 @@ class RawFileCheck {
   std::set<std::pair<unsigned, unsigned>> refused_ntype_;
 };
 
-std::string Plural(std::size_t n, std::string_view one, std::string_view many) {
-  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
-}
-
 // Checks of the loaded network against what the forward pass relies on.
 void CheckLoaded(const Perceptron& net,
                  const std::set<std::pair<unsigned, unsigned>>& refused_ntype,
@@ -246,7 +243,7 @@ void CheckLoaded(const Perceptron& net,
     if (static_cast<int>(e->y) >= count) {
       problems.push_back("element " + Position(e->x, e->y) + " lies beyond the range of layer " +
                          std::to_string(e->x) + " (" +
-                         Plural(static_cast<std::size_t>(count), "position", "positions") +
+                         Counted(static_cast<std::size_t>(count), "position", "positions") +
                          "): the forward pass never computes it");
     }
     const std::vector<SynapseWeight> links = neuron.getSynapses();
@@ -379,7 +376,7 @@ void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out
     out << "checks: no problems found\n";
     return;
   }
-  out << "checks: " << Plural(problems.size(), "problem", "problems") << '\n';
+  out << "checks: " << Counted(problems.size(), "problem", "problems") << '\n';
   for (const std::string& p : problems) out << "  " << p << '\n';
 }
 

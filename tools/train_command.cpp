@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -24,9 +25,11 @@
 
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
+#include "persistence/shown_text.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 
 namespace mplnet::tool {
@@ -166,7 +169,7 @@ std::string StopText(StopReason reason, std::size_t patience) {
     case StopReason::kTargetMse:
       return "the training error reached --target-mse";
     case StopReason::kPatience:
-      return "no better validation error in " + std::to_string(patience) + " epochs";
+      return "no better validation error in " + Counted(patience, "epoch", "epochs");
     case StopReason::kStopped:
       return "interrupted";
     case StopReason::kMaxEpochs:
@@ -278,11 +281,10 @@ int RunTrain(const TrainArguments& args) {
   Trainer trainer(*net, training, settings);
   const bool validating = validation.rows() > 0;
   std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
-            << training.rows() << " rows, "
-            << (validating ? "validating on " + std::to_string(validation.rows()) + " rows"
+            << Counted(training.rows(), "row", "rows") << ", "
+            << (validating ? "validating on " + Counted(validation.rows(), "row", "rows")
                            : std::string("without validation rows"))
-            << ", " << trainer.threads() << (trainer.threads() == 1 ? " thread" : " threads")
-            << '\n';
+            << ", " << Counted(trainer.threads(), "thread", "threads") << '\n';
 
   StopRules rules;
   rules.max_epochs = args.epochs;
@@ -314,11 +316,11 @@ int RunTrain(const TrainArguments& args) {
 
   // The figures of the file as saved, as a host computes them.
   const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
-  std::cout << "stopped after " << outcome.epochs
-            << " epochs: " << StopText(outcome.reason, args.patience) << '\n';
+  std::cout << "stopped after " << Counted(outcome.epochs, "epoch", "epochs") << ": "
+            << StopText(outcome.reason, args.patience) << '\n';
   if (validating) {
-    std::cout << "kept the network after " << outcome.best_epoch
-              << " epochs, whose validation error was lowest\n";
+    std::cout << "kept the network after " << Counted(outcome.best_epoch, "epoch", "epochs")
+              << ", whose validation error was lowest\n";
   }
   std::cout << "saved: " << args.out_path << '\n';
   PrintErrors("train ", Evaluate(*saved, training));
@@ -359,18 +361,18 @@ Command AddTrainCommand(CLI::App& app) {
       ->check(CLI::IsMember({"rprop", "adam", "backprop"}))
       ->capture_default_str();
   train->add_option("--epochs", args->epochs, "at most this many epochs")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->transform(WholeIn({1, 100'000'000}))
       ->capture_default_str();
   train
       ->add_option("--target-mse", args->target_mse,
                    "stop once the training error is at most X (0: never)")
       ->type_name("X")
-      ->check(CLI::Range(0.0, 1e300))
+      ->transform(RealIn({0.0, 1e300}))
       ->capture_default_str();
   CLI::Option* validate =
       train->add_option("--validate", args->validate, "hold out the last fraction F of the rows")
           ->type_name("F")
-          ->check(CLI::Range(0.0, 0.99))
+          ->transform(RealIn({0.0, 0.99}))
           ->capture_default_str();
   train->add_option("--validation", args->validation_path, "validate on this table instead")
       ->type_name("FILE")
@@ -379,17 +381,19 @@ Command AddTrainCommand(CLI::App& app) {
       ->add_option("--patience", args->patience,
                    "stop after K epochs without a better validation error")
       ->type_name("K")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->transform(WholeIn({1, 100'000'000}))
       ->capture_default_str();
   train->add_option("--seed", args->seed, "order of rows (backprop) and mini-batches (adam)")
       ->type_name("S")
+      ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}))
       ->capture_default_str();
   train
       ->add_option("--threads", args->threads,
-                   "threads sharing each batch (0: the machine's cores, at most one per 256 "
-                   "rows of a batch)")
+                   "threads sharing each batch (0: one per core); never more than the parts "
+                   "the training rows are cut into, which depend on the rows and the network "
+                   "alone (a small table or network stays whole, on one thread)")
       ->type_name("T")
-      ->check(CLI::Range(0U, 256U))
+      ->transform(WholeIn({0, 256}))
       ->capture_default_str();
   train->add_flag("--standardize,!--no-standardize", args->standardize,
                   "standardise inputs and fold the scaling into OUT (default: on)");
@@ -397,14 +401,14 @@ Command AddTrainCommand(CLI::App& app) {
       ->add_option("--learning-rate", args->learning_rate,
                    "step size of adam (default 0.01) and backprop (default 0.1)")
       ->type_name("R")
-      ->check(CLI::PositiveNumber);
+      ->transform(RealIn({0.0, std::numeric_limits<double>::max(), true}));
   train->add_option("--batch-size", args->batch_size, "rows per mini-batch of adam")
       ->type_name("B")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->transform(WholeIn({1, 100'000'000}))
       ->capture_default_str();
   train->add_option("--momentum", args->momentum, "share of the previous step in backprop's step")
       ->type_name("M")
-      ->check(CLI::Range(0.0, 0.999))
+      ->transform(RealIn({0.0, 0.999}))
       ->capture_default_str();
   return {train, [args] { return Guarded([&] { return RunTrain(*args); }); }};
 }

@@ -131,10 +131,6 @@ void AppendShortest(std::string& out, double v) {
   out.append(buffer, ec == std::errc() ? end : buffer);
 }
 
-const char* FeaturesName(BarFeatures features) {
-  return features == BarFeatures::kReturns ? "returns" : "returns,range,volume";
-}
-
 const char* TargetName(BarTarget target) {
   return target == BarTarget::kDirection ? "direction" : "return";
 }
@@ -212,6 +208,34 @@ BarLog ReadBarLogFile(const std::string& path, bool skip_bad) {
   return ReadBarLog(in, path, skip_bad);
 }
 
+std::string_view BarFeaturesName(BarFeatures features) {
+  return features == BarFeatures::kReturns ? "returns" : "returns,range,volume";
+}
+
+BarFeatures ReadBarFeatures(std::string_view list) {
+  constexpr std::string_view kKnown[] = {"returns", "range", "volume"};
+  std::string names;  // the list's names, trimmed, rejoined by commas
+  for (std::size_t start = 0; start <= list.size();) {
+    std::size_t end = list.find(',', start);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view name = list.substr(start, end - start);
+    while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
+      throw BarDataError(QuotedText(name, 24) +
+                         " is not a feature: the features are returns, range and volume");
+    }
+    if (!names.empty()) names += ',';
+    names += name;
+    start = end + 1;
+  }
+  for (const BarFeatures set : {BarFeatures::kReturns, BarFeatures::kReturnsRangeVolume}) {
+    if (names == BarFeaturesName(set)) return set;
+  }
+  throw BarDataError(QuotedText(list, 24) +
+                     " is no feature set a table can hold: give returns, or returns,range,volume");
+}
+
 std::size_t BarInputCount(const BarDatasetOptions& options) {
   const auto window = static_cast<std::size_t>(std::max(options.window, 0));
   return options.features == BarFeatures::kReturns ? window : 3 * window;
@@ -270,11 +294,11 @@ std::vector<BarRow> MakeBarRows(const std::vector<Bar>& bars, const BarDatasetOp
 
 std::string BarTableHeader(const BarDatasetOptions& options) {
   std::string header = "# from a bar log: window " + std::to_string(options.window) +
-                       ", features " + FeaturesName(options.features) + ", horizon " +
-                       std::to_string(options.horizon) + ", target " + TargetName(options.target) +
-                       "\n";
-  header += "# each row: " + std::to_string(BarInputCount(options)) +
-            " inputs (oldest bar first), the target, then the time of the row's bar\n";
+                       ", features " + std::string(BarFeaturesName(options.features)) +
+                       ", horizon " + std::to_string(options.horizon) + ", target " +
+                       TargetName(options.target) + "\n";
+  header += "# each row: " + Counted(BarInputCount(options), "input", "inputs") +
+            " (oldest bar first), the target, then the time of the row's bar\n";
   return header;
 }
 

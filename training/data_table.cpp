@@ -10,6 +10,7 @@
 
 #include "mplnet/train.h"
 #include "persistence/file_io.h"
+#include "persistence/shown_text.h"
 #include "training/number_line.h"
 #include "training/row_checks.h"
 
@@ -23,10 +24,6 @@ std::string NumberText(double v) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.10g", v);
   return buffer;
-}
-
-std::string Counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
@@ -124,8 +121,8 @@ DataTable& DataTable::operator=(DataTable&& other) noexcept {
 void DataTable::AddRow(std::span<const double> values, std::size_t line) {
   const std::size_t width = inputs_ + targets_;
   if (values.size() != width) {
-    throw TrainingError("a row of " + std::to_string(values.size()) +
-                        " values; the table's rows hold " + std::to_string(width));
+    throw TrainingError("a row of " + Counted(values.size(), "value", "values") +
+                        "; the table's rows hold " + std::to_string(width));
   }
   // Rows shared with another table, or followed by rows of another table, stay as they are.
   if (!store_ || store_.use_count() > 1 || first_ + rows_ != store_->lines.size()) {
@@ -181,17 +178,15 @@ DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
   const std::size_t width = shape.inputs + shape.outputs;
   std::string text;
   for (std::size_t number = 1; std::getline(in, text); ++number) {
-    std::string_view line = text;
-    // Windows tools may start a UTF-8 file with a byte-order mark.
-    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+    const std::string_view line = number == 1 ? WithoutByteOrderMark(text) : text;
     const NumberLine parsed = ParseNumberLine(line);
     const std::string where = file + ", line " + std::to_string(number);
     if (!parsed.bad_piece.empty()) throw TrainingError(where + ": " + DescribeBadPiece(parsed));
     if (parsed.values.empty()) continue;  // a blank or comment line
     if (parsed.values.size() != width) {
-      throw TrainingError(where + ": expected " + std::to_string(width) + " values (" +
-                          training::Counted(shape.inputs, "input", "inputs") + ", " +
-                          training::Counted(shape.outputs, "target", "targets") + "), found " +
+      throw TrainingError(where + ": expected " + Counted(width, "value", "values") + " (" +
+                          Counted(shape.inputs, "input", "inputs") + ", " +
+                          Counted(shape.outputs, "target", "targets") + "), found " +
                           std::to_string(parsed.values.size()));
     }
     training::CheckRowValues(shape, parsed.values, where);

@@ -1,8 +1,10 @@
 #include "training/number_line.h"
 
 #include <optional>
+#include <utility>
 
 #include "persistence/number_text.h"
+#include "persistence/shown_text.h"
 
 namespace mplnet {
 namespace {
@@ -21,43 +23,22 @@ std::optional<double> ReadNumber(std::string_view text) {
   return ParseReal(text, kSymbols);
 }
 
-// Whether `piece` is one number whose decimal point is its one comma, standing between two digits.
-bool HasDecimalComma(std::string_view piece) {
-  const std::size_t comma = piece.find(',');
-  if (comma == std::string_view::npos || comma == 0 || comma + 1 == piece.size()) return false;
-  if (piece.find(',', comma + 1) != std::string_view::npos) return false;
-  if (piece.find('.') != std::string_view::npos) return false;
-  return IsDigit(piece[comma - 1]) && IsDigit(piece[comma + 1]) && ReadNumber(piece).has_value();
+// Whether `part` is one number whose decimal point is its one comma, standing between two digits.
+bool HasDecimalComma(std::string_view part) {
+  const std::size_t comma = part.find(',');
+  if (comma == std::string_view::npos || comma == 0 || comma + 1 == part.size()) return false;
+  if (part.find(',', comma + 1) != std::string_view::npos) return false;
+  if (part.find('.') != std::string_view::npos) return false;
+  return IsDigit(part[comma - 1]) && IsDigit(part[comma + 1]) && ReadNumber(part).has_value();
 }
 
-// Reads the comma-separated parts of `piece` into `out`; false, with the part in `bad`, when one
-// is not a number.
-bool ReadCommaSeparated(std::string_view piece, std::vector<double>& out, std::string& bad) {
-  std::size_t pos = 0;
-  while (pos <= piece.size()) {
-    std::size_t end = piece.find(',', pos);
-    if (end == std::string_view::npos) end = piece.size();
-    const std::string_view part = piece.substr(pos, end - pos);
-    if (!part.empty()) {
-      const std::optional<double> value = ReadNumber(part);
-      if (!value) {
-        bad = std::string(part);
-        return false;
-      }
-      out.push_back(*value);
-    }
-    pos = end + 1;
-  }
-  return true;
+// Whether the comma at `at` stands between two digits, where it may be a decimal point.
+bool BetweenDigits(std::string_view piece, std::size_t at) {
+  return at > 0 && at + 1 < piece.size() && IsDigit(piece[at - 1]) && IsDigit(piece[at + 1]);
 }
 
-}  // namespace
-
-NumberLine ParseNumberLine(std::string_view line) {
-  if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) {
-    line = line.substr(0, hash);
-  }
-  // The pieces between semicolons and blanks.
+// The pieces of `line` between semicolons and blanks.
+std::vector<std::string_view> Pieces(std::string_view line) {
   std::vector<std::string_view> pieces;
   for (std::size_t pos = 0; pos < line.size();) {
     if (line[pos] == ';' || IsBlank(line[pos])) {
@@ -69,43 +50,117 @@ NumberLine ParseNumberLine(std::string_view line) {
     pieces.push_back(line.substr(pos, end - pos));
     pos = end;
   }
+  return pieces;
+}
+
+// Reads the numbers of a line; `decimal_commas` when semicolons or blanks separate them.
+class LineReader {
+ public:
+  explicit LineReader(bool decimal_commas) : decimal_commas_(decimal_commas) {}
+
+  // Reads one piece; false when a part of it is not a number.
+  bool Read(std::string_view piece) {
+    if (!decimal_commas_) return ReadSeparated(piece, piece);
+    // A comma that does not stand between two digits separates, whatever the line; each stretch
+    // between such commas is one number with a decimal comma, or numbers separated by its commas.
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= piece.size(); ++at) {
+      if (at < piece.size() && (piece[at] != ',' || BetweenDigits(piece, at))) continue;
+      if (at < piece.size()) NoteSeparator(piece);
+      const std::string_view stretch = piece.substr(start, at - start);
+      start = at + 1;
+      if (HasDecimalComma(stretch)) {
+        if (first_decimal_.empty()) {
+          first_decimal_ = stretch;
+          read_before_ = result_.values.size();
+        }
+        result_.values.push_back(*ReadNumber(stretch));
+      } else if (!ReadSeparated(stretch, piece)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // What the line holds, refused as ambiguous when its commas served both ways.
+  NumberLine Finish() {
+    if (!first_decimal_.empty() && !first_separator_.empty()) {
+      result_.values.resize(read_before_);
+      result_.bad_piece = std::string(first_decimal_);
+      result_.ambiguous = true;
+      result_.separator_piece = std::string(first_separator_);
+    }
+    return std::move(result_);
+  }
+
+  NumberLine& result() { return result_; }
+
+ private:
+  void NoteSeparator(std::string_view piece) {
+    if (first_separator_.empty()) first_separator_ = piece;
+  }
+
+  // Reads the comma-separated numbers of `text`, a part of `piece`.
+  bool ReadSeparated(std::string_view text, std::string_view piece) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+      std::size_t end = text.find(',', pos);
+      if (end == std::string_view::npos) {
+        end = text.size();
+      } else {
+        NoteSeparator(piece);
+      }
+      const std::string_view part = text.substr(pos, end - pos);
+      if (!part.empty()) {
+        const std::optional<double> value = ReadNumber(part);
+        if (!value) {
+          result_.bad_piece = std::string(part);
+          return false;
+        }
+        result_.values.push_back(*value);
+      }
+      pos = end + 1;
+    }
+    return true;
+  }
+
+  bool decimal_commas_;
+  NumberLine result_;
+  std::string_view first_decimal_;    // the first number read with a decimal comma
+  std::size_t read_before_ = 0;       // values read before it
+  std::string_view first_separator_;  // the first piece holding a separating comma
+};
+
+}  // namespace
+
+NumberLine ParseNumberLine(std::string_view line) {
+  if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) {
+    line = line.substr(0, hash);
+  }
+  const std::vector<std::string_view> pieces = Pieces(line);
   // Several pieces mean semicolons or blanks separate the numbers; so does one piece followed or
   // preceded by a semicolon ("0,5;").
-  const bool other_separators =
-      pieces.size() > 1 || (pieces.size() == 1 && line.find(';') != std::string_view::npos);
-
-  NumberLine result;
-  const std::string_view* first_decimal_comma = nullptr;
-  std::size_t read_before = 0;  // values read before that piece
-  bool separating_comma = false;
+  LineReader reader(pieces.size() > 1 ||
+                    (pieces.size() == 1 && line.find(';') != std::string_view::npos));
   for (const std::string_view& piece : pieces) {
-    if (other_separators && HasDecimalComma(piece)) {
-      if (first_decimal_comma == nullptr) {
-        first_decimal_comma = &piece;
-        read_before = result.values.size();
-      }
-      result.values.push_back(*ReadNumber(piece));
-      continue;
-    }
-    separating_comma = separating_comma || piece.find(',') != std::string_view::npos;
-    if (!ReadCommaSeparated(piece, result.values, result.bad_piece)) return result;
+    if (!reader.Read(piece)) return std::move(reader.result());
   }
-  if (first_decimal_comma != nullptr && separating_comma) {
-    result.values.resize(read_before);
-    result.bad_piece = std::string(*first_decimal_comma);
-    result.ambiguous = true;
-  }
-  return result;
+  return reader.Finish();
+}
+
+std::string_view WithoutByteOrderMark(std::string_view first_line) {
+  if (first_line.starts_with("\xEF\xBB\xBF")) first_line.remove_prefix(3);
+  return first_line;
 }
 
 std::string DescribeBadPiece(const NumberLine& line) {
-  std::string text = "\"" + line.bad_piece + "\"";
   if (line.ambiguous) {
-    return text +
-           " is ambiguous: the line also separates numbers with commas, so its comma may be a "
-           "decimal point or a separator";
+    return "ambiguous: the line uses commas as decimal points (" + QuotedText(line.bad_piece) +
+           ") and as separators (" + QuotedText(line.separator_piece) +
+           "); write \".\" as the decimal point, or separate the numbers by semicolons or "
+           "blanks alone";
   }
-  return text + " is not a number";
+  return QuotedText(line.bad_piece) + " is not a number";
 }
 
 }  // namespace mplnet

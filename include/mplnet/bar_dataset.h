@@ -74,6 +74,13 @@ enum class BarFeatures {
   kReturnsRangeVolume,  // also (high - low) / close, then ln((vol + 1) / (previous vol + 1))
 };
 
+// The name of a feature set, as --features of `mplnet bars` and a table's header give it:
+// "returns" or "returns,range,volume".
+std::string_view BarFeaturesName(BarFeatures features);
+// Reads a feature list: names separated by commas, blanks around each allowed, naming a set
+// BarFeaturesName gives in its order. Raises BarDataError naming what is wrong.
+BarFeatures ReadBarFeatures(std::string_view list);
+
 // What a row's target says about the bar `horizon` bars ahead.
 enum class BarTarget {
   kDirection,  // 0.9 when its close is higher, 0.1 when lower; rows with no change are dropped

@@ -174,6 +174,49 @@ TEST(NumberLinesTest, SplitsAtEverySeparatorAndSkipsComments) {
   }
 }
 
+// One rule for every line: a comma is a decimal point only between two digits of a number, in a
+// line whose numbers semicolons or blanks separate; a line whose commas serve both ways is refused
+// as ambiguous, wherever its commas stand.
+TEST(NumberLinesTest, DecimalCommaRuleHoldsForEveryLine) {
+  const struct {
+    const char* line;
+    std::vector<double> values;  // when read
+    const char* ambiguous;       // the number with a decimal comma named when refused
+  } cases[] = {
+      {"0,5; 1,25; 1", {0.5, 1.25, 1}, ""},
+      {"0,5 -1,25E-3\t7", {0.5, -1.25e-3, 7}, ""},
+      {"0,5;", {0.5}, ""},
+      {"0.5,1.25,1", {0.5, 1.25, 1}, ""},
+      {"0,5,1", {0, 5, 1}, ""},
+      {"1, 2, 3", {1, 2, 3}, ""},
+      {"1.5,2.5 3", {1.5, 2.5, 3}, ""},  // a number with "." holds no decimal comma
+      {"1,2,3 4", {1, 2, 3, 4}, ""},     // nor does one with two commas
+      {"1,5, 2,5", {}, "1,5"},
+      {"0,5, 0,25, 1", {}, "0,5"},
+      {"1,5, 2,5, 0", {}, "1,5"},
+      {"1, 2,5", {}, "2,5"},
+      {"2,5 1,", {}, "2,5"},
+      {"1,5;2,5,3", {}, "1,5"},
+      {"0,5,;", {}, "0,5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const NumberLine parsed = ParseNumberLine(c.line);
+    EXPECT_EQ(parsed.bad_piece, c.ambiguous);
+    EXPECT_EQ(parsed.ambiguous, *c.ambiguous != '\0');
+    if (parsed.ambiguous) {
+      EXPECT_EQ(
+          DescribeBadPiece(parsed).rfind("ambiguous: the line uses commas as decimal points (\"" +
+                                             std::string(c.ambiguous) + "\")",
+                                         0),
+          0u)
+          << DescribeBadPiece(parsed);
+    } else {
+      EXPECT_EQ(parsed.values, c.values);
+    }
+  }
+}
+
 TEST(NumberLinesTest, ShortestTextReadsBackToTheSameDouble) {
   EXPECT_EQ(ShortestText(0.1), "0.1");
   EXPECT_EQ(ShortestText(1e21), "1e+21");
@@ -271,6 +314,15 @@ TEST(ToolRunTest, StopsAtTheFirstBadLineWithItsNumber) {
   } cases[] = {
       {"0 1\n# c\n1\n1 1\n", "mplnet: line 3: expected 2 values, found 1\n", 1},
       {"0 1\n1 1\n0 one\n", "mplnet: line 3: \"one\" is not a number\n", 2},
+      // A byte-order mark before the first line is skipped, as the data table's reader does.
+      {"\xEF\xBB\xBF"
+       "0 1\n1\n",
+       "mplnet: line 2: expected 2 values, found 1\n", 1},
+      {"0 1\n0,5, 0,25, 1\n",
+       "mplnet: line 2: ambiguous: the line uses commas as decimal points (\"0,5\") and as "
+       "separators (\"0,5,\"); write \".\" as the decimal point, or separate the numbers by "
+       "semicolons or blanks alone\n",
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inputs);
@@ -396,8 +448,8 @@ TEST(ToolNewTest, RefusesSizesAndPlacesItCannotServe) {
     std::vector<std::string> args;
     const char* message_part;
   } cases[] = {
-      {{"new", "2", "0", "1", "-o", out}, "layer size 0 is not from 1 to 65536"},
-      {{"new", "2", "70000", "-o", out}, "layer size 70000"},
+      {{"new", "2", "0", "1", "-o", out}, "layer size \"0\" is not a whole number from 1 to 65536"},
+      {{"new", "2", "70000", "-o", out}, "layer size \"70000\""},
       {{"new", "2", "x", "-o", out}, "mplnet: "},
       {{"new", "-o", out}, "SIZES"},
       {{"new", "2", "1"}, "--output"},
@@ -767,6 +819,19 @@ TEST(ToolTrainTest, ProgressBarOnATerminal) {
   EXPECT_NE(r.err.find("validation "), std::string::npos) << r.err;
 }
 
+TEST(ToolTrainTest, CountsOfOneAreSingular) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("data.txt"), "0 0 1\n1 1 1\n");
+  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
+                                  "--epochs", "1", "--validate", "0.5", "--threads", "1"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "training a 2-3-1 network with rprop on 1 row, validating on 1 row, 1 thread\n");
+  EXPECT_EQ(Lines(r.out)[0], "stopped after 1 epoch: the epoch limit");
+  EXPECT_EQ(Lines(r.out)[1], "kept the network after 1 epoch, whose validation error was lowest");
+}
+
 // ---- arguments
 // ------------------------------------------------------------------------------------
 
@@ -804,6 +869,82 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   }
 }
 
+// Every numeric option of every command refuses NaN, infinities and values beyond the range of
+// double with one short message naming the option and its range, and writes nothing.
+TEST(ToolArgumentsTest, NumericOptionsRefuseWhatIsNotAFiniteNumberInRange) {
+  TempDir dir;
+  const std::string out = dir.file("out");
+  const std::string net = kExamples + "/xor.ini";
+  const std::string data = kExamples + "/circle.txt";
+  const std::vector<std::string> bars = {"bars", kExamples + "/bars-ar1.log", "-o", out};
+  const std::vector<std::string> train = {"train", net, data, "-o", out};
+  const std::string huge = "1" + std::string(400, '0');  // shown as its first 24 bytes
+  const auto shown = [&huge](const std::string& value) {
+    return value == huge ? huge.substr(0, 24) + "... (401 bytes)" : value;
+  };
+  const struct {
+    std::vector<std::string> command;
+    const char* option;
+    const char* range;
+  } options[] = {
+      {{"new", "2", "1", "-o", out}, "--seed", "a whole number from 0 to 18446744073709551615"},
+      {bars, "--window", "a whole number from 1 to 100000"},
+      {bars, "--horizon", "a whole number from 1 to 100000"},
+      {train, "--epochs", "a whole number from 1 to 100000000"},
+      {train, "--target-mse", "a number from 0 to 1e+300"},
+      {train, "--validate", "a number from 0 to 0.99"},
+      {train, "--patience", "a whole number from 1 to 100000000"},
+      {train, "--seed", "a whole number from 0 to 18446744073709551615"},
+      {train, "--threads", "a whole number from 0 to 256"},
+      {train, "--learning-rate", "a finite number above 0"},
+      {train, "--batch-size", "a whole number from 1 to 100000000"},
+      {train, "--momentum", "a number from 0 to 0.999"},
+  };
+  for (const auto& o : options) {
+    for (const std::string& value : {std::string("nan"), std::string("-Infinity"), huge}) {
+      SCOPED_TRACE(std::string(o.option) + " " + value.substr(0, 10));
+      std::vector<std::string> args = o.command;
+      args.insert(args.end(), {o.option, value});
+      const Outcome r = RunTool(dir, args);
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err, "mplnet: " + std::string(o.option) + ": \"" + shown(value) + "\" is not " +
+                           o.range + " (see mplnet " + o.command[0] + " --help)\n");
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+  }
+  // Layer sizes and the feature list of bars are read by the same rules.
+  for (const std::string& value : {std::string("nan"), std::string("inf"), huge}) {
+    const Outcome r = RunTool(dir, {"new", "2", value, "1", "-o", out});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "mplnet: layer size \"" + shown(value) +
+                         "\" is not a whole number from 1 to 65536\n");
+  }
+  std::vector<std::string> args = bars;
+  args.insert(args.end(), {"--features", "returns,nan"});
+  EXPECT_EQ(RunTool(dir, args).err,
+            "mplnet: --features: \"nan\" is not a feature: the features are returns, range and "
+            "volume (see mplnet bars --help)\n");
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// What an option is given is what it holds: decimal digits, never octal or hexadecimal, and "." or
+// "," as the decimal point.
+TEST(ToolArgumentsTest, NumericOptionsHoldTheNumberWritten) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "0x10", "-o", net}).exit_code, 1);
+  ASSERT_EQ(RunTool(dir, {"new", "+2", "03", "1", "--seed", "010", "-o", net}).exit_code, 0);
+  ASSERT_EQ(
+      RunTool(dir, {"new", "2", "3", "1", "--seed", "10", "-o", dir.file("ten.ini")}).exit_code, 0);
+  EXPECT_EQ(ReadFile(net), ReadFile(dir.file("ten.ini")));
+  WriteFile(dir.file("data.txt"), SmoothTable(40, 3));
+  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
+                                  "--epochs", "010", "--validate", "0,25", "--patience", "100"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("stopped after 10 epochs"), std::string::npos) << r.out;
+  EXPECT_EQ(Reported(r.out, "validation rows"), "10");
+}
+
 // ---- bars, import
 // ---------------------------------------------------------------------------------
 
@@ -839,7 +980,7 @@ TEST(ToolBarsTest, WritesTheLibrarysTableAndReportsTheLog) {
   r = RunTool(dir, {"bars", bad_log, "-o", table, "--force", "--skip-bad", "--target", "return",
                     "--features", "returns,range,volume"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.err.find("skipped: 1 lines that did not parse"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("skipped: 1 line that did not parse"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("rows of 30 inputs and a return target"), std::string::npos) << r.err;
   r = RunTool(dir, {"bars", bad_log, "-o", bad_log, "--force", "--skip-bad"});
   EXPECT_NE(r.err.find("would replace the bar log"), std::string::npos) << r.err;

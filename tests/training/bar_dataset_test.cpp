@@ -243,6 +243,31 @@ TEST(BarRowsTest, LaterBarsChangeNoEarlierRow) {
 
 // The generator: bars consistent in themselves, the same from the same seed, a pattern in one kind
 // and none in the other, and the example log exactly what its comment says made it.
+// The feature lists --features takes: the sets a table can hold, named in their column order.
+TEST(BarRowsTest, FeatureListsNameTheSetsATableHolds) {
+  const struct {
+    const char* list;
+    const char* read;  // the set's name, or the start of the refusal
+  } cases[] = {
+      {"returns", "returns"},
+      {" returns , range,volume\t", "returns,range,volume"},
+      {"returns,volume", "\"returns,volume\" is no feature set"},
+      {"volume,range,returns", "\"volume,range,returns\" is no feature set"},
+      {"returns,returns", "\"returns,returns\" is no feature set"},
+      {"returns,", "\"\" is not a feature"},
+      {"", "\"\" is not a feature"},
+      {"returns,NaN", "\"NaN\" is not a feature"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    try {
+      EXPECT_EQ(BarFeaturesName(ReadBarFeatures(c.list)), c.read);
+    } catch (const BarDataError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.read, 0), 0u) << e.what();
+    }
+  }
+}
+
 TEST(BarSeriesTest, DeterministicConsistentAndLearnableOnlyWhereMeantTo) {
   for (const examples::SeriesKind kind :
        {examples::SeriesKind::kAr1, examples::SeriesKind::kRandomWalk}) {

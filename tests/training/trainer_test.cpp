@@ -435,7 +435,7 @@ TEST(DataTableTest, ReadsWhatTheRuleSaysAndRefusesTheRest) {
       {"1 2 0.5 -1.5\n", {}, "line 1: target 2 is -1.5, outside [-1, 1]"},
       {"1 x 0.5 0\n", {}, "line 1: \"x\" is not a number"},
       {"1 NaN 0.5 0\n", {}, "line 1: value 2 is not a finite number"},
-      {"1,5, 2,5 0 0\n", {}, "line 1: \"2,5\" is ambiguous"},
+      {"1,5, 2,5 0 0\n", {}, "line 1: ambiguous: the line uses commas as decimal points (\"1,5\")"},
       {"# nothing but comments\n\n", {}, "holds no rows"},
       {"", {}, "holds no rows"},
   };
