@@ -38,19 +38,27 @@ std::vector<std::pair<std::string_view, std::string>> Entries(const BarDatasetOp
           {"target", std::string(TargetName(r.target))}};
 }
 
+// `text` in double quotes.
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted.append(text);
+  quoted += '"';
+  return quoted;
+}
+
 // Sets one entry of `recipe` from its text; the reason it cannot, empty when it can.
 std::string SetEntry(BarDatasetOptions& recipe, std::string_view key, std::string_view text) {
   if (key == "window" || key == "horizon") {
     const std::optional<int> v = PositiveWhole(text);
-    if (!v) return "\"" + std::string(text) + "\" is not a whole number of at least 1";
+    if (!v) return Quoted(text) + " is not a whole number of at least 1";
     (key == "window" ? recipe.window : recipe.horizon) = *v;
   } else if (key == "features") {
     const std::optional<BarFeatures> v = FeaturesNamed(text);
-    if (!v) return "\"" + std::string(text) + "\" is neither returns nor returns,range,volume";
+    if (!v) return Quoted(text) + " is neither returns nor returns,range,volume";
     recipe.features = *v;
   } else {
     const std::optional<BarTarget> v = TargetNamed(text);
-    if (!v) return "\"" + std::string(text) + "\" is neither direction nor return";
+    if (!v) return Quoted(text) + " is neither direction nor return";
     recipe.target = *v;
   }
   return "";

@@ -33,6 +33,23 @@ std::string Label(double v) {
   return text;
 }
 
+// `text` with the characters markup gives a meaning to written as references.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // A step of 1, 2 or 5 times a power of ten that cuts `range` into about `parts` parts.
 double NiceStep(double range, double parts) {
   const double raw = range / parts;
@@ -96,7 +113,8 @@ std::string EquityPlotSvg(const std::vector<AccountLine>& lines, const std::stri
       " " + Number(kHeight) +
       "\" font-family=\"sans-serif\" font-size=\"12\">\n"
       "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-  svg += "<text x=\"" + Number(kLeft) + "\" y=\"24\" font-size=\"15\">" + title + "</text>\n";
+  svg +=
+      "<text x=\"" + Number(kLeft) + "\" y=\"24\" font-size=\"15\">" + Escaped(title) + "</text>\n";
   if (lines.empty()) return svg + "</svg>\n";
 
   const double from = lines.front().time;
