@@ -9,7 +9,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          locales-all libfann-dev libeigen3-dev)
+          locales-all libfann-dev libeigen3-dev librsvg2-bin zlib1g-dev)
 windows=0
 fuzz=0
 bench=0

@@ -278,7 +278,6 @@ int RunEval(const EvalArguments& args) {
 int RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckOutput(args.out_path, args.net_path, args.force);
-  const std::optional<BarDatasetOptions> recipe = TrainedRecipe(args, *net);
   DataTable all = ReadTable(args.data_path, *net);
   DataTable training;
   DataTable validation;
@@ -294,6 +293,8 @@ int RunTrain(const TrainArguments& args) {
     validation = all.Slice(all.rows() - held, held);
     all = DataTable();
   }
+
+  const std::optional<BarDatasetOptions> recipe = TrainedRecipe(args, *net);
 
   TrainSettings settings;
   settings.algorithm = *AlgorithmNamed(args.algorithm);
