@@ -66,7 +66,7 @@ Command AddBacktestCommand(CLI::App& app) {
       ->type_name("TIME");
   cmd->add_option("--to", args->to, "the last row's time at most TIME (inclusive)")
       ->type_name("TIME");
-  AddRecipeOptions(cmd, args->recipe);
+  AddRecipeOptions(cmd, args->recipe, true);
   return {cmd, [args] { return RunBacktestCommand(*args); }};
 }
 

@@ -28,15 +28,17 @@ std::string Disagreement(const std::string& net_path, const char* option, const 
 
 }  // namespace
 
-void AddRecipeOptions(CLI::App* app, RecipeArguments& args) {
+void AddRecipeOptions(CLI::App* app, RecipeArguments& args, bool for_network) {
   const BarDatasetOptions defaults;
+  // With a network the options only stand in for a recipe it does not keep.
+  const std::string when = for_network ? ", for a network without a recipe" : "";
   app->add_option("--window", args.window,
-                  "bars per row (a network without a recipe; default " +
-                      std::to_string(defaults.window) + ")")
+                  "bars per row" + when + " (default " + std::to_string(defaults.window) + ")")
       ->check(CLI::Range(1, kLongest))
       ->type_name("N");
   app->add_option("--features", args.features,
-                  "returns, or returns,range,volume (a network without a recipe)")
+                  "returns, or returns,range,volume" + when + " (default " +
+                      std::string(FeaturesName(defaults.features)) + ")")
       ->type_name("LIST")
       ->check(CLI::Validator(
           [](const std::string& value) -> std::string {
@@ -45,11 +47,13 @@ void AddRecipeOptions(CLI::App* app, RecipeArguments& args) {
           },
           ""));
   app->add_option("--horizon", args.horizon,
-                  "bars ahead the target looks (a network without a recipe; default " +
+                  "bars ahead the target looks" + when + " (default " +
                       std::to_string(defaults.horizon) + ")")
       ->check(CLI::Range(1, kLongest))
       ->type_name("H");
-  app->add_option("--target", args.target, "direction or return (a network without a recipe)")
+  app->add_option("--target", args.target,
+                  "direction or return" + when + " (default " +
+                      std::string(TargetName(defaults.target)) + ")")
       ->type_name("KIND")
       ->check(CLI::IsMember({"direction", "return"}));
 }

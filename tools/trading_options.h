@@ -21,8 +21,9 @@ struct RecipeArguments {
   std::optional<std::string> target;
 };
 
-// Adds --window, --features, --horizon and --target, with mplnet bars' ranges and names.
-void AddRecipeOptions(CLI::App* app, RecipeArguments& args);
+// Adds --window, --features, --horizon and --target, with mplnet bars' ranges and names; their help
+// says when they stand in for a network's recipe.
+void AddRecipeOptions(CLI::App* app, RecipeArguments& args, bool for_network);
 
 // The recipe from the options, the defaults of mplnet bars where none is given.
 BarDatasetOptions RecipeFromOptions(const RecipeArguments& args);

@@ -134,7 +134,7 @@ Command AddWalkForwardCommand(CLI::App& app) {
       ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
       ->type_name("E");
   AddTradingOptions(cmd, args->trading);
-  AddRecipeOptions(cmd, args->recipe);
+  AddRecipeOptions(cmd, args->recipe, false);
   return {cmd, [args] { return RunWalkForwardCommand(*args); }};
 }
 
