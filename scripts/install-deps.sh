@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          locales-all libfann-dev libeigen3-dev)
+          locales-all libfann-dev libeigen3-dev librsvg2-bin zlib1g-dev)
 # Each Windows suite's own packages: the -posix compilers (the -win32 flavour has no std::mutex), and
 # the Wine that runs the suite's programs.
 win32_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)

@@ -23,6 +23,11 @@ Command AddTrainCommand(CLI::App& app);
 // mplnet eval: a network file's error on a data table, as a host computes it.
 Command AddEvalCommand(CLI::App& app);
 
+// mplnet backtest: what trading on a network's outputs over a bar log would have earned.
+Command AddBacktestCommand(CLI::App& app);
+// mplnet walkforward: networks retrained window by window, each traded on the bars after it.
+Command AddWalkForwardCommand(CLI::App& app);
+
 }  // namespace mplnet::tool
 
 #endif  // MPLNET_TOOLS_COMMANDS_H_

@@ -17,13 +17,13 @@
 #include <iostream>
 #include <limits>
 #include <memory>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
+#include "mplnet/walkforward.h"
 #include "persistence/network_file.h"
 #include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
@@ -103,12 +103,6 @@ class ScopedSource {
   ScopedSource& operator=(const ScopedSource&) = delete;
 };
 
-// 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
-// standard distributions are not).
-double UnitInterval(std::uint64_t bits) {
-  return static_cast<double>(bits >> 11) * 0x1.0p-53;
-}
-
 // A progress bar on standard error: draws done of the total, and the time left at the pace so far.
 class ProgressBar {
  public:
@@ -144,9 +138,7 @@ int New(const std::vector<std::string>& size_texts, const std::string& out_path,
 
   std::unique_ptr<Perceptron> net;
   if (seed) {
-    std::mt19937_64 generator(*seed);
-    const ScopedSource source([&generator] { return UnitInterval(generator()); });
-    net = std::make_unique<Perceptron>(sizes);
+    net = std::make_unique<Perceptron>(SeededNetwork(sizes, *seed));
   } else {
     const std::uint64_t total = DrawCount(sizes);
     std::unique_ptr<ProgressBar> bar;
@@ -254,6 +246,8 @@ int Main(int argc, char** argv) {
   const Command import = AddImportCommand(app);
   const Command train = AddTrainCommand(app);
   const Command eval = AddEvalCommand(app);
+  const Command backtest = AddBacktestCommand(app);
+  const Command walkforward = AddWalkForwardCommand(app);
 
   try {
     app.parse(argc, argv);
@@ -261,12 +255,14 @@ int Main(int argc, char** argv) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::string help = "mplnet --help";
-    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app, train.app, eval.app}) {
+    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app, train.app, eval.app,
+                                backtest.app, walkforward.app}) {
       if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
       std::cerr << "mplnet: unknown command \"" << argv[1]
-                << "\": the commands are run, new, info, dot, bars, import, train and eval"
+                << "\": the commands are run, new, info, dot, bars, import, train, eval, "
+                   "backtest and walkforward"
                 << " (see mplnet --help)\n";
     } else {
       std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
@@ -283,6 +279,8 @@ int Main(int argc, char** argv) {
     if (import.app->parsed()) return import.run();
     if (train.app->parsed()) return train.run();
     if (eval.app->parsed()) return eval.run();
+    if (backtest.app->parsed()) return backtest.run();
+    if (walkforward.app->parsed()) return walkforward.run();
   } catch (const ToolError& e) {
     std::cerr << "mplnet: " << e.what() << '\n';
     return 1;

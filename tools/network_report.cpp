@@ -13,6 +13,7 @@
 #include <system_error>
 #include <utility>
 
+#include "mplnet/bar_recipe.h"
 #include "persistence/ini_file.h"
 #include "persistence/network_file.h"
 #include "persistence/number_text.h"
@@ -371,6 +372,13 @@ void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out
   };
   write_counts("activation types:", atypes, ActivationName);
   write_counts("neuron types:", ntypes, NeuronTypeName);
+  try {
+    if (const std::optional<BarDatasetOptions> recipe = ReadNetworkRecipe(path)) {
+      out << "recipe: " << RecipeText(*recipe) << '\n';
+    }
+  } catch (const BarDataError& e) {
+    out << "recipe: does not read: " << e.what() << '\n';
+  }
   const std::vector<std::string> problems = CheckNetwork(path, net);
   if (problems.empty()) {
     out << "checks: no problems found\n";

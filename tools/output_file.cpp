@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "persistence/network_file.h"
+#include "mplnet/bar_recipe.h"
 #include "tools/network_report.h"
 
 namespace mplnet::tool {
@@ -21,8 +21,9 @@ void CheckOutputPath(const std::string& path, bool force) {
   }
 }
 
-void SaveNetworkReplacing(const Perceptron& net, const std::string& path) {
-  if (!WriteNetworkFile(net, path)) {
+void SaveNetworkReplacing(const Perceptron& net, const std::string& path,
+                          const std::optional<BarDatasetOptions>& recipe) {
+  if (!WriteNetworkFileWithRecipe(net, recipe, path)) {
     throw ToolError("cannot write \"" + path + "\" (a read-only file, or the disk refused it)");
   }
 }

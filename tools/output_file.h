@@ -2,8 +2,10 @@
 #ifndef MPLNET_TOOLS_OUTPUT_FILE_H_
 #define MPLNET_TOOLS_OUTPUT_FILE_H_
 
+#include <optional>
 #include <string>
 
+#include "mplnet/bar_dataset.h"
 #include "mplnet/engine.h"
 
 namespace mplnet::tool {
@@ -15,8 +17,9 @@ void CheckOutputPath(const std::string& path, bool force);
 // Writes `net` alone as the whole content of `path`, as the library writes every network file: one
 // atomic replacement, so the file holds exactly this network (a save into an existing file would
 // keep the sections of the network that was there) and a failed write leaves the old file as it
-// was. Raises ToolError.
-void SaveNetworkReplacing(const Perceptron& net, const std::string& path);
+// was. With a recipe, the file keeps it too. Raises ToolError.
+void SaveNetworkReplacing(const Perceptron& net, const std::string& path,
+                          const std::optional<BarDatasetOptions>& recipe = std::nullopt);
 
 }  // namespace mplnet::tool
 

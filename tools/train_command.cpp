@@ -23,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "mplnet/bar_recipe.h"
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
 #include "persistence/shown_text.h"
@@ -220,6 +221,32 @@ struct EvalArguments {
   bool outputs = false;
 };
 
+// The recipe OUT keeps: the one stated in DATA's header (and in the validation table's), else the
+// one NET keeps; refused when two of them disagree or it does not fit the network.
+std::optional<BarDatasetOptions> TrainedRecipe(const TrainArguments& args, const Perceptron& net) {
+  try {
+    std::optional<BarDatasetOptions> recipe = ReadTableRecipe(args.data_path);
+    std::string source = "the table \"" + args.data_path + "\"";
+    auto merge = [&](const std::optional<BarDatasetOptions>& other, const std::string& where) {
+      if (!other) return;
+      if (recipe && !SameRecipe(*recipe, *other)) {
+        throw ToolError(source + " was made with the recipe (" + RecipeText(*recipe) + "), " +
+                        where + " with (" + RecipeText(*other) + ")");
+      }
+      if (!recipe) source = where;
+      recipe = other;
+    };
+    if (!args.validation_path.empty()) {
+      merge(ReadTableRecipe(args.validation_path), "the table \"" + args.validation_path + "\"");
+    }
+    merge(ReadNetworkRecipe(args.net_path), "the network \"" + args.net_path + "\"");
+    if (recipe) CheckRecipeFits(*recipe, net);
+    return recipe;
+  } catch (const BarDataError& e) {
+    throw ToolError(e.what());
+  }
+}
+
 // Runs a command, turning the trainer's errors into the tool's one message line.
 template <typename Body>
 int Guarded(const Body& body) {
@@ -270,6 +297,8 @@ int RunTrain(const TrainArguments& args) {
     all = DataTable();
   }
 
+  const std::optional<BarDatasetOptions> recipe = TrainedRecipe(args, *net);
+
   TrainSettings settings;
   settings.algorithm = *AlgorithmNamed(args.algorithm);
   settings.learning_rate = args.learning_rate;
@@ -311,7 +340,7 @@ int RunTrain(const TrainArguments& args) {
       throw ToolError("training diverged: the weights are no longer finite numbers" + hint +
                       "; nothing written");
     }
-    SaveNetworkReplacing(trained, args.out_path);
+    SaveNetworkReplacing(trained, args.out_path, recipe);
   }
 
   // The figures of the file as saved, as a host computes them.

@@ -12,8 +12,10 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "mplnet/bar_recipe.h"
 #include "persistence/number_text.h"
 #include "persistence/shown_text.h"
+#include "training/shortest_text.h"
 
 namespace mplnet {
 namespace {
@@ -124,17 +126,6 @@ void MeasureSpacing(const std::vector<Bar>& bars, BarLogSummary& summary) {
   }
 }
 
-// The shortest text that reads back to `v`.
-void AppendShortest(std::string& out, double v) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, ec == std::errc() ? end : buffer);
-}
-
-const char* TargetName(BarTarget target) {
-  return target == BarTarget::kDirection ? "direction" : "return";
-}
-
 // The sample standard deviation of a growing series, added to one value at a time (Welford): the
 // same values in the same order always give the same bits.
 class RunningDeviation {
@@ -160,6 +151,12 @@ class RunningDeviation {
 constexpr std::size_t kLeastReturnsForScale = 100;
 
 }  // namespace
+
+void AppendShortest(std::string& out, double v) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+  out.append(buffer, ec == std::errc() ? end : buffer);
+}
 
 BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
   BarLog log;
@@ -293,10 +290,7 @@ std::vector<BarRow> MakeBarRows(const std::vector<Bar>& bars, const BarDatasetOp
 }
 
 std::string BarTableHeader(const BarDatasetOptions& options) {
-  std::string header = "# from a bar log: window " + std::to_string(options.window) +
-                       ", features " + std::string(BarFeaturesName(options.features)) +
-                       ", horizon " + std::to_string(options.horizon) + ", target " +
-                       TargetName(options.target) + "\n";
+  std::string header = RecipeHeaderLine(options);
   header += "# each row: " + Counted(BarInputCount(options), "input", "inputs") +
             " (oldest bar first), the target, then the time of the row's bar\n";
   return header;

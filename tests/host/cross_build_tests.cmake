@@ -33,11 +33,23 @@ function(mplnet_add_bar_loop_test tool)
                    ${ARGN} -P ${CMAKE_CURRENT_SOURCE_DIR}/host/bar_loop_test.cmake)
 endfunction()
 
+# The host's positions against mplnet backtest's, and the host's save keeping the recipe
+# (host/backtest_host_test.cmake), with the same host program.
+# mplnet_add_backtest_host_test(<tool> [<cmake arguments>...])
+function(mplnet_add_backtest_host_test tool)
+  add_test(NAME backtest_host_test
+           COMMAND ${CMAKE_COMMAND} -DTOOL=${tool} -DHOST=$<TARGET_FILE:bar_loop_host>
+                   -DLIBRARY=$<TARGET_FILE:mplnet>
+                   -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/backtest_host_test
+                   ${ARGN} -P ${CMAKE_CURRENT_SOURCE_DIR}/host/backtest_host_test.cmake)
+endfunction()
+
 if(NOT WIN32)
   add_test(NAME forward_bits
            COMMAND forward_bits --check ${MPLNET_FORWARD_BITS} --library $<TARGET_FILE:mplnet>)
   if(TARGET mplnet_tool)
     mplnet_add_bar_loop_test($<TARGET_FILE:mplnet_tool>)
+    mplnet_add_backtest_host_test($<TARGET_FILE:mplnet_tool>)
   endif()
   return()
 endif()
@@ -65,21 +77,31 @@ add_test(NAME dll_host_test_decimal_comma
 set_tests_properties(dll_host_test dll_host_test_decimal_comma PROPERTIES
   RESOURCE_LOCK wine_fixed_files)
 
-# The loop with the 32-bit DLL, the one trading terminals load most. The trainer is not part of a
-# Windows build: the tool comes from a native build of this source beside it, without tests.
-if(CMAKE_CROSSCOMPILING AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+# The trainer and the tool are not part of a Windows build: the tool comes from a native build of
+# this source beside it, without tests (with the compiler launcher this build uses, so that a
+# compiler cache serves both).
+if(CMAKE_CROSSCOMPILING)
   include(ExternalProject)
   ExternalProject_Add(mplnet_native_tool
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/native_tool
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DMPLNET_BUILD_TESTS=OFF -DMPLNET_WERROR=${MPLNET_WERROR}
+               -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+               -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
   add_dependencies(bar_loop_host mplnet_native_tool)
-  mplnet_add_bar_loop_test(${CMAKE_BINARY_DIR}/native_tool/tools/mplnet
-                           -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DHOST_PREFIX=Z:)
-  # Its host program owns c:\temp of the prefix while it feeds the bars.
-  set_tests_properties(bar_loop_test PROPERTIES RESOURCE_LOCK wine_fixed_files)
+  set(mplnet_native_tool ${CMAKE_BINARY_DIR}/native_tool/tools/mplnet)
+  # The loop with the 32-bit DLL, the one trading terminals load most.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    mplnet_add_bar_loop_test(${mplnet_native_tool}
+                             -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DHOST_PREFIX=Z:)
+    # Its host program owns c:\temp of the prefix while it feeds the bars.
+    set_tests_properties(bar_loop_test PROPERTIES RESOURCE_LOCK wine_fixed_files)
+  endif()
+  mplnet_add_backtest_host_test(${mplnet_native_tool}
+                                -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DHOST_PREFIX=Z:)
+  set_tests_properties(backtest_host_test PROPERTIES RESOURCE_LOCK wine_fixed_files)
 endif()
 
 # The DLL's export and import tables as the linker wrote them.

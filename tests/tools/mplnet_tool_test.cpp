@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mplnet/backtest.h"
 #include "mplnet/bar_dataset.h"
 #include "mplnet/engine.h"
 #include "mplnet/fann_import.h"
@@ -852,7 +853,8 @@ TEST(ToolArgumentsTest, BadArgumentsExitOneWithOneMessage) {
 
 TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   TempDir dir;
-  for (const char* sub : {"run", "new", "info", "dot", "train", "eval"}) {
+  for (const char* sub :
+       {"run", "new", "info", "dot", "train", "eval", "backtest", "walkforward"}) {
     SCOPED_TRACE(sub);
     const Outcome r = RunTool(dir, {sub, "--help"});
     EXPECT_EQ(r.exit_code, 0);
@@ -1025,6 +1027,158 @@ TEST(ToolImportTest, WritesTheImportedNetworkOrNothing) {
     left.insert(entry.path().filename().string());
   }
   EXPECT_EQ(left, (std::set<std::string>{"imported.ini", "linear.net", "tool.err", "tool.out"}));
+}
+
+// ---- backtest, walkforward
+// ------------------------------------------------------------------------------
+
+// The files of `dir` other than the tool's own output.
+std::set<std::string> FilesIn(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != "tool.out" && name != "tool.err") names.insert(name);
+  }
+  return names;
+}
+
+TEST(ToolBacktestTest, RecipeTravelsFromBarsThroughTrainToBacktest) {
+  TempDir dir;
+  const std::string log = kExamples + "/bars-ar1.log";
+  ASSERT_EQ(RunTool(dir, {"bars", log, "-o", dir.file("rows.txt"), "--window", "6"}).exit_code, 0);
+  ASSERT_EQ(
+      RunTool(dir, {"new", "6", "3", "1", "--seed", "1", "-o", dir.file("start.ini")}).exit_code,
+      0);
+  Outcome r = RunTool(dir, {"train", dir.file("start.ini"), dir.file("rows.txt"), "-o",
+                            dir.file("net.ini"), "--epochs", "20"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = RunTool(dir, {"info", dir.file("net.ini")});
+  EXPECT_NE(r.out.find("\nrecipe: window 6, features returns, horizon 1, target direction\n"),
+            std::string::npos)
+      << r.out;
+
+  // Training it further on rows of another recipe would mix two meanings of its inputs.
+  ASSERT_EQ(
+      RunTool(dir, {"bars", log, "-o", dir.file("rows2.txt"), "--window", "6", "--horizon", "2"})
+          .exit_code,
+      0);
+  r = RunTool(dir, {"train", dir.file("net.ini"), dir.file("rows2.txt"), "-o", dir.file("net2.ini"),
+                    "--epochs", "2"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("horizon 2, target direction), the network"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("net2.ini")));
+
+  // The report is the library's, the CSV and the picture its lines.
+  r = RunTool(dir,
+              {"backtest", dir.file("net.ini"), log, "--cost", "2e-4", "--bars-out",
+               dir.file("lines.csv"), "--plot", dir.file("equity.svg"), "--from", "1705000000"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::unique_ptr<Perceptron> net = LoadNetworkFile(dir.file("net.ini"));
+  BacktestOptions options;
+  options.rules.cost = 2e-4;
+  options.from = 1705000000;
+  const BarDatasetOptions recipe{6, BarFeatures::kReturns, 1, BarTarget::kDirection};
+  const Backtest backtest = RunBacktest(*net, ReadBarLogFile(log, false).bars, recipe, options);
+  EXPECT_EQ(r.out, FormatFigures(backtest.figures));
+  std::vector<std::string> keys;
+  for (const std::string& line : Lines(r.out)) keys.push_back(line.substr(0, line.find(':')));
+  EXPECT_EQ(keys, (std::vector<std::string>{"bars", "from", "to", "trades", "exposure", "return",
+                                            "buy and hold", "annual return", "volatility", "sharpe",
+                                            "max drawdown", "win rate", "profit factor", "cost"}));
+  EXPECT_EQ(ReadFile(dir.file("lines.csv")), FormatAccountCsv(backtest.lines));
+  EXPECT_EQ(ReadFile(dir.file("equity.svg")),
+            EquityPlotSvg(backtest.lines, "backtest of " + dir.file("net.ini")));
+  EXPECT_GE(backtest.lines.front().time, 1705000000u);
+
+  // An option that agrees with the recipe is taken; one that disagrees is refused, naming both.
+  EXPECT_EQ(RunTool(dir, {"backtest", dir.file("net.ini"), log, "--window", "6"}).exit_code, 0);
+  r = RunTool(dir, {"backtest", dir.file("net.ini"), log, "--window", "10"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("made with --window 6, not --window 10"), std::string::npos) << r.err;
+  // Without a recipe the options make the rows; a count the network does not take is refused.
+  r = RunTool(dir, {"backtest", dir.file("start.ini"), log});
+  EXPECT_NE(r.err.find("rows of 10 inputs, but the network's input layer has 6"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(RunTool(dir, {"backtest", dir.file("start.ini"), log, "--window", "6"}).exit_code, 0);
+}
+
+TEST(ToolBacktestTest, BadInputGetsOneMessageAndWritesNothing) {
+  TempDir dir;
+  const std::string log = kExamples + "/bars-ar1.log";
+  ASSERT_EQ(
+      RunTool(dir, {"new", "10", "3", "1", "--seed", "1", "-o", dir.file("net.ini")}).exit_code, 0);
+  ASSERT_EQ(
+      RunTool(dir, {"new", "10", "3", "2", "--seed", "1", "-o", dir.file("two.ini")}).exit_code, 0);
+  WriteFile(dir.file("short.log"), "Bar: 0 Time: 5 Open: 1 Low: 1 High: 1 Close: 1 Vol: 1 \r\n");
+  const std::string net = dir.file("net.ini");
+  const std::string csv = dir.file("lines.csv");
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {{"backtest", net, dir.file("short.log")}, "1 bars make no rows"},
+      {{"backtest", net, log, "--cost", "-0.001"}, "the cost -0.001 is not a finite number"},
+      {{"backtest", net, log, "--cost", "nan"}, "the cost nan is not a finite number"},
+      {{"backtest", net, log, "--cost", "inf"}, "the cost inf is not a finite number"},
+      {{"backtest", net, log, "--threshold", "-1"}, "the threshold -1"},
+      {{"backtest", dir.file("two.ini"), log}, "has 2 outputs"},
+      {{"backtest", net, log, "--from", "1714940000", "--to", "1700000000"}, "is empty"},
+      {{"backtest", net, log, "--from", "1800000000"}, "are 0 of the log's 2979"},
+      {{"backtest", net, log, "--to", "4294967296"}, "--to"},
+      {{"backtest", net, log, "--plot", dir.file("equity.png")}, "drawn as SVG"},
+      {{"backtest", dir.file("missing.ini"), log}, "does not exist"},
+      {{"walkforward", log, "-o", dir.file("folds"), "--train-bars", "3000"},
+       "leaves no bar to test on"},
+      {{"walkforward", log, "-o", dir.file("folds"), "--cost", "-1"}, "the cost -1"},
+      {{"walkforward", log, "-o", dir.file("no/folds")}, "its folder does not exist"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--bars-out", csv});
+    SCOPED_TRACE(args[0] + " " + args[args.size() - 4] + " " + args[args.size() - 3]);
+    const Outcome r = RunTool(dir, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(FilesIn(dir), (std::set<std::string>{"net.ini", "two.ini", "short.log"}));
+  }
+}
+
+TEST(ToolWalkForwardTest, FoldsSavedWithTheirRecipeAndReportedOneLineEach) {
+  TempDir dir;
+  const std::string log = kExamples + "/bars-ar1.log";
+  const std::string folds = dir.file("folds");
+  Outcome r = RunTool(dir, {"walkforward", log, "-o", folds, "--train-bars", "1500", "--test-bars",
+                            "500", "--hidden", "4", "--epochs", "40", "--cost", "1e-4",
+                            "--bars-out", dir.file("lines.csv")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 14u + 3u) << r.out;
+  EXPECT_EQ(lines[0].rfind("bars: ", 0), 0u);
+  EXPECT_EQ(lines[13], "cost: 1e-04");  // the shortest text, as std::to_chars writes it
+  for (int f = 1; f <= 3; ++f) {
+    EXPECT_EQ(lines[13 + f].rfind("fold " + std::to_string(f) + ": train from ", 0), 0u)
+        << lines[13 + f];
+    const std::string path = folds + "/fold-0" + std::to_string(f) + ".ini";
+    const Outcome info = RunTool(dir, {"info", path});
+    EXPECT_NE(info.out.find("recipe: window 10, features returns, horizon 1, target direction"),
+              std::string::npos)
+        << info.out;
+  }
+  // The CSV's last equity is the report's return plus 1.
+  const std::vector<std::string> csv = Lines(ReadFile(dir.file("lines.csv")));
+  ASSERT_GT(csv.size(), 1400u);
+  const double equity = std::stod(csv.back().substr(csv.back().rfind(',') + 1));
+  const double total = std::stod(lines[5].substr(lines[5].find(' ') + 1));
+  EXPECT_EQ(equity - 1, total);
+  // The folds are not replaced unasked, and nothing else is written then.
+  r = RunTool(dir, {"walkforward", log, "-o", folds, "--train-bars", "1500", "--test-bars", "500",
+                    "--epochs", "5", "--plot", dir.file("equity.svg")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("fold-01.ini\" exists; pass --force"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("equity.svg")));
 }
 
 }  // namespace

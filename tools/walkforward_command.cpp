@@ -1,0 +1,141 @@
+// mplnet walkforward: networks retrained as time goes on, each traded on the bars after its
+// training window, the folds joined into one account.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "mplnet/bar_recipe.h"
+#include "mplnet/walkforward.h"
+#include "persistence/file_io.h"
+#include "tools/commands.h"
+#include "tools/network_report.h"
+#include "tools/output_file.h"
+#include "tools/trading_options.h"
+
+namespace mplnet::tool {
+namespace {
+
+struct WalkForwardArguments {
+  std::string log_path;
+  std::string dir;
+  RecipeArguments recipe;
+  TradingArguments trading;
+  WalkForwardSettings settings;
+};
+
+// The fold's network file in `dir`: fold-01.ini, with as many digits as the last fold needs.
+std::string FoldPath(const std::string& dir, std::size_t number, std::size_t folds) {
+  const std::size_t digits = std::max<std::size_t>(2, std::to_string(folds).size());
+  std::string name = std::to_string(number);
+  name.insert(0, digits - name.size(), '0');
+  return (std::filesystem::path(dir) / ("fold-" + name + ".ini")).string();
+}
+
+void CheckDir(const std::string& dir) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(dir, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
+    throw ToolError("\"" + dir + "\" is not a folder");
+  }
+  if (!std::filesystem::exists(status)) {
+    const std::filesystem::path parent = std::filesystem::path(dir).parent_path();
+    if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+      throw ToolError("cannot make the folder \"" + dir + "\": its folder does not exist");
+    }
+  }
+}
+
+int RunWalkForwardCommand(WalkForwardArguments& args) {
+  CheckTradingOutputs(args.trading);
+  CheckDir(args.dir);
+  WalkForwardSettings& settings = args.settings;
+  settings.recipe = RecipeFromOptions(args.recipe);
+  settings.rules = args.trading.rules;
+  settings.train.threads = 0;  // as mplnet train: the machine's cores
+  try {
+    const BarLog log = ReadBarLogFile(args.log_path, false);
+    const WalkForward walk = RunWalkForward(log.bars, settings, [](const WalkForwardFold& fold) {
+      std::cerr << "fold " << fold.number << ": trained on " << fold.train_rows
+                << " rows, kept the network after " << fold.best_epoch << " of " << fold.epochs
+                << " epochs\n";
+    });
+    // Every file is checked before any is written.
+    std::vector<std::string> paths;
+    for (const WalkForwardFold& fold : walk.folds) {
+      paths.push_back(FoldPath(args.dir, fold.number, walk.folds.size()));
+      if (!args.trading.force && std::filesystem::exists(paths.back())) {
+        throw ToolError("\"" + paths.back() + "\" exists; pass --force to replace it");
+      }
+    }
+    std::error_code ec;
+    std::filesystem::create_directory(args.dir, ec);
+    if (ec) throw ToolError("cannot make the folder \"" + args.dir + "\": " + ec.message());
+    for (std::size_t i = 0; i < walk.folds.size(); ++i) {
+      const std::string& content = walk.folds[i].network_file;
+      if (!ReplaceFileAtomically(paths[i],
+                                 [&content](const ContentSink& sink) { return sink(content); })) {
+        throw ToolError("cannot write \"" + paths[i] + "\"");
+      }
+    }
+    WriteTradingOutputs(args.trading, walk.joined.lines, "walk forward on " + args.log_path);
+    std::string report = FormatFigures(walk.joined.figures);
+    for (const WalkForwardFold& fold : walk.folds) report += FormatFoldLine(walk, fold);
+    PrintReport(report);
+  } catch (const BarDataError& e) {
+    throw ToolError(e.what());
+  } catch (const TrainingError& e) {
+    throw ToolError(e.what());
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command AddWalkForwardCommand(CLI::App& app) {
+  auto args = std::make_shared<WalkForwardArguments>();
+  CLI::App* cmd = app.add_subcommand(
+      "walkforward", "Retrain a network window by window and trade each on the bars after it");
+  cmd->footer(
+      "Cuts LOG's bars into folds. Each fold makes rows from its --train-bars training bars "
+      "(as mplnet bars does, with --window, --features, --horizon and --target), trains a network "
+      "of one hidden layer from a start drawn from --seed, as mplnet train does by default (the "
+      "latest fifth of the rows validates, inputs standardised on the rest), saves it with its "
+      "recipe in DIR (fold-01.ini, ...), and trades on the rows of the --test-bars bars that "
+      "follow, as mplnet backtest does; the next fold starts one test window later. Nothing of a "
+      "fold's test bars reaches its training: its training rows' targets end inside the training "
+      "window. The folds' test rows make one account (the position carries from one fold into "
+      "the next): the report is mplnet backtest's, then one line per fold.");
+  cmd->add_option("LOG", args->log_path, "bar log")->required();
+  cmd->add_option("-o,--output", args->dir, "the folder for the folds' network files")
+      ->required()
+      ->type_name("DIR");
+  cmd->add_option("--train-bars", args->settings.train_bars, "bars of each training window")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{2}, std::size_t{100'000'000}))
+      ->type_name("N");
+  cmd->add_option("--test-bars", args->settings.test_bars,
+                  "bars of each test window, and the step between folds")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->type_name("N");
+  cmd->add_option("--hidden", args->settings.hidden, "neurons of the hidden layer")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 65536))
+      ->type_name("N");
+  cmd->add_option("--seed", args->settings.seed, "draws the starting network's weights")
+      ->capture_default_str()
+      ->type_name("S");
+  cmd->add_option("--epochs", args->settings.stop.max_epochs, "at most this many epochs a fold")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
+      ->type_name("E");
+  AddTradingOptions(cmd, args->trading);
+  AddRecipeOptions(cmd, args->recipe, false);
+  return {cmd, [args] { return RunWalkForwardCommand(*args); }};
+}
+
+}  // namespace mplnet::tool

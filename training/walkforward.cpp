@@ -1,0 +1,188 @@
+// Walk-forward evaluation: folds trained one after the other, traded as one account.
+#include "mplnet/walkforward.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+
+#include "mplnet/bar_recipe.h"
+#include "persistence/network_file.h"
+#include "persistence/profile_file.h"
+#include "training/shortest_text.h"
+
+namespace mplnet {
+namespace {
+
+// Replaces the library's source of random draws while alive, and restores the default after.
+class ScopedSource {
+ public:
+  explicit ScopedSource(std::function<double()> source) { SetRandomSource(std::move(source)); }
+  ~ScopedSource() { SetRandomSource(nullptr); }
+  ScopedSource(const ScopedSource&) = delete;
+  ScopedSource& operator=(const ScopedSource&) = delete;
+};
+
+bool AllFinite(const Perceptron& net) {
+  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
+    if (!std::isfinite(e->kernel->getThreshold())) return false;
+    for (const SynapseWeight& w : e->kernel->getSynapses()) {
+      if (!std::isfinite(w.weight)) return false;
+    }
+  }
+  return true;
+}
+
+DataTable TableOf(const std::vector<BarRow>& rows, std::size_t inputs) {
+  DataTable table(inputs, 1);
+  std::vector<double> values;
+  for (const BarRow& row : rows) {
+    values.assign(row.inputs.begin(), row.inputs.end());
+    values.push_back(row.target);
+    table.AddRow(values);
+  }
+  return table;
+}
+
+void CheckSettings(const std::vector<Bar>& bars, const WalkForwardSettings& s) {
+  CheckTradingRules(s.rules);
+  if (s.train_bars < 2 || s.test_bars < 1) {
+    throw BarDataError("a fold needs at least 2 training bars and 1 test bar");
+  }
+  if (s.hidden < 1) throw BarDataError("the hidden layer needs at least 1 neuron");
+  if (!(s.validate >= 0.0 && s.validate < 1.0)) {
+    throw BarDataError("the validating share of the training rows must lie in [0, 1)");
+  }
+  if (s.train_bars >= bars.size()) {
+    throw BarDataError("the log holds " + std::to_string(bars.size()) +
+                       " bars: a training window of " + std::to_string(s.train_bars) +
+                       " leaves no bar to test on");
+  }
+}
+
+}  // namespace
+
+Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed) {
+  std::mt19937_64 generator(seed);
+  // 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
+  // standard distributions are not).
+  const ScopedSource source(
+      [&generator] { return static_cast<double>(generator() >> 11) * 0x1.0p-53; });
+  return Perceptron(sizes);
+}
+
+FoldFigures ComputeFoldFigures(const WalkForward& walk, const WalkForwardFold& fold) {
+  FoldFigures f;
+  const std::vector<AccountLine>& lines = walk.joined.lines;
+  double summed = 0.0;
+  const std::size_t end = fold.first_line + fold.lines;
+  for (std::size_t k = fold.first_line; k < end; ++k) {
+    summed += lines[k].pnl;
+    const int before = k == 0 ? 0 : lines[k - 1].position;
+    if (lines[k].position != 0 && lines[k].position != before) ++f.trades;
+  }
+  f.total_return = std::exp(summed) - 1.0;
+  f.buy_and_hold =
+      fold.lines == 0 ? 0.0 : lines[end - 1].close / lines[fold.first_line].close - 1.0;
+  return f;
+}
+
+std::string FormatFoldLine(const WalkForward& walk, const WalkForwardFold& fold) {
+  const FoldFigures f = ComputeFoldFigures(walk, fold);
+  const std::vector<AccountLine>& lines = walk.joined.lines;
+  std::string out =
+      "fold " + std::to_string(fold.number) + ": train from " + std::to_string(fold.train_from) +
+      " to " + std::to_string(fold.train_to) + " (" + std::to_string(fold.train_rows) + " rows, " +
+      std::to_string(fold.validation_rows) + " validating, " + std::to_string(fold.epochs) +
+      " epochs, kept " + std::to_string(fold.best_epoch) + "), test from " +
+      std::to_string(lines[fold.first_line].time) + " to " +
+      std::to_string(lines[fold.first_line + fold.lines - 1].time) + " (" +
+      std::to_string(fold.lines) + " rows), return ";
+  AppendShortest(out, f.total_return);
+  out += ", buy and hold ";
+  AppendShortest(out, f.buy_and_hold);
+  out += ", trades " + std::to_string(f.trades) + "\n";
+  return out;
+}
+
+WalkForward RunWalkForward(const std::vector<Bar>& bars, const WalkForwardSettings& settings,
+                           const std::function<void(const WalkForwardFold&)>& each_fold) {
+  CheckSettings(bars, settings);
+  const std::size_t inputs = BarInputCount(settings.recipe);
+  const Perceptron start =
+      SeededNetwork({static_cast<int>(inputs), settings.hidden, 1}, settings.seed);
+  const double middle = OutputMiddle(start);
+
+  // The test rows are those of the whole log, as a backtest of it makes them: a row's inputs
+  // reach back before its fold's first test bar, which is the past.
+  const PricedRows priced = MakePricedRows(bars, settings.recipe);
+  WalkForward walk;
+  std::size_t row = 0;
+  for (std::size_t s = settings.train_bars; s < bars.size(); s += settings.test_bars) {
+    const std::size_t end = std::min(s + settings.test_bars, bars.size());
+    while (row < priced.rows.size() && priced.rows[row].time < bars[s].time) ++row;
+    std::size_t stop = row;
+    while (stop < priced.rows.size() && priced.rows[stop].time <= bars[end - 1].time) ++stop;
+    if (stop == row) continue;  // no row to trade on: nothing to train for
+
+    WalkForwardFold fold;
+    fold.number = walk.folds.size() + 1;
+    const std::string name = "fold " + std::to_string(fold.number);
+    const std::vector<Bar> window(
+        bars.begin() + static_cast<std::ptrdiff_t>(s - settings.train_bars),
+        bars.begin() + static_cast<std::ptrdiff_t>(s));
+    fold.train_from = window.front().time;
+    fold.train_to = window.back().time;
+    const DataTable all = TableOf(MakeBarRows(window, settings.recipe), inputs);
+    const auto held =
+        static_cast<std::size_t>(std::floor(settings.validate * static_cast<double>(all.rows())));
+    if (all.rows() < 2 || held == all.rows()) {
+      throw BarDataError(name + ": its " + std::to_string(window.size()) + " training bars make " +
+                         std::to_string(all.rows()) + " rows, too few to train on");
+    }
+    const DataTable training = all.Slice(0, all.rows() - held);
+    const DataTable validation = all.Slice(all.rows() - held, held);
+    fold.train_rows = training.rows();
+    fold.validation_rows = validation.rows();
+
+    Trainer trainer(start, training, settings.train);
+    const TrainOutcome outcome =
+        Train(trainer, held > 0 ? &validation : nullptr, settings.stop, nullptr);
+    fold.epochs = outcome.epochs;
+    fold.best_epoch = outcome.best_epoch;
+    const Perceptron trained = trainer.Network();
+    if (!AllFinite(trained)) {
+      throw BarDataError(name + ": training diverged, the weights are no longer finite");
+    }
+    // The outputs are those of the network as its file keeps it (15 significant digits), read
+    // back by the library's reader: what a host loading the fold's file runs.
+    fold.network_file = NetworkFileContent(trained, settings.recipe);
+    const ProfileDocument document(ProfileBytes{fold.network_file});
+    const std::unique_ptr<Perceptron> net = LoadNetwork(document, name);
+
+    const std::span<const BarRow> rows(priced.rows.data() + row, stop - row);
+    const std::vector<double> outputs = RunRows(*net, rows);
+    fold.first_line = walk.joined.lines.size();
+    fold.lines = rows.size();
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      AccountLine line;
+      line.time = rows[k].time;
+      line.close = priced.closes[row + k];
+      line.output = outputs[k];
+      line.position = DecidePosition(outputs[k], middle, settings.rules);
+      walk.joined.lines.push_back(line);
+    }
+    if (each_fold) each_fold(fold);
+    walk.folds.push_back(std::move(fold));
+    row = stop;
+  }
+  if (walk.joined.lines.size() < 2) {
+    throw BarDataError("the test windows hold " + std::to_string(walk.joined.lines.size()) +
+                       " rows; a backtest needs at least 2");
+  }
+  SettleAccount(walk.joined.lines, settings.rules.cost);
+  walk.joined.figures = ComputeFigures(walk.joined.lines, settings.rules.cost);
+  return walk;
+}
+
+}  // namespace mplnet
