@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
-#   scripts/install-deps.sh            the native build, its tests, benchmarks, tool and trainer
+#   scripts/install-deps.sh            the native build, its tests, benchmarks, tool, trainer and
+#                                      ONNX interop
 #   scripts/install-deps.sh --windows  also the MinGW-w64 cross compilers and Wine for the 32-bit and
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
@@ -8,8 +9,10 @@
 #   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) for train_bench
 set -euo pipefail
 
+# libonnx-dev and libprotobuf-dev: ONNX's generated schema classes and checker, for the interop
+# library (ONNX import and export) and the tool.
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          locales-all libfann-dev libeigen3-dev)
+          locales-all libfann-dev libeigen3-dev libonnx-dev libprotobuf-dev)
 windows=0
 fuzz=0
 bench=0
