@@ -40,8 +40,9 @@ namespace {
 
 // Positions in a network file are 16-bit numbers.
 constexpr std::size_t kMostPositions = 65536;
-// The most terms one folded tensor may hold, and the most multiplications folding may take: a
-// small model whose linear layers widen and narrow again would otherwise fold into billions.
+// The most terms one folded tensor may hold, and the most multiplications all dense layers may take
+// together: a small model whose linear layers widen and narrow again would otherwise fold into
+// billions.
 constexpr std::size_t kMostTerms = std::size_t{1} << 24;
 constexpr std::uint64_t kMostFoldWork = std::uint64_t{1} << 28;
 // The oldest operator set whose operators this reader knows as it reads them.
@@ -622,8 +623,10 @@ class Importer {
       FailNode(n, "it gives " + std::to_string(outputs) + " outputs; a layer holds 1 to " +
                       std::to_string(kMostPositions));
     }
-    if (used.size() * outputs > kMostTerms || work * outputs > kMostFoldWork) {
-      FailNode(n, "folding it into the layers before takes more than " +
+    fold_work_ += work * outputs;
+    if (used.size() * outputs > kMostTerms || fold_work_ > kMostFoldWork) {
+      FailNode(n, "folding it into the layers before would give more than " +
+                      std::to_string(kMostTerms) + " weights or take more than " +
                       std::to_string(kMostFoldWork) + " multiplications");
     }
     auto out = std::make_shared<Affine>();
@@ -717,6 +720,7 @@ class Importer {
     const auto matrix = RealInput(n, vector_first ? 1 : 0, "the weight matrix");
     if (matrix->dims.size() != 2) FailNode(n, "the weight matrix must have two dimensions");
     const Shape& s = in->shape;
+    if (s.empty()) FailNode(n, "MatMul does not take a vector without dimensions");
     const std::int64_t length = static_cast<std::int64_t>(in->rows.size());
     const std::int64_t m0 = matrix->dims[0], m1 = matrix->dims[1];
     Shape shape;
@@ -1036,8 +1040,11 @@ class Importer {
               sources_[row[0].source].y == static_cast<int>(i);
     }
     if (!plain) {
-      Fail(ending + "its output \"" + name +
-           "\" is not the outputs of the last activation, as they are");
+      const auto producer = producers_.find(name);
+      Fail(ending + "its output \"" + name + "\" " +
+           (producer == producers_.end() ? "is the graph's input"
+                                         : "comes from " + NodeName(producer->second)) +
+           ", not from the last activation as it is");
     }
   }
 
@@ -1076,6 +1083,7 @@ class Importer {
   const onnx::ModelProto& model_;
   std::string_view name_;
   std::int64_t opset_ = 0;
+  std::uint64_t fold_work_ = 0;
   std::unordered_map<std::string, const TensorProto*> initializers_;
   std::unordered_map<std::string, int> producers_;
   std::unordered_map<std::string, Value> values_;

@@ -249,7 +249,7 @@ TEST(OnnxImportTest, RefusesWhatANetworkCannotComputeNamingTheNode) {
       {"relu", [] { return OneLayer("Relu"); },
        "node 2 of 2 \"Relu_2\" (Relu): the operator Relu cannot"},
       {"no activation at the end", [] { return OneLayer("Identity"); },
-       "must end in Sigmoid or Tanh"},
+       "must end in Sigmoid or Tanh: its output \"y\" comes from node 2 of 2"},
       {"weights from the input",
        [] {
          return Model([](ModelBuilder& b) {
@@ -350,6 +350,15 @@ TEST(OnnxImportTest, RefusesWhatANetworkCannotComputeNamingTheNode) {
          });
        },
        "(Reshape): the shape would merge samples of the batch"},
+      {"linear layers too large to fold",
+       [] {
+         return Model([](ModelBuilder& b) {
+           b.Input("x", {1024}).Init("w", {1024, 1024}, std::vector<double>(1 << 20, 0.5));
+           b.Node("MatMul", {"x", "w"}, "h").Node("MatMul", {"h", "w"}, "g");
+           b.Node("Sigmoid", {"g"}, "y").Output("y");
+         });
+       },
+       "node 2 of 3 \"MatMul_2\" (MatMul): folding it into the layers before would give more"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
