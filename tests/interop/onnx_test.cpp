@@ -98,15 +98,16 @@ const std::vector<ModelCase>& ExactCases() {
          b.Init("w1", {4, 3}, Random(12, r)).Init("c1", {4, 1}, Random(4, r));
          b.Init("k", {}, {1.5}).Init("shape", {2}, {1, -1}, onnx::TensorProto::INT64);
          b.Init("w2", {4, 2}, Random(8, r)).Init("c2", {2}, Random(2, r));
-         b.Init("w3", {2, 3}, Random(6, r));       // after the column [2, 1] transposed
-         b.Node("Unsqueeze", {"x", "ax"}, "col");  // [3, 1]
+         b.Init("w3", {2, 3}, Random(6, r));
+         b.Node("Unsqueeze", {"x", "ax"}, "col");                                      // [3, 1]
          b.Node("Gemm", {"w1", "col", "c1"}, "h", {{"alpha", 0.5f}, {"beta", 2.0f}});  // [4, 1]
          b.Node("Mul", {"h", "k"}, "hk").Node("Tanh", {"hk"}, "a");
          b.Node("Reshape", {"a", "shape"}, "row");                              // [1, 4]
          b.Node("Gemm", {"row", "w2", "c2"}, "o").Node("Sigmoid", {"o"}, "s");  // [1, 2]
-         b.Init("shape2", {2}, {-1, 1}, onnx::TensorProto::INT64)
-             .Node("Reshape", {"s", "shape2"}, "sc");
-         b.Node("Gemm", {"sc", "w3"}, "t", {{"transA", 1}}).Node("Sigmoid", {"t"}, "y").Output("y");
+         b.Init("w4", {2, 2}, Random(4, r));
+         b.Node("Gemm", {"w4", "s"}, "u0", {{"transA", 1}, {"transB", 1}});  // [2, 1]
+         b.Node("Tanh", {"u0"}, "u");
+         b.Node("Gemm", {"u", "w3"}, "t", {{"transA", 1}}).Node("Sigmoid", {"t"}, "y").Output("y");
        }},
       {"matmul_add_on_a_plain_vector",
        [](ModelBuilder& b, std::mt19937_64& r) {
