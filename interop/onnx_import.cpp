@@ -821,8 +821,11 @@ class Importer {
     CheckAttributes(n, {});
     auto a = VectorInput(n, 0, true);
     const std::size_t count = a->rows.size();
-    if (count > kMostPositions) FailNode(n, "a layer holds at most 65536 elements");
-    if (layer_sizes_.size() >= kMostPositions) FailNode(n, "a network holds at most 65536 layers");
+    const std::string most = std::to_string(kMostPositions);
+    if (count > kMostPositions) FailNode(n, "a layer holds at most " + most + " elements");
+    if (layer_sizes_.size() >= kMostPositions) {
+      FailNode(n, "a network holds at most " + most + " layers");
+    }
     const std::size_t layer = layer_sizes_.size();
     layer_sizes_.push_back(count);
     auto out = std::make_shared<Affine>();
