@@ -32,6 +32,13 @@ int RunImport(const ImportArguments& args) {
   return 0;
 }
 
+std::string OnnxImportHelp() {
+  return "An ONNX model (recognised by its content, at most " +
+         std::to_string(kMostOnnxModelBytes >> 20) +
+         " MiB) is read as well: a chain of dense layers (Gemm, or MatMul and Add) with Sigmoid or "
+         "Tanh, after constant affine maps, as the README's \"Networks from PyTorch\" says.";
+}
+
 }  // namespace
 
 Command AddImportCommand(CLI::App& app) {
@@ -45,12 +52,8 @@ Command AddImportCommand(CLI::App& app) {
       "the "
       "opposite sign, and shortcut connections become links from earlier layers. Other activation "
       "functions, scaling parameters and fixed-point files are refused, naming the neuron, and "
-      "nothing is written. An existing OUT is replaced only with --force.\n"
-      "An ONNX model (recognised by its content) is read as well: a chain of dense layers (Gemm, "
-      "or "
-      "MatMul and Add) with Sigmoid or Tanh, after constant affine maps; see the README, "
-      "\"Networks "
-      "from PyTorch\".");
+      "nothing is written. An existing OUT is replaced only with --force.\n" +
+      OnnxImportHelp());
   import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
       ->required();
   import->add_option("-o,--output", args->out_path, "the network file to write")
