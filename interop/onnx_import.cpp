@@ -40,11 +40,11 @@ namespace {
 
 // Positions in a network file are 16-bit numbers.
 constexpr std::size_t kMostPositions = 65536;
-// The most terms one folded tensor may hold, and the most multiplications all dense layers may take
-// together: a small model whose linear layers widen and narrow again would otherwise fold into
-// billions.
+// The most terms one folded tensor may hold, and the most steps (multiplications, copied terms) one
+// import may take: a small model whose linear layers widen and narrow again would otherwise fold
+// into billions. The largest layers a model within the size limit holds take far fewer.
 constexpr std::size_t kMostTerms = std::size_t{1} << 24;
-constexpr std::uint64_t kMostFoldWork = std::uint64_t{1} << 28;
+constexpr std::uint64_t kMostWork = std::uint64_t{1} << 28;
 // The oldest operator set whose operators this reader knows as it reads them.
 constexpr std::int64_t kOldestOpset = 7;
 constexpr std::size_t kMostRank = 8;
@@ -473,6 +473,11 @@ class Importer {
       FailNode(n, "input \"" + model_.graph().node(n).input(i) +
                       "\" is a constant; only computations on the network's input are read");
     }
+    // A copy costs its terms and an allocation per row: counted, so that a long chain of
+    // reshapes of a wide vector cannot keep the importer busy for hours.
+    std::uint64_t terms = 0;
+    for (const auto& row : v.affine->rows) terms += row.size();
+    Spend(n, terms + 16 * v.affine->rows.size());
     auto a = std::make_shared<Affine>(*v.affine);
     if (!keep_scale && !a->scale.empty()) {
       for (std::size_t r = 0; r < a->rows.size(); ++r) {
@@ -550,6 +555,15 @@ class Importer {
     return along ? c.reals : std::vector<double>(length, c.reals[0]);
   }
 
+  // Counts `work` against what one import may take; refuses the node that goes beyond.
+  void Spend(int n, std::uint64_t work) {
+    work_ += work;
+    if (work_ > kMostWork) {
+      FailNode(n, "folding the model into a network takes more than " + std::to_string(kMostWork) +
+                      " steps (multiplications and copies)");
+    }
+  }
+
   // ---- nodes -----------------------------------------------------------------------------------
 
   void RunNode(int n) {
@@ -623,12 +637,11 @@ class Importer {
       FailNode(n, "it gives " + std::to_string(outputs) + " outputs; a layer holds 1 to " +
                       std::to_string(kMostPositions));
     }
-    fold_work_ += work * outputs;
-    if (used.size() * outputs > kMostTerms || fold_work_ > kMostFoldWork) {
+    if (used.size() * outputs > kMostTerms) {
       FailNode(n, "folding it into the layers before would give more than " +
-                      std::to_string(kMostTerms) + " weights or take more than " +
-                      std::to_string(kMostFoldWork) + " multiplications");
+                      std::to_string(kMostTerms) + " weights");
     }
+    Spend(n, work * outputs);
     auto out = std::make_shared<Affine>();
     out->rows.resize(outputs);
     out->offset.assign(outputs, 0.0);
@@ -1086,7 +1099,7 @@ class Importer {
   const onnx::ModelProto& model_;
   std::string_view name_;
   std::int64_t opset_ = 0;
-  std::uint64_t fold_work_ = 0;
+  std::uint64_t work_ = 0;
   std::unordered_map<std::string, const TensorProto*> initializers_;
   std::unordered_map<std::string, int> producers_;
   std::unordered_map<std::string, Value> values_;

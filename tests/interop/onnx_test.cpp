@@ -359,7 +359,7 @@ TEST(OnnxImportTest, RefusesWhatANetworkCannotComputeNamingTheNode) {
            b.Node("Sigmoid", {"g"}, "y").Output("y");
          });
        },
-       "node 2 of 3 \"MatMul_2\" (MatMul): folding it into the layers before would give more"},
+       "node 2 of 3 \"MatMul_2\" (MatMul): folding the model into a network takes more than"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
