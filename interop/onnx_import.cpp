@@ -165,6 +165,7 @@ class Importer {
       Fail("the graph has " + std::to_string(graph.output_size()) +
            " outputs; a network has exactly one output vector");
     }
+    ++uses_[graph.output(0).name()];
     const Value out = Evaluate(graph.output(0).name());
     CheckEndsInLayer(out, graph.output(0).name());
     return Assemble();
@@ -208,6 +209,7 @@ class Importer {
     }
     if (graph.sparse_initializer_size() > 0) Fail("sparse initializers are not read");
     for (int n = 0; n < graph.node_size(); ++n) {
+      for (const std::string& in : graph.node(n).input()) ++uses_[in];
       for (const std::string& out : graph.node(n).output()) {
         if (out.empty()) continue;
         if (initializers_.contains(out) || !producers_.emplace(out, n).second) {
@@ -318,6 +320,10 @@ class Importer {
       stack.pop_back();
       RunNode(done);
       state[static_cast<std::size_t>(done)] = 2;
+      // A value no node will read any more is let go: a long chain holds two at a time.
+      for (const std::string& input : model_.graph().node(done).input()) {
+        if (--uses_[input] == 0) values_.erase(input);
+      }
     }
     return values_.at(name);
   }
@@ -1103,6 +1109,7 @@ class Importer {
   std::unordered_map<std::string, const TensorProto*> initializers_;
   std::unordered_map<std::string, int> producers_;
   std::unordered_map<std::string, Value> values_;
+  std::unordered_map<std::string, int> uses_;  // the reads of each tensor still to come
   std::vector<Coordinate> sources_;
   std::vector<std::size_t> layer_sizes_;
   std::vector<NeuronPlan> neurons_;
