@@ -546,11 +546,9 @@ class Importer {
       out = vd;
       if (cd == 1) continue;
       if (vd.batch || vd.size != cd || cd == 0) {
-        FailNode(n, "a constant of dimensions " + ShapeText([&] {
-                      Shape s;
-                      for (std::int64_t d : c.dims) s.push_back({d, false});
-                      return s;
-                    }()) +
+        Shape constant;
+        for (const std::int64_t d : c.dims) constant.push_back({d, false});
+        FailNode(n, "a constant of dimensions " + ShapeText(constant) +
                         " does not fit the vector " + ShapeText(shape) + " entry by entry");
       }
       along = true;
