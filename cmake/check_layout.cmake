@@ -10,11 +10,12 @@ get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 
 # <folder>:<folders it must not include from>; a folder that does not exist (yet) is passed over.
 set(rules
-  "include/mplnet:engine,persistence,host,training,tools"
-  "engine:persistence,host,training,tools"
-  "persistence:host,training,tools"
-  "host:training,tools"
-  "training:host,tools"
+  "include/mplnet:engine,persistence,host,training,interop,tools"
+  "engine:persistence,host,training,interop,tools"
+  "persistence:host,training,interop,tools"
+  "host:training,interop,tools"
+  "training:host,interop,tools"
+  "interop:host,tools"
 )
 
 set(broken 0)

@@ -2,10 +2,10 @@
 # Builds the fuzz targets (the `fuzz` preset), replays every seed input once, then fuzzes each
 # target for a fixed time. Exits non-zero when any input crashes a target or breaks a property.
 #   scripts/fuzz.sh [seconds per target]    default 25; 0 replays the seeds only
-# Seeds: every file of tests/data/ and examples/, the number texts found in them, a few bar
-# arrays and option values made here. What fuzzing finds is kept in build/fuzz/corpus/ for the next
-# run; a crashing input is written to build/fuzz/artifacts/ (make it a fixture in tests/data/ and a
-# regression test).
+# Seeds: every file of tests/data/ and examples/, the ONNX models of tests/data/onnx/, the number
+# texts found in them, a few bar arrays and option values made here. What fuzzing finds is kept in
+# build/fuzz/corpus/ for the next run; a crashing input is written to build/fuzz/artifacts/ (make it
+# a fixture in tests/data/ and a regression test).
 # MPLNET_FUZZ_SEED fixes libFuzzer's random seed (CI uses a fixed one); extra configure arguments
 # come from MPLNET_CMAKE_ARGS.
 set -euo pipefail
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
 targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer
-         option_values_fuzzer)
+         option_values_fuzzer onnx_import_fuzzer)
 
 # clang's libFuzzer runtime comes with libclang-rt-14-dev.
 bash scripts/install-deps.sh --fuzz
@@ -32,6 +32,8 @@ for f in tests/data/* examples/*.ini; do
   [[ -f $f ]] || continue
   for t in "${targets[@]}"; do cp "$f" "$seeds/$t/"; done
 done
+# ONNX models: the PyTorch fixtures.
+cp tests/data/onnx/*.onnx "$seeds/onnx_import_fuzzer/"
 # Number texts: each value found in the files, and the texts the writer and reader treat specially.
 n=0
 while IFS= read -r value; do

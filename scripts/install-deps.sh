@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing mplnet needs on a Debian machine, and nothing when it is all there.
-#   scripts/install-deps.sh            the native build, its tests, benchmarks, tool and trainer
+#   scripts/install-deps.sh            the native build, its tests, benchmarks, tool, trainer and
+#                                      ONNX interop
 #   scripts/install-deps.sh --windows  also the MinGW-w64 cross compilers and Wine for the 32-bit and
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
@@ -17,8 +18,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# libonnx-dev and libprotobuf-dev: ONNX's generated schema classes and checker, for the interop
+# library (ONNX import and export) and the tool.
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          locales-all libfann-dev libeigen3-dev librsvg2-bin zlib1g-dev)
+          locales-all libfann-dev libeigen3-dev librsvg2-bin zlib1g-dev libonnx-dev libprotobuf-dev)
 # Each Windows suite's own packages: the -posix compilers (the -win32 flavour has no std::mutex), and
 # the Wine that runs the suite's programs.
 win32_packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)

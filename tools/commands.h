@@ -16,8 +16,10 @@ struct Command {
 
 // mplnet bars: a bar log turned into a training table.
 Command AddBarsCommand(CLI::App& app);
-// mplnet import: a FANN network file turned into a network file of ours.
+// mplnet import: a FANN network file or an ONNX model turned into a network file of ours.
 Command AddImportCommand(CLI::App& app);
+// mplnet export: a network file written as an ONNX model.
+Command AddExportCommand(CLI::App& app);
 // mplnet train: a network's weights fitted to a data table, saved as a new network file.
 Command AddTrainCommand(CLI::App& app);
 // mplnet eval: a network file's error on a data table, as a host computes it.

@@ -1,8 +1,9 @@
-// mplnet import: a network trained with FANN becomes a network file of ours.
+// mplnet import: a network trained with FANN, or exported to ONNX, becomes a network file of ours.
 #include <memory>
 #include <string>
 
 #include "mplnet/fann_import.h"
+#include "mplnet/onnx.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/output_file.h"
@@ -19,18 +20,31 @@ struct ImportArguments {
 int RunImport(const ImportArguments& args) {
   CheckOutputPath(args.out_path, args.force);
   try {
-    SaveNetworkReplacing(ImportFannFile(args.fann_path), args.out_path);
+    // The format is told by the content: an ONNX model is binary, a FANN file text.
+    SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
+                                                           : ImportFannFile(args.fann_path),
+                         args.out_path);
   } catch (const FannImportError& e) {
+    throw ToolError(e.what());
+  } catch (const OnnxImportError& e) {
     throw ToolError(e.what());
   }
   return 0;
+}
+
+std::string OnnxImportHelp() {
+  return "An ONNX model (recognised by its content, at most " +
+         std::to_string(kMostOnnxModelBytes >> 20) +
+         " MiB) is read as well: a chain of dense layers (Gemm, or MatMul and Add) with Sigmoid or "
+         "Tanh, after constant affine maps, as the README's \"Networks from PyTorch\" says.";
 }
 
 }  // namespace
 
 Command AddImportCommand(CLI::App& app) {
   auto args = std::make_shared<ImportArguments>();
-  CLI::App* import = app.add_subcommand("import", "Turn a FANN network file into a network file");
+  CLI::App* import =
+      app.add_subcommand("import", "Turn a FANN network file or an ONNX model into a network file");
   import->footer(
       "Reads a network saved by FANN 2.1 or later (fann_save, floating point) and writes the same "
       "network as a network file. FANN_SIGMOID with steepness s becomes SIGM with alpha 2s, "
@@ -38,8 +52,10 @@ Command AddImportCommand(CLI::App& app) {
       "the "
       "opposite sign, and shortcut connections become links from earlier layers. Other activation "
       "functions, scaling parameters and fixed-point files are refused, naming the neuron, and "
-      "nothing is written. An existing OUT is replaced only with --force.");
-  import->add_option("FILE", args->fann_path, "FANN network file (.net)")->required();
+      "nothing is written. An existing OUT is replaced only with --force.\n" +
+      OnnxImportHelp());
+  import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
+      ->required();
   import->add_option("-o,--output", args->out_path, "the network file to write")
       ->required()
       ->type_name("OUT");

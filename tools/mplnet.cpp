@@ -244,6 +244,7 @@ int Main(int argc, char** argv) {
 
   const Command bars = AddBarsCommand(app);
   const Command import = AddImportCommand(app);
+  const Command exporting = AddExportCommand(app);
   const Command train = AddTrainCommand(app);
   const Command eval = AddEvalCommand(app);
   const Command backtest = AddBacktestCommand(app);
@@ -255,13 +256,13 @@ int Main(int argc, char** argv) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::string help = "mplnet --help";
-    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app, train.app, eval.app,
-                                backtest.app, walkforward.app}) {
+    for (const CLI::App* sub : {run, make, info, dot, bars.app, import.app, exporting.app,
+                                train.app, eval.app, backtest.app, walkforward.app}) {
       if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
       std::cerr << "mplnet: unknown command \"" << argv[1]
-                << "\": the commands are run, new, info, dot, bars, import, train, eval, "
+                << "\": the commands are run, new, info, dot, bars, import, export, train, eval, "
                    "backtest and walkforward"
                 << " (see mplnet --help)\n";
     } else {
@@ -277,6 +278,7 @@ int Main(int argc, char** argv) {
     if (dot->parsed()) return Dot(net_path);
     if (bars.app->parsed()) return bars.run();
     if (import.app->parsed()) return import.run();
+    if (exporting.app->parsed()) return exporting.run();
     if (train.app->parsed()) return train.run();
     if (eval.app->parsed()) return eval.run();
     if (backtest.app->parsed()) return backtest.run();

@@ -27,6 +27,12 @@ foreach(installed include/mplnet/mplnet.h include/mplnet/engine.h include/mplnet
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
 endforeach()
+# The offline libraries' headers stay out: the package is the library hosts load.
+foreach(left_out include/mplnet/train.h include/mplnet/onnx.h)
+  if(EXISTS ${prefix}/${left_out})
+    message(FATAL_ERROR "installed, though no installed library serves it: ${left_out}")
+  endif()
+endforeach()
 file(GLOB_RECURSE config_files ${prefix}/*/mplnetConfig.cmake ${prefix}/*/mplnetConfigVersion.cmake)
 list(LENGTH config_files config_count)
 if(NOT config_count EQUAL 2)

@@ -31,6 +31,7 @@
 #include "mplnet/engine.h"
 #include "mplnet/fann_import.h"
 #include "persistence/ini_file.h"
+#include "persistence/network_file.h"
 #include "test_support.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
@@ -854,7 +855,7 @@ TEST(ToolArgumentsTest, BadArgumentsExitOneWithOneMessage) {
 TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   TempDir dir;
   for (const char* sub :
-       {"run", "new", "info", "dot", "train", "eval", "backtest", "walkforward"}) {
+       {"run", "new", "info", "dot", "train", "eval", "export", "backtest", "walkforward"}) {
     SCOPED_TRACE(sub);
     const Outcome r = RunTool(dir, {sub, "--help"});
     EXPECT_EQ(r.exit_code, 0);
@@ -1179,6 +1180,58 @@ TEST(ToolWalkForwardTest, FoldsSavedWithTheirRecipeAndReportedOneLineEach) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("fold-01.ini\" exists; pass --force"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("equity.svg")));
+
+TEST(ToolOnnxTest, ImportsPyTorchModelsAndExportsBackToTheSameOutputs) {
+  TempDir dir;
+  // PyTorch's export, imported through a network file: PyTorch's double outputs within 1e-12.
+  const std::string net = dir.file("torch.ini");
+  Outcome r = RunTool(dir, {"import", kData + "/onnx/torch_normalised.onnx", "-o", net});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::string inputs, expected;
+  for (const std::string& line : Lines(ReadFile(kData + "/onnx/torch_normalised.expected.txt"))) {
+    if (line.empty() || line[0] == '#') continue;
+    inputs += line.substr(0, line.find('|')) + "\n";
+    expected += line.substr(line.find('|') + 1) + "\n";
+  }
+  WriteFile(dir.file("in.txt"), inputs);
+  r = RunTool(dir, {"run", net, dir.file("in.txt")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> ours = Lines(r.out), theirs = Lines(expected);
+  ASSERT_EQ(ours.size(), theirs.size());
+  for (std::size_t i = 0; i < ours.size(); ++i) {
+    const std::vector<double> a = ParseNumberLine(ours[i]).values;
+    const std::vector<double> b = ParseNumberLine(theirs[i]).values;
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t k = 0; k < a.size(); ++k) EXPECT_NEAR(a[k], b[k], 1e-12 * std::abs(b[k]));
+  }
+
+  // Export, import again: the same outputs, to the last digit the tool prints.
+  const std::string example = kExamples + "/net-10-20-5.ini";
+  ASSERT_EQ(RunTool(dir, {"export", example, "-o", dir.file("net.onnx")}).exit_code, 0);
+  ASSERT_EQ(RunTool(dir, {"import", dir.file("net.onnx"), "-o", dir.file("back.ini")}).exit_code,
+            0);
+  const std::string in = kExamples + "/net-10-20-5-inputs.txt";
+  const Outcome original = RunTool(dir, {"run", example, in});
+  EXPECT_EQ(RunTool(dir, {"run", dir.file("back.ini"), in}).out, original.out);
+  EXPECT_FALSE(original.out.empty());
+
+  // Refused either way: one line naming what and where, and nothing written.
+  std::unique_ptr<Perceptron> looped = LoadNetworkFile(kExamples + "/xor.ini");
+  looped->AddLink(1, 0, 2, 0, 0.5);
+  ASSERT_TRUE(WriteNetworkFile(*looped, dir.file("looped.ini")));
+  WriteFile(dir.file("cut.onnx"), ReadFile(dir.file("net.onnx")).substr(0, 300));
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"export", dir.file("looped.ini"), "-o", dir.file("x.onnx")},
+            "element (1, 0): its link from (2, 0) reads that element's output of the previous "
+            "pass"},
+           {{"import", dir.file("cut.onnx"), "-o", dir.file("x.ini")}, "not an ONNX model"}}) {
+    r = RunTool(dir, args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.onnx")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.ini")));
 }
 
 }  // namespace

@@ -1,0 +1,2 @@
+#include "persistence/file_io.h"
+#include "mplnet/fann_import.h"

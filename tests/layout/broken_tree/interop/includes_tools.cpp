@@ -1,0 +1,1 @@
+#include "tools/output_file.h"

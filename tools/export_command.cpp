@@ -1,0 +1,62 @@
+// mplnet export: a network file becomes an ONNX model, to inspect (Netron) or run wherever ONNX
+// runs.
+#include <memory>
+#include <string>
+
+#include "mplnet/onnx.h"
+#include "persistence/file_io.h"
+#include "tools/commands.h"
+#include "tools/network_report.h"
+#include "tools/output_file.h"
+
+namespace mplnet::tool {
+namespace {
+
+struct ExportArguments {
+  std::string net_path;
+  std::string out_path;
+  bool force = false;
+};
+
+int RunExport(const ExportArguments& args) {
+  CheckOutputPath(args.out_path, args.force);
+  const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
+  std::string bytes;
+  try {
+    bytes = ExportOnnx(*net);
+  } catch (const OnnxExportError& e) {
+    throw ToolError("network file \"" + args.net_path + "\": " + e.what());
+  }
+  const bool written =
+      ReplaceFileAtomically(args.out_path, [&](const ContentSink& sink) { return sink(bytes); });
+  if (!written) {
+    throw ToolError("cannot write \"" + args.out_path +
+                    "\" (a read-only file, or the disk refused it)");
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command AddExportCommand(CLI::App& app) {
+  auto args = std::make_shared<ExportArguments>();
+  CLI::App* exporting = app.add_subcommand("export", "Write a network file as an ONNX model");
+  exporting->footer(
+      "Writes NET as an ONNX model (operator set " + std::to_string(kOnnxOpset) +
+      ", double tensors) that ONNX's checker accepts: each layer one Gemm over the layers its "
+      "links "
+      "read (missing links as weights of 0), the alphas as a Mul, then Sigmoid (SIGM, EXP, Null) "
+      "or "
+      "Tanh (TH). `mplnet import` of the model gives the same outputs to the bit. A network ONNX "
+      "cannot express that way (a link to the previous pass, an input neuron outside layer 0, a "
+      "layer mixing TH with sigmoids, links out of their sources' order) is refused, naming the "
+      "element, and nothing is written. An existing OUT is replaced only with --force.");
+  exporting->add_option("NET", args->net_path, "network file")->required();
+  exporting->add_option("-o,--output", args->out_path, "the ONNX model to write")
+      ->required()
+      ->type_name("OUT");
+  exporting->add_flag("--force", args->force, "replace OUT if it exists");
+  return {exporting, [args] { return RunExport(*args); }};
+}
+
+}  // namespace mplnet::tool
