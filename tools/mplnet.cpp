@@ -25,12 +25,14 @@
 
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
+#include "mplnet/train.h"
 #include "persistence/network_file.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
 #include "tools/output_file.h"
+#include "training/line_reader.h"
 
 #ifndef MPLNET_VERSION
 #define MPLNET_VERSION "unknown"
@@ -70,10 +72,18 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
   std::istream& in = inputs_path == "-" ? std::cin : file;
 
   std::vector<double> out(static_cast<std::size_t>(outputs));
-  std::string line;
-  for (long long number = 1; std::getline(in, line); ++number) {
-    const NumberLine parsed = ParseNumberLine(line);
+  LineReader lines(in, kTableLineMaxBytes);
+  std::string_view line;
+  long long number = 0;
+  for (LineReader::Status status; (status = lines.Next(line)) != LineReader::Status::kEnd;) {
+    ++number;
     const std::string where = "line " + std::to_string(number) + ": ";
+    if (status == LineReader::Status::kFailed) break;
+    if (status == LineReader::Status::kTooLong) {
+      throw ToolError(where + "longer than " + std::to_string(kTableLineMaxBytes >> 20) +
+                      " MiB, the longest line of inputs read");
+    }
+    const NumberLine parsed = ParseNumberLine(line);
     if (!parsed.bad_piece.empty()) {
       throw ToolError(where + DescribeBadPiece(parsed));
     }

@@ -881,5 +881,37 @@ TEST(ToolImportTest, WritesTheImportedNetworkOrNothing) {
   EXPECT_EQ(left, (std::set<std::string>{"imported.ini", "linear.net", "tool.err", "tool.out"}));
 }
 
+// Weights that are not finite numbers, files beyond the size an import reads (a regular file told
+// by its size, a device by reading up to the limit): refused, naming the connection or the limit,
+// and nothing written.
+TEST(ToolImportTest, RefusesNonFiniteWeightsAndFilesBeyondTheLimit) {
+  TempDir dir;
+  const std::string big = dir.file("big.net");
+  std::filesystem::copy_file(kData + "/fann_2_3_1.net", big);
+  std::filesystem::resize_file(big, kFannFileMaxBytes + 1);  // sparse: nothing is written
+  const struct {
+    std::string file;
+    const char* message;
+  } cases[] = {
+      {kData + "/fann_nan_weight.net",
+       "neuron 3 (layer 1, index 0): connection 2 (from neuron 1) has the weight NaN"},
+      {kData + "/fann_infinite_bias.net",
+       "neuron 7 (layer 2, index 0): connection 13 (from neuron 6) has the weight Infinity"},
+      {big, "is larger than 256 MiB, the most an import reads"},
+      {"/dev/zero", "is larger than 256 MiB"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = RunTool(dir, {"import", c.file, "-o", dir.file("out.ini")});
+    EXPECT_EQ(r.exit_code, 1) << c.file;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.ini"))) << c.file;
+  }
+  // The inputs of run are read a line at a time, and a line has a limit too.
+  const Outcome r = RunTool(dir, {"run", kExamples + "/xor.ini", "/dev/zero"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("line 1: longer than 4 MiB"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace mplnet::tool
