@@ -11,7 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-25}
 read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
-targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer)
+targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer
+         data_table_fuzzer bar_log_reader_fuzzer fann_import_fuzzer)
 
 # clang's libFuzzer runtime comes with libclang-rt-14-dev.
 bash scripts/install-deps.sh --fuzz
@@ -30,6 +31,18 @@ for f in tests/data/* examples/*.ini; do
   [[ -f $f ]] || continue
   for t in "${targets[@]}"; do cp "$f" "$seeds/$t/"; done
 done
+# The table and bar log readers take one leading byte of options (see each target), then the text:
+# the example tables (xor's inputs as 1-input rows, the circle as 2-input rows), and the head of
+# the example bar log under several options. The FANN fixtures came with tests/data/ above.
+opt() { printf "\\x$(printf %02x "$1")"; }
+{ opt 0; cat examples/xor-inputs.txt; } > "$seeds/data_table_fuzzer/xor-inputs"
+{ opt 1; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle"
+{ opt 9; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle-tanh"
+{ opt 2; printf '# comment\r\n0,5; 1,25 -2 0.9\n1 2 3 0.1 # 77\n'; } > "$seeds/data_table_fuzzer/commas"
+for o in 0 1 35 66 127; do
+  { opt "$o"; head -n 400 examples/bars-ar1.log; } > "$seeds/bar_log_reader_fuzzer/ar1-head-$o"
+done
+{ opt 0; head -n 3 examples/bars-ar1.log | tr -d '\n'; } > "$seeds/bar_log_reader_fuzzer/cut_short"
 # Number texts: each value found in the files, and the texts the writer and reader treat specially.
 n=0
 while IFS= read -r value; do
