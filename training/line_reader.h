@@ -21,7 +21,8 @@ class LineReader {
     kFailed,   // the stream could not be read
   };
 
-  // Reads `in` in blocks; lines longer than `max_line` bytes (line end excluded) are refused.
+  // Reads `in` in blocks of what it holds; lines longer than `max_line` bytes (line end excluded)
+  // are refused.
   LineReader(std::istream& in, std::size_t max_line) : in_(in), max_line_(max_line) {}
 
   // The next line without its LF (a CR before it stays), valid until the next call.
@@ -30,6 +31,10 @@ class LineReader {
   bool ended() const { return ended_; }
 
  private:
+  // Appends what the stream holds, waiting for one byte at most; false at its end or on an error
+  // (then the stream is bad).
+  bool Fill();
+
   std::istream& in_;
   std::size_t max_line_;
   std::string buffer_;
