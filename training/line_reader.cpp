@@ -1,6 +1,7 @@
 #include "training/line_reader.h"
 
 #include <algorithm>
+#include <ostream>
 
 namespace mplnet {
 
@@ -13,6 +14,9 @@ bool LineReader::Fill() {
   try {
     std::streamsize ready = source->in_avail();
     if (ready <= 0) {
+      // As the stream's own reads do: what was written to the tied stream (std::cout for std::cin)
+      // goes out before waiting, or the answer to the line before would never arrive.
+      if (std::ostream* tied = in_.tie()) tied->flush();
       const std::streambuf::int_type c = source->sbumpc();
       if (std::streambuf::traits_type::eq_int_type(c, std::streambuf::traits_type::eof())) {
         in_.setstate(std::ios::eofbit);
