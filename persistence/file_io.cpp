@@ -228,7 +228,7 @@ std::filesystem::path NativePath(std::string_view utf8) {
   return std::filesystem::path(Widen(utf8, CP_UTF8));
 }
 
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
+ReadResult ReadWholeFile(const std::string& path, std::string& content, std::uint64_t max_bytes) {
   content.clear();
   const std::wstring wide = Widen(path, CP_UTF8);
   HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
@@ -240,14 +240,22 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
                                                                           : ReadResult::kFailed;
   }
   ReadResult result = ReadResult::kOk;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && static_cast<std::uint64_t>(size.QuadPart) > max_bytes) {
+    result = ReadResult::kTooLarge;
+  }
   char buffer[65536];
-  for (;;) {
+  while (result == ReadResult::kOk) {
     DWORD got = 0;
     if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
       result = ReadResult::kFailed;
       break;
     }
     if (got == 0) break;
+    if (got > max_bytes - content.size()) {
+      result = ReadResult::kTooLarge;
+      break;
+    }
     content.append(buffer, got);
   }
   CloseHandle(file);
@@ -350,19 +358,23 @@ std::filesystem::path NativePath(std::string_view utf8) {
   return std::filesystem::path(utf8);
 }
 
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
+ReadResult ReadWholeFile(const std::string& path, std::string& content, std::uint64_t max_bytes) {
   content.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return errno == ENOENT || errno == ENOTDIR ? ReadResult::kMissing : ReadResult::kFailed;
   }
+  ReadResult result = ReadResult::kOk;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-    content.reserve(static_cast<std::size_t>(info.st_size));
+    if (static_cast<std::uint64_t>(info.st_size) > max_bytes) {
+      result = ReadResult::kTooLarge;
+    } else {
+      content.reserve(static_cast<std::size_t>(info.st_size));
+    }
   }
-  ReadResult result = ReadResult::kOk;
   char buffer[65536];
-  for (;;) {
+  while (result == ReadResult::kOk) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -370,6 +382,11 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
       break;
     }
     if (n == 0) break;
+    // A device or a pipe tells no size: stop at the first byte past the limit.
+    if (static_cast<std::uint64_t>(n) > max_bytes - content.size()) {
+      result = ReadResult::kTooLarge;
+      break;
+    }
     content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);

@@ -6,6 +6,7 @@
 #ifndef MPLNET_PERSISTENCE_FILE_IO_H_
 #define MPLNET_PERSISTENCE_FILE_IO_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,11 +21,15 @@ std::string CodePageFromUtf8(std::string_view utf8);
 // A UTF-8 name as a path the operating system understands.
 std::filesystem::path NativePath(std::string_view utf8);
 
-enum class ReadResult { kOk, kMissing, kFailed };
+enum class ReadResult { kOk, kMissing, kFailed, kTooLarge };
 
 // Reads the whole file into `content`. kMissing: neither the file nor (perhaps) its folder exists;
-// kFailed: it exists but cannot be read (a folder, no permission, an I/O error).
-ReadResult ReadWholeFile(const std::string& path, std::string& content);
+// kFailed: it exists but cannot be read (a folder, no permission, an I/O error); kTooLarge: it
+// holds more than `max_bytes`, known from its size before any byte is read, or, for a device or a
+// pipe that tells no size, after reading one byte more than `max_bytes`. `content` is empty
+// unless kOk.
+ReadResult ReadWholeFile(const std::string& path, std::string& content,
+                         std::uint64_t max_bytes = UINT64_MAX);
 
 // Takes the next piece of a file's content; false when it could not be written.
 using ContentSink = std::function<bool(std::string_view)>;

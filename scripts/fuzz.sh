@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-25}
 read -r -a extra <<< "${MPLNET_CMAKE_ARGS:-}"
 targets=(profile_file_fuzzer number_text_fuzzer network_file_fuzzer bar_log_fuzzer
-         option_values_fuzzer onnx_import_fuzzer)
+         option_values_fuzzer onnx_import_fuzzer data_table_fuzzer bar_log_reader_fuzzer
+         fann_import_fuzzer)
 
 # clang's libFuzzer runtime comes with libclang-rt-14-dev.
 bash scripts/install-deps.sh --fuzz
@@ -34,6 +35,23 @@ for f in tests/data/* examples/*.ini; do
 done
 # ONNX models: the PyTorch fixtures.
 cp tests/data/onnx/*.onnx "$seeds/onnx_import_fuzzer/"
+# The table and bar log readers take one leading byte of options (see each target), then the text:
+# the example tables (xor's inputs as 1-input rows, the circle as 2-input rows), and the head of
+# the example bar log under several options. The FANN fixtures came with tests/data/ above.
+opt() { printf "\\x$(printf %02x "$1")"; }
+{ opt 0; cat examples/xor-inputs.txt; } > "$seeds/data_table_fuzzer/xor-inputs"
+{ opt 1; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle"
+{ opt 9; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle-tanh"
+{ opt 2; printf '# comment\r\n0,5; 1,25 -2 0.9\n1 2 3 0.1 # 77\n'; } > "$seeds/data_table_fuzzer/commas"
+# Short heads keep the fuzzer's pace (its longest input follows the longest seed); the return
+# target (option bit 64) needs 100 earlier returns before its first row.
+for o in 0 1 35; do
+  { opt "$o"; head -n 40 examples/bars-ar1.log; } > "$seeds/bar_log_reader_fuzzer/ar1-head-$o"
+done
+for o in 66 127; do
+  { opt "$o"; head -n 130 examples/bars-ar1.log; } > "$seeds/bar_log_reader_fuzzer/ar1-head-$o"
+done
+{ opt 0; head -n 3 examples/bars-ar1.log | tr -d '\n'; } > "$seeds/bar_log_reader_fuzzer/cut_short"
 # Number texts: each value found in the files, and the texts the writer and reader treat specially.
 n=0
 while IFS= read -r value; do

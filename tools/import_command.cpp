@@ -51,8 +51,11 @@ Command AddImportCommand(CLI::App& app) {
       "FANN_SIGMOID_SYMMETRIC becomes TH with alpha s, a bias weight becomes the threshold with "
       "the "
       "opposite sign, and shortcut connections become links from earlier layers. Other activation "
-      "functions, scaling parameters and fixed-point files are refused, naming the neuron, and "
-      "nothing is written. An existing OUT is replaced only with --force.\n" +
+      "functions, steepness below 0 or so large that FANN's clip of the sum moves the outputs "
+      "(above about 8), weights that are not finite numbers, scaling parameters and fixed-point "
+      "files are refused, naming the neuron, and nothing is written. Files larger than " +
+      std::to_string(kFannFileMaxBytes >> 20) +
+      " MiB are refused before they are read. An existing OUT is replaced only with --force.\n" +
       OnnxImportHelp());
   import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
       ->required();

@@ -23,6 +23,7 @@
 
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
+#include "mplnet/train.h"
 #include "mplnet/walkforward.h"
 #include "persistence/network_file.h"
 #include "persistence/shown_text.h"
@@ -32,6 +33,7 @@
 #include "tools/number_lines.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"
+#include "training/line_reader.h"
 
 #ifndef MPLNET_VERSION
 #define MPLNET_VERSION "unknown"
@@ -66,10 +68,18 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
   std::istream& in = inputs_path == "-" ? std::cin : file;
 
   std::vector<double> out(static_cast<std::size_t>(outputs));
-  std::string line;
-  for (long long number = 1; std::getline(in, line); ++number) {
-    const NumberLine parsed = ParseNumberLine(number == 1 ? WithoutByteOrderMark(line) : line);
+  LineReader lines(in, kTableLineMaxBytes);
+  std::string_view line;
+  long long number = 0;
+  for (LineReader::Status status; (status = lines.Next(line)) != LineReader::Status::kEnd;) {
+    ++number;
     const std::string where = "line " + std::to_string(number) + ": ";
+    if (status == LineReader::Status::kFailed) break;
+    if (status == LineReader::Status::kTooLong) {
+      throw ToolError(where + "longer than " + std::to_string(kTableLineMaxBytes >> 20) +
+                      " MiB, the longest line of inputs read");
+    }
+    const NumberLine parsed = ParseNumberLine(number == 1 ? WithoutByteOrderMark(line) : line);
     if (!parsed.bad_piece.empty()) {
       throw ToolError(where + DescribeBadPiece(parsed));
     }

@@ -13,8 +13,10 @@
 #include <unordered_map>
 
 #include "mplnet/bar_recipe.h"
+#include "persistence/file_io.h"
 #include "persistence/number_text.h"
 #include "persistence/shown_text.h"
+#include "training/line_reader.h"
 #include "training/shortest_text.h"
 
 namespace mplnet {
@@ -161,12 +163,22 @@ void AppendShortest(std::string& out, double v) {
 BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
   BarLog log;
   std::unordered_map<std::uint32_t, Bar> by_time;
-  std::string line;
-  for (std::size_t number = 1; std::getline(in, line); ++number) {
-    // getline stops at the end of the input without a line end only on the last line, and a bar
-    // line is always written with its line end: without it the line was cut short.
-    const bool complete = !in.eof();
-    std::string_view text = line;
+  LineReader lines(in, kBarLogLineMaxBytes);
+  std::string_view text;
+  std::size_t number = 0;
+  for (LineReader::Status status; (status = lines.Next(text)) != LineReader::Status::kEnd;) {
+    ++number;
+    if (status == LineReader::Status::kFailed) break;
+    if (status == LineReader::Status::kTooLong) {
+      // Past such a line there is no telling where lines begin: it stops the reading even under
+      // skip_bad.
+      throw BarDataError("bar log \"" + std::string(name) + "\", line " + std::to_string(number) +
+                         ": longer than " + std::to_string(kBarLogLineMaxBytes) +
+                         " bytes, the longest bar line the log may hold");
+    }
+    // Only the last line can come without a line end, and a bar line is always written with
+    // its line end: without it the line was cut short.
+    const bool complete = lines.ended();
     if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     if (text.ends_with('\r')) text.remove_suffix(1);
     if (Words(text).empty()) continue;
@@ -200,7 +212,7 @@ BarLog ReadBarLogFile(const std::string& path, bool skip_bad) {
   if (std::filesystem::is_directory(path, ec)) {
     throw BarDataError("bar log \"" + path + "\" is a folder");
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   if (!in) throw BarDataError("cannot open bar log \"" + path + "\"");
   return ReadBarLog(in, path, skip_bad);
 }

@@ -11,6 +11,7 @@
 #include "mplnet/train.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
+#include "training/line_reader.h"
 #include "training/number_line.h"
 #include "training/row_checks.h"
 
@@ -164,23 +165,35 @@ void DataTable::ShrinkToFit() {
 }
 
 DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
-  const std::string file = "data file \"" + path + "\"";
+  std::ifstream in(NativePath(path), std::ios::binary);
+  return ReadDataTable(in, path, net);  // a stream that did not open is named as not opened
+}
+
+DataTable ReadDataTable(std::istream& in, std::string_view name, const Perceptron& net) {
+  const std::string file = "data file \"" + std::string(name) + "\"";
   training::RowShape shape;
   try {
     shape = training::ShapeOf(net);
   } catch (const TrainingError& e) {
     throw TrainingError(file + ": " + e.what());
   }
-  std::ifstream in(NativePath(path), std::ios::binary);
-  if (!in) throw TrainingError("cannot open " + file);
+  if (!in) throw TrainingError("cannot open " + file);  // checked after the network, as always
 
   DataTable table(shape.inputs, shape.outputs);
   const std::size_t width = shape.inputs + shape.outputs;
-  std::string text;
-  for (std::size_t number = 1; std::getline(in, text); ++number) {
-    const std::string_view line = number == 1 ? WithoutByteOrderMark(text) : text;
-    const NumberLine parsed = ParseNumberLine(line);
+  LineReader lines(in, kTableLineMaxBytes);
+  std::string_view line;
+  std::size_t number = 0;
+  for (LineReader::Status status; (status = lines.Next(line)) != LineReader::Status::kEnd;) {
+    ++number;
     const std::string where = file + ", line " + std::to_string(number);
+    if (status == LineReader::Status::kFailed) throw TrainingError("cannot read " + file);
+    if (status == LineReader::Status::kTooLong) {
+      throw TrainingError(where + " is longer than " + std::to_string(kTableLineMaxBytes >> 20) +
+                          " MiB, the longest line a data table may hold");
+    }
+    if (number == 1) line = WithoutByteOrderMark(line);
+    const NumberLine parsed = ParseNumberLine(line);
     if (!parsed.bad_piece.empty()) throw TrainingError(where + ": " + DescribeBadPiece(parsed));
     if (parsed.values.empty()) continue;  // a blank or comment line
     if (parsed.values.size() != width) {
@@ -192,7 +205,6 @@ DataTable ReadDataTable(const std::string& path, const Perceptron& net) {
     training::CheckRowValues(shape, parsed.values, where);
     table.AddRow(parsed.values, number);
   }
-  if (in.bad()) throw TrainingError("cannot read " + file);
   if (table.rows() == 0) throw TrainingError(file + " holds no rows");
   table.ShrinkToFit();
   return table;

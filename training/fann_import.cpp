@@ -11,11 +11,19 @@
 // network only the input layer does. FANN writes its numbers with the process locale's decimal
 // separator, so a value may read "5,0e-01": tuples are split at ", " (a comma and a blank), which a
 // decimal comma never is.
+//
+// What fann_run computes, and so what an import must reproduce: a neuron without connections
+// outputs 1 whatever its activation (that is how FANN's bias neurons work); with connection_rate
+// of 1 or more a neuron's k-th connection is read from the k-th neuron of the layer before (of the
+// whole network when shortcut), whatever the file names; the sum is multiplied by the steepness
+// and then clipped to +-150 / steepness before the activation. A neuron of ours does not clip, so
+// the clip must leave FANN's outputs where they would be without it, up to rounding.
 #include "mplnet/fann_import.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
@@ -55,6 +63,15 @@ constexpr std::string_view kActivationNames[] = {"FANN_LINEAR",
                                                  "FANN_COS"};
 constexpr unsigned kSigmoid = 3;
 constexpr unsigned kSigmoidSymmetric = 5;
+
+// fann_run clips steepness times sum to +-kFannClip / steepness.
+constexpr double kFannClip = 150.0;
+// The most the clip may move a neuron's output and still count as rounding: one unit in the last
+// place of 1, the outputs' largest size.
+constexpr double kClipTolerance = 0x1p-52;
+// A neuron of ours without links and with this threshold outputs exactly 1 under SIGM of Alpha 1:
+// e^-1000 is far below half a unit in the last place of 1.
+constexpr double kAlwaysOneThreshold = -1000.0;
 
 // Positions in a network file are 16-bit numbers.
 constexpr std::size_t kMostPositions = 65536;
@@ -108,6 +125,9 @@ class FannReader {
            "FANN's scaling parameters cannot be represented: the network expects its inputs and "
            "outputs scaled outside it (scale_included=1)");
     }
+    // FANN keeps the rate as a float; at 1 or more fann_run reads the sources by position.
+    positional_ = static_cast<float>(ReadReal("connection_rate")) >= 1.0F;
+    shortcut_ = type == 1;
     const std::vector<FannNeuron> neurons = ReadNeurons(sizes);
     const std::vector<FannConnection> connections = ReadConnections(neurons);
     PlaceNeurons(sizes, type == 1);
@@ -167,6 +187,12 @@ class FannReader {
   unsigned ReadWhole(std::string_view key) const {
     const std::optional<unsigned> value = ParseCount(Value(key));
     if (!value) Fail(Line(key), "\"" + std::string(key) + "\" is not a whole number");
+    return *value;
+  }
+
+  double ReadReal(std::string_view key) const {
+    const std::optional<double> value = ParseReal(Value(key), NumberSymbols{});
+    if (!value) Fail(Line(key), "\"" + std::string(key) + "\" is not a number");
     return *value;
   }
 
@@ -292,6 +318,7 @@ class FannReader {
                                       " neurons; a network file of ours holds at most " +
                                       std::to_string(kMostPositions) + " per layer");
       }
+      layer_starts_.push_back(places_.size());
       for (unsigned i = 0; i < sizes[layer]; ++i) places_.push_back({layer, i, i == plain});
     }
   }
@@ -305,6 +332,45 @@ class FannReader {
 
   [[noreturn]] void FailNeuron(std::size_t n, const std::string& reason) const {
     Fail(Line(kNeuronsKey), NeuronName(n) + ": " + reason);
+  }
+
+  // Refuses an activation or steepness that a neuron of ours cannot compute as fann_run does.
+  void CheckActivation(std::size_t n, const FannNeuron& neuron) const {
+    if (neuron.activation >= std::size(kActivationNames)) {
+      FailNeuron(n, "activation function " + std::to_string(neuron.activation) + " is unknown");
+    }
+    const std::string name(kActivationNames[neuron.activation]);
+    if (neuron.activation != kSigmoid && neuron.activation != kSigmoidSymmetric) {
+      FailNeuron(n, "activation " + name +
+                        " cannot be represented exactly; only FANN_SIGMOID and "
+                        "FANN_SIGMOID_SYMMETRIC can");
+    }
+    const double s = neuron.steepness;
+    if (!std::isfinite(s)) FailNeuron(n, "the steepness is not a finite number");
+    const std::string steepness = "steepness " + FormatReal(s, NumberSymbols{});
+    if (s < 0.0) {
+      // The bound 150 / s is then negative, and fann_run's clip sends every sum to one of its
+      // two ends: the neuron becomes a step between two values.
+      FailNeuron(n, "a negative " + steepness + " turns FANN's clip of the sum to +-150/" +
+                        "steepness into a step between two outputs, which no activation of ours " +
+                        "computes");
+    }
+    // How far the clip moves the output at its end: 1 less the activation at 150 / s. The
+    // symmetric sigmoid, 2 / (1 + e^-2x) - 1, is twice as far from its end as the sigmoid.
+    const double factor = neuron.activation == kSigmoid ? 1.0 : 2.0;
+    const double shift = s == 0.0 ? 0.0 : factor * std::exp(-2.0 * kFannClip / s);
+    if (shift > kClipTolerance) {
+      char moved[32];
+      std::snprintf(moved, sizeof moved, "%.2g", shift);
+      char largest[32];
+      std::snprintf(largest, sizeof largest, "%.3g",
+                    2.0 * kFannClip / std::log(factor / kClipTolerance));
+      FailNeuron(n, name + " of " + steepness + ": FANN clips the sum to +-" +
+                        FormatReal(kFannClip / s, NumberSymbols{}) +
+                        " before the activation, which moves its output by up to " + moved +
+                        ", beyond rounding; a neuron of ours does not clip (" + name +
+                        " is imported up to steepness " + largest + ")");
+    }
   }
 
   Perceptron Assemble(const std::vector<FannNeuron>& neurons,
@@ -335,35 +401,49 @@ class FannReader {
         }
         continue;
       }
-      if (neuron.activation >= std::size(kActivationNames)) {
-        FailNeuron(n, "activation function " + std::to_string(neuron.activation) + " is unknown");
-      }
-      if (neuron.activation != kSigmoid && neuron.activation != kSigmoidSymmetric) {
-        FailNeuron(n, "activation " + std::string(kActivationNames[neuron.activation]) +
-                          " cannot be represented exactly; only FANN_SIGMOID and "
-                          "FANN_SIGMOID_SYMMETRIC can");
-      }
-      if (!std::isfinite(neuron.steepness)) FailNeuron(n, "the steepness is not a finite number");
-      const bool sigmoid = neuron.activation == kSigmoid;
       net.Add(p.layer, p.index);
       net.SetAttr(p.layer, p.index, Neuron::ATTR_NTYPE,
                   p.layer == last_layer ? Neuron::NOutput : Neuron::NHiden);
+      if (neuron.inputs == 0) {
+        // fann_run gives a neuron without connections the output 1, whatever its activation.
+        net.SetAttr(p.layer, p.index, Neuron::ATTR_ATYPE, Neuron::SIGM);
+        net.SetAttr(p.layer, p.index, Neuron::ATTR_ALPHA, 1.0);
+        net.setThreshold(p.layer, p.index, kAlwaysOneThreshold);
+        continue;
+      }
+      CheckActivation(n, neuron);
+      const bool sigmoid = neuron.activation == kSigmoid;
       net.SetAttr(p.layer, p.index, Neuron::ATTR_ATYPE, sigmoid ? Neuron::SIGM : Neuron::TH);
       // FANN's sigmoid is 1 / (1 + e^(-2 s x)) and its symmetric sigmoid tanh(s x).
       net.SetAttr(p.layer, p.index, Neuron::ATTR_ALPHA,
                   sigmoid ? 2.0 * neuron.steepness : neuron.steepness);
       double threshold = 0.0;
       std::set<std::size_t> sources;
+      // With connection_rate 1, fann_run reads connection k from this neuron, not the one named.
+      const std::size_t first_source = shortcut_ ? 0 : layer_starts_[p.layer - 1];
       for (std::size_t c = next; c < next + neuron.inputs; ++c) {
         const FannConnection& link = connections[c];
+        const std::string connection = "connection " + std::to_string(c + 1);
         if (link.source >= places_.size() || places_[link.source].layer >= p.layer) {
-          Fail(Line(kConnectionsKey), NeuronName(n) + ": connection " + std::to_string(c + 1) +
-                                          " comes from neuron " + std::to_string(link.source) +
+          Fail(Line(kConnectionsKey), NeuronName(n) + ": " + connection + " comes from neuron " +
+                                          std::to_string(link.source) +
                                           ", which is not in an earlier layer");
+        }
+        if (positional_ && link.source != first_source + (c - next)) {
+          Fail(Line(kConnectionsKey),
+               NeuronName(n) + ": " + connection + " names neuron " + std::to_string(link.source) +
+                   ", but with connection_rate 1 fann_run reads " + "neuron " +
+                   std::to_string(first_source + (c - next)) + " there");
         }
         if (!sources.insert(link.source).second) {
           Fail(Line(kConnectionsKey),
                NeuronName(n) + ": two connections from neuron " + std::to_string(link.source));
+        }
+        if (!std::isfinite(link.weight)) {
+          Fail(Line(kConnectionsKey), NeuronName(n) + ": " + connection + " (from neuron " +
+                                          std::to_string(link.source) + ") has the weight " +
+                                          FormatReal(link.weight, NumberSymbols{}) +
+                                          ", not a finite number");
         }
         const Place& from = places_[link.source];
         if (from.bias) {
@@ -387,6 +467,9 @@ class FannReader {
   std::string_view first_line_;
   std::map<std::string, Entry, std::less<>> entries_;
   std::vector<Place> places_;
+  std::vector<std::size_t> layer_starts_;  // the number of each layer's first neuron
+  bool positional_ = false;
+  bool shortcut_ = false;
 };
 
 }  // namespace
@@ -397,11 +480,15 @@ Perceptron ImportFann(std::string_view text, std::string_view name) {
 
 Perceptron ImportFannFile(const std::string& path) {
   std::string text;
-  switch (ReadWholeFile(path, text)) {
+  switch (ReadWholeFile(path, text, kFannFileMaxBytes)) {
     case ReadResult::kOk:
       return ImportFann(text, path);
     case ReadResult::kMissing:
       throw FannImportError("FANN network file \"" + path + "\" does not exist");
+    case ReadResult::kTooLarge:
+      throw FannImportError("FANN network file \"" + path + "\" is larger than " +
+                            std::to_string(kFannFileMaxBytes >> 20) +
+                            " MiB, the most an import reads");
     case ReadResult::kFailed:
       break;
   }

@@ -59,11 +59,17 @@ struct BarLog {
   BarLogSummary summary;
 };
 
+// The longest line a bar log may hold: a bar line is some 150 bytes, and a longer line is no bar
+// line (or a file without line ends) that need not be read whole.
+inline constexpr std::size_t kBarLogLineMaxBytes = 4096;
+
 // Reads a bar log: lines "Bar: i Time: t Open: o Low: l High: h Close: c Vol: v", CR LF or LF, "."
 // or "," as the decimal point; prices must be positive and the volume not negative. A line that
 // does not parse, a last line without its line end (cut short while being written) among them,
 // raises BarDataError naming `name` and the line, unless `skip_bad`: then it is passed over and
-// counted. Blank lines are passed over.
+// counted. Blank lines are passed over. The log is read a line at a time: memory grows with the
+// distinct bars, not with the log; a line longer than kBarLogLineMaxBytes stops the reading with
+// BarDataError, skip_bad or not.
 BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad);
 // ReadBarLog of the file at `path`; BarDataError when it cannot be opened or read.
 BarLog ReadBarLogFile(const std::string& path, bool skip_bad);

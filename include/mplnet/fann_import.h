@@ -8,13 +8,17 @@
 // FANN's only by the order in which sums are rounded.
 //
 // Whatever cannot be represented exactly is refused: every other activation function, FANN's
-// scaling parameters (inputs and outputs scaled outside the network), fixed-point files. Nothing is
-// built then.
+// scaling parameters (inputs and outputs scaled outside the network), fixed-point files, a negative
+// steepness or one so large that fann_run's clip of the sum (to +-150 / steepness) moves outputs
+// beyond rounding, connections that fann_run would read from other neurons than the file names,
+// weights that are not finite numbers. A neuron without connections outputs 1, as in fann_run.
+// Nothing is built then.
 //
 // Part of the training library (mplnet::train), never of the DLL.
 #ifndef MPLNET_FANN_IMPORT_H_
 #define MPLNET_FANN_IMPORT_H_
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -30,11 +34,16 @@ class FannImportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The largest FANN network file ImportFannFile reads: 256 MiB, some ten million connections, far
+// beyond any network a host runs. Larger files are refused before their content is read.
+inline constexpr std::uint64_t kFannFileMaxBytes = std::uint64_t{256} << 20;
+
 // The network described by `text`, the content of a FANN network file called `name`: input
 // elements (0, i) fed through their link 0_0, then FANN's layers without their bias neurons, the
 // last layer of type NOutput. Raises FannImportError.
 Perceptron ImportFann(std::string_view text, std::string_view name);
-// ImportFann of the file at `path`; FannImportError also when it cannot be read.
+// ImportFann of the file at `path`; FannImportError also when it cannot be read or holds more
+// than kFannFileMaxBytes.
 Perceptron ImportFannFile(const std::string& path);
 
 }  // namespace mplnet

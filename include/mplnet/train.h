@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <istream>
 #include <memory>
 #include <optional>
 #include <span>
@@ -100,7 +101,16 @@ class DataTable {
 // separates. A line using commas both ways ("1,5, 2,5") is ambiguous and refused. Values must be
 // finite, and each target within the range of its output neuron ([0, 1], or [-1, 1] for `TH`).
 // Throws TrainingError naming the file, the line and what is wrong, and for a file without rows.
+// The file is read a line at a time, so a table may be larger than memory holds as text; a line
+// longer than kTableLineMaxBytes is refused.
 DataTable ReadDataTable(const std::string& path, const Perceptron& net);
+// ReadDataTable of the text `in` gives; `name` stands for the file in messages.
+DataTable ReadDataTable(std::istream& in, std::string_view name, const Perceptron& net);
+
+// The longest line a data table (or `mplnet run`'s inputs) may hold: 4 MiB, some 160,000 numbers,
+// more than the 65,536 inputs a network file can hold. A longer one is refused, so that a file
+// without line ends is not read whole into memory.
+inline constexpr std::size_t kTableLineMaxBytes = std::size_t{4} << 20;
 
 // The training algorithms.
 enum class Algorithm {

@@ -2,6 +2,7 @@
 // with what the library itself gives on the same files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -334,6 +335,39 @@ TEST(ToolRunTest, StopsAtTheFirstBadLineWithItsNumber) {
     EXPECT_EQ(r.err, c.message);
     EXPECT_EQ(Lines(r.out).size(), c.lines_printed);
   }
+}
+
+// A program that feeds run one line and waits for its answer gets it before it sends the next.
+TEST(ToolRunTest, AnswersEachLineBeforeTheNextArrives) {
+  int to_tool[2], from_tool[2];
+  ASSERT_EQ(pipe(to_tool), 0);
+  ASSERT_EQ(pipe(from_tool), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, to_tool[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, from_tool[1], 1);
+  for (const int fd : {to_tool[0], to_tool[1], from_tool[0], from_tool[1]}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+  std::string tool = MPLNET_TOOL_PATH, run = "run", net = kExamples + "/xor.ini";
+  char* argv[] = {tool.data(), run.data(), net.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(to_tool[0]);
+  close(from_tool[1]);
+  ASSERT_EQ(write(to_tool[1], "0 1\n", 4), 4);
+  pollfd answer{from_tool[0], POLLIN, 0};
+  EXPECT_EQ(poll(&answer, 1, 10000), 1) << "no answer to the first line within 10 s";
+  char text[64];
+  const ssize_t n = answer.revents & POLLIN ? read(from_tool[0], text, sizeof text) : 0;
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(n, 0))),
+            "0.999954519621495\n");
+  close(to_tool[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(from_tool[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(ToolRunTest, RefusesNetworksThatDoNotLoad) {
@@ -1232,6 +1266,38 @@ TEST(ToolOnnxTest, ImportsPyTorchModelsAndExportsBackToTheSameOutputs) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.onnx")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.ini")));
+
+// Weights that are not finite numbers, files beyond the size an import reads (a regular file told
+// by its size, a device by reading up to the limit): refused, naming the connection or the limit,
+// and nothing written.
+TEST(ToolImportTest, RefusesNonFiniteWeightsAndFilesBeyondTheLimit) {
+  TempDir dir;
+  const std::string big = dir.file("big.net");
+  std::filesystem::copy_file(kData + "/fann_2_3_1.net", big);
+  std::filesystem::resize_file(big, kFannFileMaxBytes + 1);  // sparse: nothing is written
+  const struct {
+    std::string file;
+    const char* message;
+  } cases[] = {
+      {kData + "/fann_nan_weight.net",
+       "neuron 3 (layer 1, index 0): connection 2 (from neuron 1) has the weight NaN"},
+      {kData + "/fann_infinite_bias.net",
+       "neuron 7 (layer 2, index 0): connection 13 (from neuron 6) has the weight Infinity"},
+      {big, "is larger than 256 MiB, the most an import reads"},
+      {"/dev/zero", "is larger than 256 MiB"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = RunTool(dir, {"import", c.file, "-o", dir.file("out.ini")});
+    EXPECT_EQ(r.exit_code, 1) << c.file;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.ini"))) << c.file;
+    std::filesystem::remove(dir.file("out.ini"));  // so that each case stands on its own
+  }
+  // The inputs of run are read a line at a time, and a line has a limit too.
+  const Outcome r = RunTool(dir, {"run", kExamples + "/xor.ini", "/dev/zero"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("line 1: longer than 4 MiB"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,46 @@ std::string ImportError(const std::string& text) {
     ImportFann(text, "x.net");
   } catch (const FannImportError& e) {
     return e.what();
+  }
+  return "";
+}
+
+// Outputs within rounding of fann_run's: relative, against 0.001 for outputs nearer 0 (a TH output
+// next to 0 is mostly cancellation).
+double Difference(double ours, double theirs) {
+  return std::abs(ours - theirs) / std::max(std::abs(theirs), 1e-3);
+}
+
+// Imports `text`; when that succeeds, runs the network (written as a network file and read back)
+// and FANN's (read by fann_create_from_file from the same text) on random inputs, from 0.001 to 4
+// in size, and expects the same outputs within rounding. The import's refusal, or "" when it
+// accepted.
+std::string RunsAsFann(const std::string& text, const testing::TempDir& dir,
+                       std::mt19937_64& random) {
+  const std::string error = ImportError(text);
+  if (!error.empty()) return error;
+  const std::string fann_path = dir.file("compared.net");
+  std::ofstream(fann_path, std::ios::binary) << text;
+  const FannPtr ann(fann_create_from_file(fann_path.c_str()));
+  EXPECT_NE(ann, nullptr);
+  if (ann == nullptr) return "";
+  CIniFile file;
+  file.SetFileName(dir.file("compared.ini"));
+  EXPECT_STREQ(file.SaveMPL(ImportFann(text, "compared.net")), " MPL network save");
+  const char* code = nullptr;
+  const std::unique_ptr<Perceptron> ours = file.LoadMPL(code);
+  std::uniform_real_distribution<double> sign(-1.0, 1.0), exponent(-3.0, 0.6);
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<double> in(fann_get_num_input(ann.get()));
+    for (double& v : in) v = std::copysign(std::pow(10.0, exponent(random)), sign(random));
+    const double* theirs = fann_run(ann.get(), in.data());
+    ours->Run(in);
+    const std::vector<double> out = ours->GetOutput();
+    EXPECT_EQ(out.size(), fann_get_num_output(ann.get()));
+    for (std::size_t i = 0; i < out.size() && i < fann_get_num_output(ann.get()); ++i) {
+      EXPECT_LE(Difference(out[i], theirs[i]), 1e-12)
+          << "output " << i << ": " << out[i] << ", fann_run " << theirs[i];
+    }
   }
   return "";
 }
@@ -103,9 +145,8 @@ TEST(FannImportTest, OutputsEqualFannsWithBothActivationsAndShortcuts) {
       const std::vector<double> out = ours->GetOutput();
       ASSERT_EQ(out.size(), fann_get_num_output(ann));
       for (std::size_t i = 0; i < out.size(); ++i) {
-        // A TH output next to 0 is mostly cancellation; it is measured against 0.001 instead.
         const double absolute = std::abs(out[i] - theirs[i]);
-        const double relative = absolute / std::max(std::abs(theirs[i]), 1e-3);
+        const double relative = Difference(out[i], theirs[i]);
         EXPECT_LE(relative, 1e-12) << out[i] << " " << theirs[i];
         largest = std::max(largest, relative);
         largest_absolute = std::max(largest_absolute, absolute);
@@ -114,6 +155,111 @@ TEST(FannImportTest, OutputsEqualFannsWithBothActivationsAndShortcuts) {
   }
   std::printf("largest difference from fann_run: %.3g relative, %.3g absolute\n", largest,
               largest_absolute);
+}
+
+// fann_run clips steepness times sum to +-150/steepness: a neuron of ours computes the same only
+// where that clip moves nothing beyond rounding. Each steepness, on hidden and on output neurons,
+// is imported and then runs to FANN's outputs, or is refused naming the neuron and why.
+TEST(FannImportTest, EverySteepnessRunsToFannsOutputsOrIsRefused) {
+  testing::TempDir dir;
+  std::mt19937_64 random(5);
+  const struct {
+    double steepness;
+    bool imported;  // for FANN_SIGMOID and FANN_SIGMOID_SYMMETRIC
+  } cases[] = {{0.5, true}, {1, true},    {8, true},     {0, true},
+               {20, false}, {100, false}, {-0.5, false}, {-3, false}};
+  for (const fann_activationfunc_enum f :
+       {FANN_SIGMOID, FANN_SIGMOID_SYMMETRIC, FANN_LINEAR, FANN_ELLIOT, FANN_GAUSSIAN}) {
+    for (const auto& c : cases) {
+      for (const bool hidden : {true, false}) {
+        SCOPED_TRACE(std::string(FANN_ACTIVATIONFUNC_NAMES[f]) + " of steepness " +
+                     std::to_string(c.steepness) + (hidden ? " on hidden neurons" : " on outputs"));
+        FannPtr ann(fann_create_standard(3, 3, 4, 2));
+        fann_set_activation_function_hidden(ann.get(), hidden ? f : FANN_SIGMOID_SYMMETRIC);
+        fann_set_activation_function_output(ann.get(), hidden ? FANN_SIGMOID : f);
+        if (hidden) fann_set_activation_steepness_hidden(ann.get(), c.steepness);
+        if (!hidden) fann_set_activation_steepness_output(ann.get(), c.steepness);
+        RandomWeights(ann.get(), random);
+        const std::string error = RunsAsFann(Saved(ann.get(), dir), dir, random);
+        const bool representable = f == FANN_SIGMOID || f == FANN_SIGMOID_SYMMETRIC;
+        EXPECT_EQ(error.empty(), representable && c.imported) << error;
+        // Neurons 0-3 are inputs, 4-8 hidden, 9-11 outputs (each layer's last is its bias).
+        if (!error.empty()) {
+          EXPECT_NE(error.find(hidden ? "neuron 4 (layer 1, index 0): "
+                                      : "neuron 9 (layer 2, index 0): "),
+                    std::string::npos)
+              << error;
+          EXPECT_NE(error.find(representable ? "steepness" : "cannot be represented"),
+                    std::string::npos)
+              << error;
+        }
+      }
+    }
+  }
+}
+
+// The text of a FANN file with the neuron `n` stripped of its connections.
+std::string WithoutConnections(const std::string& text, std::size_t n) {
+  auto tuples = [](const std::string& value) {
+    std::vector<std::string> found;
+    for (std::size_t at = 0; (at = value.find('(', at)) != std::string::npos;) {
+      const std::size_t end = value.find(')', at) + 1;
+      found.push_back(value.substr(at, end - at));
+      at = end;
+    }
+    return found;
+  };
+  std::string out;
+  std::size_t first = 0, count = 0;  // the neuron's connections
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t eq = line.find(")=");
+    if (line.starts_with("neurons (") || line.starts_with("connections (")) {
+      std::vector<std::string> list = tuples(line.substr(eq + 2));
+      if (line.starts_with("neurons (")) {
+        for (std::size_t i = 0; i < n; ++i) first += std::stoul(list[i].substr(1));
+        count = std::stoul(list[n].substr(1));
+        list[n] = "(0" + list[n].substr(list[n].find(','));
+      } else {
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(first),
+                   list.begin() + static_cast<std::ptrdiff_t>(first + count));
+      }
+      line.resize(eq + 2);
+      for (const std::string& t : list) line += t + " ";
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+// Neurons without connections output 1 in fann_run, whatever their activation; and in a network
+// of connection_rate 1 fann_run reads each connection by its position, whatever neuron the file
+// names, so a file that names another is refused.
+TEST(FannImportTest, NeuronsWithoutConnectionsAndConnectionsReadByPosition) {
+  testing::TempDir dir;
+  std::mt19937_64 random(9);
+  FannPtr ann(fann_create_standard(3, 2, 3, 2));
+  fann_set_activation_function_hidden(ann.get(), FANN_SIGMOID_SYMMETRIC);
+  fann_set_activation_function_output(ann.get(), FANN_SIGMOID);
+  RandomWeights(ann.get(), random);
+  const std::string good = Saved(ann.get(), dir);
+  // Neurons 0-2 inputs, 3-6 hidden, 7-9 outputs.
+  for (const std::size_t n : {3U, 5U, 7U, 8U}) {
+    SCOPED_TRACE("neuron " + std::to_string(n) + " without connections");
+    EXPECT_EQ(RunsAsFann(WithoutConnections(good, n), dir, random), "");
+  }
+  EXPECT_EQ(RunsAsFann(WithoutConnections(WithoutConnections(good, 4), 3), dir, random), "");
+
+  std::string swapped = good;  // neuron 3's first two connections name each other's neuron
+  const std::size_t first = swapped.find("weight)=(0, ") + 8;
+  const std::size_t second = swapped.find("(1, ", first);
+  swapped.replace(first, 4, "(1, ");
+  swapped.replace(second, 4, "(0, ");
+  const std::string error = RunsAsFann(swapped, dir, random);
+  EXPECT_NE(error.find("neuron 3 (layer 1, index 0): connection 1 names neuron 1, but with "
+                       "connection_rate 1 fann_run reads neuron 0 there"),
+            std::string::npos)
+      << error;
 }
 
 TEST(FannImportTest, RefusesWhatCannotBeRepresentedAndMalformedFiles) {
@@ -154,7 +300,10 @@ TEST(FannImportTest, RefusesWhatCannotBeRepresentedAndMalformedFiles) {
       {replaced("num_layers=3", "num_layers=4"), "num_layers is 4 but layer_sizes lists 3"},
       {replaced(connections + "(0, ", connections), "tuple 1 of \"connections"},
       {replaced(connections + "(0, ", connections + "(7, "), "not in an earlier layer"},
-      {replaced(connections + "(0, ", connections + "(1, "), "two connections from neuron 1"},
+      {replaced(connections + "(0, ", connections + "(1, "), "names neuron 1, but with"},
+      {std::regex_replace(replaced(connections + "(0, ", connections + "(1, "),
+                          std::regex("connection_rate=[0-9.]*"), "connection_rate=0.5"),
+       "two connections from neuron 1"},
       {replaced("scale_included=0", "scale_included=1"), "scaling parameters"},
       {replaced("FANN_FLO_2.1", "FANN_FIX_2.0"), "fixed-point"},
       {replaced("FANN_FLO_2.1", "FANN_FLO_2.0"), "version 2.1"},
