@@ -70,24 +70,24 @@ std::string Brief(double v) {
 }
 
 // Shows how training goes on standard error: a bar redrawn in place on a terminal, a plain line
-// every kLineEvery epochs otherwise.
+// every kLineEvery epochs otherwise. The run on every row after the deciding run gets a bar of its
+// own.
 class Progress {
  public:
-  Progress(std::size_t max_epochs, bool validating)
-      : max_epochs_(max_epochs),
-        validating_(validating),
-        terminal_(::isatty(STDERR_FILENO) != 0),
-        start_(std::chrono::steady_clock::now()) {}
+  Progress() : terminal_(::isatty(STDERR_FILENO) != 0), start_(std::chrono::steady_clock::now()) {}
 
   void Show(const EpochProgress& p) {
     const auto now = std::chrono::steady_clock::now();
+    const bool validating = !std::isnan(p.validation_mse);
+    const char* stage = p.refit ? "refit epoch" : "epoch";
     if (!terminal_) {
       if (p.epoch % kLineEvery != 0) return;
-      std::fprintf(stderr, "epoch %zu: train mse %s", p.epoch, Brief(p.train_mse).c_str());
-      if (validating_) std::fprintf(stderr, ", validation mse %s", Brief(p.validation_mse).c_str());
+      std::fprintf(stderr, "%s %zu: train mse %s", stage, p.epoch, Brief(p.train_mse).c_str());
+      if (validating) std::fprintf(stderr, ", validation mse %s", Brief(p.validation_mse).c_str());
       std::fprintf(stderr, ", %.1f s\n", Seconds(now));
       return;
     }
+    if (last_ && last_->refit != p.refit) Finish();
     last_ = p;
     // Redrawing costs more than a small epoch: ten times a second is enough for the eye.
     if (drawn_once_ && now - drawn_ < std::chrono::milliseconds(100)) return;
@@ -99,6 +99,8 @@ class Progress {
     if (!terminal_ || !last_) return;
     Draw(*last_, std::chrono::steady_clock::now());
     std::fputc('\n', stderr);
+    last_.reset();
+    drawn_once_ = false;
   }
 
  private:
@@ -110,11 +112,12 @@ class Progress {
     drawn_ = now;
     drawn_once_ = true;
     constexpr std::size_t kWidth = 20;
-    const std::size_t filled = kWidth * p.epoch / std::max<std::size_t>(max_epochs_, 1);
-    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') +
-                       "] epoch " + std::to_string(p.epoch) + "/" + std::to_string(max_epochs_) +
-                       "  train " + Brief(p.train_mse);
-    if (validating_) {
+    const std::size_t most = std::max<std::size_t>(p.max_epochs, 1);
+    const std::size_t filled = kWidth * std::min(p.epoch, most) / most;
+    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
+                       (p.refit ? "refit epoch " : "epoch ") + std::to_string(p.epoch) + "/" +
+                       std::to_string(p.max_epochs) + "  train " + Brief(p.train_mse);
+    if (!std::isnan(p.validation_mse)) {
       line += "  validation " + Brief(p.validation_mse) + "  best " + Brief(p.best_validation_mse) +
               " after " + std::to_string(p.best_epoch);
     }
@@ -126,8 +129,6 @@ class Progress {
   }
 
  private:
-  std::size_t max_epochs_;
-  bool validating_;
   bool terminal_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_{};
@@ -198,11 +199,12 @@ struct TrainArguments {
   std::string out_path;
   bool force = false;
   std::string algorithm = "rprop";
-  std::size_t epochs = 1000;
+  std::size_t epochs = StopRules{}.max_epochs;
   double target_mse = 0.0;
-  double validate = 0.2;
+  double validate = EveryRowRules{}.holdout;
   std::string validation_path;
-  std::size_t patience = 50;
+  std::size_t patience = StopRules{}.patience;
+  bool refit = EveryRowRules{}.refit;
   std::uint64_t seed = 1;
   unsigned threads = 0;
   bool standardize = true;
@@ -248,24 +250,17 @@ int RunEval(const EvalArguments& args) {
   return 0;
 }
 
+// "20%" for 0.2; shares that are no whole percentage keep their digits ("12.5%").
+std::string Percent(double share) {
+  return ShortestText(std::round(share * 1e6) / 1e4) + "%";
+}
+
 int RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckOutput(args.out_path, args.net_path, args.force);
-  DataTable all = ReadTable(args.data_path, *net);
-  DataTable training;
+  const DataTable rows = ReadTable(args.data_path, *net);
   DataTable validation;
-  if (!args.validation_path.empty()) {
-    validation = ReadTable(args.validation_path, *net);
-    training = std::move(all);
-  } else {
-    // The latest rows validate: rows are often in time order, so they are never shuffled across.
-    const auto held =
-        static_cast<std::size_t>(std::floor(args.validate * static_cast<double>(all.rows())));
-    if (held == all.rows()) throw ToolError("--validate leaves no training rows");
-    training = all.Slice(0, all.rows() - held);
-    validation = all.Slice(all.rows() - held, held);
-    all = DataTable();
-  }
+  if (!args.validation_path.empty()) validation = ReadTable(args.validation_path, *net);
 
   TrainSettings settings;
   settings.algorithm = *AlgorithmNamed(args.algorithm);
@@ -275,30 +270,45 @@ int RunTrain(const TrainArguments& args) {
   settings.seed = args.seed;
   settings.threads = args.threads;
   settings.standardize = args.standardize;
-  Trainer trainer(*net, training, settings);
-  const bool validating = validation.rows() > 0;
-  std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
-            << training.rows() << " rows, "
-            << (validating ? "validating on " + std::to_string(validation.rows()) + " rows"
-                           : std::string("without validation rows"))
-            << ", " << trainer.threads() << (trainer.threads() == 1 ? " thread" : " threads")
-            << '\n';
+  EveryRowRules rules;
+  rules.holdout = args.validation_path.empty() ? args.validate : 0.0;
+  rules.stop.max_epochs = args.epochs;
+  rules.stop.target_mse = args.target_mse;
+  rules.stop.patience = args.patience;
+  rules.refit = args.refit;
 
-  StopRules rules;
-  rules.max_epochs = args.epochs;
-  rules.target_mse = args.target_mse;
-  rules.patience = args.patience;
-  TrainOutcome outcome;
+  const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
+  std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
+            << rows.rows() << " rows, ";
+  if (validation.rows() > 0) {
+    std::cerr << "validating on " << validation.rows() << " rows of " << args.validation_path;
+  } else if (held > 0) {
+    std::cerr << "the latest " << held << " deciding the epochs"
+              << (rules.refit ? ", then on all of them" : "");
+  } else {
+    std::cerr << "without validation rows";
+  }
+  std::cerr << '\n';
+
+  EveryRowOutcome outcome;
   {
     const InterruptCatcher catcher;
-    Progress progress(args.epochs, validating);
-    outcome = mplnet::Train(trainer, validating ? &validation : nullptr, rules,
-                            [&progress](const EpochProgress& p) {
-                              progress.Show(p);
-                              return !g_interrupted.load();
-                            });
+    Progress progress;
+    const auto show = [&progress](const EpochProgress& p) {
+      progress.Show(p);
+      return !g_interrupted.load();
+    };
+    Perceptron trained;
+    if (validation.rows() > 0) {
+      // Every row of DATA trains already; FILE only decides when to stop.
+      Trainer trainer(*net, rows, settings);
+      outcome.decided = mplnet::Train(trainer, &validation, rules.stop, show);
+      outcome.threads = trainer.threads();
+      trained = trainer.Network();
+    } else {
+      trained = TrainOnEveryRow(*net, rows, settings, rules, show, &outcome);
+    }
     progress.Finish();
-    const Perceptron trained = trainer.Network();
     if (!AllFinite(trained)) {
       throw ToolError(
           "training diverged: the weights are no longer finite numbers (a smaller "
@@ -307,17 +317,38 @@ int RunTrain(const TrainArguments& args) {
     SaveNetworkReplacing(trained, args.out_path);
   }
 
-  // The figures of the file as saved, as a host computes them.
-  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
-  std::cout << "stopped after " << outcome.epochs
-            << " epochs: " << StopText(outcome.reason, args.patience) << '\n';
-  if (validating) {
-    std::cout << "kept the network after " << outcome.best_epoch
+  // What the run did, then the figures of the file as saved, as a host computes them.
+  const bool decided = validation.rows() > 0 || outcome.held_rows > 0;
+  if (decided) {
+    std::cout << "stopped after " << outcome.decided.epochs
+              << " epochs: " << StopText(outcome.decided.reason, args.patience) << '\n';
+  }
+  DataTable trained_on = rows;
+  if (outcome.refitted && decided) {
+    std::cout << "epochs decided on the latest " << Percent(rules.holdout) << " of the rows ("
+              << outcome.held_rows << " rows): " << outcome.decided.best_epoch
+              << ", where their error was lowest\n";
+    std::cout << "refit on all " << rows.rows() << " rows for " << outcome.refit.epochs
+              << " epochs";
+    if (outcome.refit.reason != StopReason::kMaxEpochs) {
+      std::cout << ", then stopped: " << StopText(outcome.refit.reason, args.patience);
+    }
+    std::cout << '\n';
+  } else if (outcome.refitted) {
+    std::cout << "stopped after " << outcome.refit.epochs
+              << " epochs: " << StopText(outcome.refit.reason, args.patience) << '\n';
+  } else {
+    std::cout << "kept the network after " << outcome.decided.best_epoch
               << " epochs, whose validation error was lowest\n";
+    if (validation.rows() == 0) {
+      validation = rows.Slice(rows.rows() - outcome.held_rows, outcome.held_rows);
+      trained_on = rows.Slice(0, rows.rows() - outcome.held_rows);
+    }
   }
   std::cout << "saved: " << args.out_path << '\n';
-  PrintErrors("train ", Evaluate(*saved, training));
-  if (validating) PrintErrors("validation ", Evaluate(*saved, validation));
+  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
+  PrintErrors("train ", Evaluate(*saved, trained_on));
+  if (validation.rows() > 0) PrintErrors("validation ", Evaluate(*saved, validation));
   std::cout.flush();
   if (!std::cout) throw ToolError("cannot write the report");
   return 0;
@@ -335,10 +366,16 @@ Command AddTrainCommand(CLI::App& app) {
       "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
       "point, and so is a comma between two digits in a line whose numbers are separated by "
       "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
-      "By default the last fifth of the rows (in file order, never shuffled) validates: training "
-      "stops once the validation error has not improved for --patience epochs, and OUT gets the "
-      "network with the lowest validation error. Inputs are standardised on the training rows and "
-      "the scaling folded into OUT, which takes raw inputs; the starting weights are taken to act "
+      "By default the latest share --validate of the rows (in file order, never shuffled) decides "
+      "the "
+      "number of epochs: a run on the earlier rows stops once the latest rows' error has not "
+      "improved for "
+      "--patience epochs, and the epoch where it was lowest is the count. Then the network is "
+      "trained again from NET on every row for that many epochs, and OUT gets that network, which "
+      "has learnt from every row (--no-refit keeps the deciding run's best network instead). With "
+      "--validation FILE every row of DATA trains and FILE decides when to stop. Inputs are "
+      "standardised on the rows that train OUT and the scaling folded into OUT, which takes raw "
+      "inputs; the starting weights are taken to act "
       "on standardised inputs. Ctrl-C stops after the current epoch and still saves. The errors "
       "printed at the end are OUT's, loaded again and run as a host runs it: mplnet eval gives "
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
@@ -362,11 +399,12 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("X")
       ->check(CLI::Range(0.0, 1e300))
       ->capture_default_str();
-  CLI::Option* validate =
-      train->add_option("--validate", args->validate, "hold out the last fraction F of the rows")
-          ->type_name("F")
-          ->check(CLI::Range(0.0, 0.99))
-          ->capture_default_str();
+  CLI::Option* validate = train
+                              ->add_option("--validate", args->validate,
+                                           "the latest share F of the rows decides the epochs")
+                              ->type_name("F")
+                              ->check(CLI::Range(0.0, 0.99))
+                              ->capture_default_str();
   train->add_option("--validation", args->validation_path, "validate on this table instead")
       ->type_name("FILE")
       ->excludes(validate);
@@ -376,6 +414,8 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("K")
       ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
       ->capture_default_str();
+  train->add_flag("--refit,!--no-refit", args->refit,
+                  "after deciding the epochs, train again on every row (default: on)");
   train->add_option("--seed", args->seed, "order of rows (backprop) and mini-batches (adam)")
       ->type_name("S")
       ->capture_default_str();

@@ -1,5 +1,6 @@
 // The run around the epochs (validation, early stopping, keeping the best weights) and the errors
 // of a network as the library itself computes its outputs.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -38,6 +39,7 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
   for (std::size_t epoch = 1; epoch <= rules.max_epochs; ++epoch) {
     EpochProgress now;
     now.epoch = epoch;
+    now.max_epochs = rules.max_epochs;
     now.validation_mse = nan;
     if (validating) {
       now.validation_mse = trainer.MeanSquaredError(*validation);
@@ -65,6 +67,46 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
     if (!judge(trainer.MeanSquaredError(*validation), outcome.epochs)) trainer.RestoreWeights();
   }
   return outcome;
+}
+
+Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
+                           const TrainSettings& settings, const EveryRowRules& rules,
+                           const std::function<bool(const EpochProgress&)>& progress,
+                           EveryRowOutcome* outcome) {
+  if (!(rules.holdout >= 0.0 && rules.holdout < 1.0)) {
+    throw TrainingError("setting holdout must lie in [0, 1)");
+  }
+  EveryRowOutcome done;
+  // The latest rows are held out: rows are often in time order, and the network will be used on
+  // rows that come after all of them.
+  done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
+  std::size_t epochs = rules.stop.max_epochs;
+  if (done.held_rows > 0) {
+    const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
+    const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
+    Trainer deciding(net, earlier, settings);
+    done.threads = deciding.threads();
+    done.decided = Train(deciding, &latest, rules.stop, progress);
+    if (!rules.refit || done.decided.reason == StopReason::kStopped) {
+      if (outcome != nullptr) *outcome = done;
+      return deciding.Network();
+    }
+    // Each epoch of iRPROP− is one step whatever the rows; Adam and backpropagation take steps
+    // per row, so the same epochs on more rows are more steps.
+    epochs = std::min(rules.stop.max_epochs, done.decided.best_epoch);
+  }
+  Trainer everything(net, rows, settings);
+  done.threads = everything.threads();
+  done.refitted = true;
+  StopRules refit = rules.stop;
+  refit.max_epochs = epochs;
+  done.refit = Train(everything, nullptr, refit, [&progress](const EpochProgress& p) {
+    EpochProgress now = p;
+    now.refit = true;
+    return !progress || progress(now);
+  });
+  if (outcome != nullptr) *outcome = done;
+  return everything.Network();
 }
 
 Errors Evaluate(Perceptron& net, const DataTable& rows) {

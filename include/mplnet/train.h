@@ -210,7 +210,9 @@ struct StopRules {
 
 // Where a run stands after an epoch.
 struct EpochProgress {
+  bool refit = false;              // TrainOnEveryRow's run on every row (false: any other run)
   std::size_t epoch = 0;           // epochs run
+  std::size_t max_epochs = 0;      // the run's StopRules::max_epochs
   double train_mse = 0.0;          // the epoch's RunEpoch() result
   double validation_mse = 0.0;     // of the weights the epoch started from; NaN without validation
   std::size_t best_epoch = 0;      // epochs run before the best weights so far (validation only)
@@ -238,6 +240,39 @@ struct TrainOutcome {
 // the lowest validation error seen, before any epoch or after any; without, on the last weights.
 TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
                    const std::function<bool(const EpochProgress&)>& progress);
+
+// How TrainOnEveryRow decides the number of epochs and what it keeps.
+struct EveryRowRules {
+  // The latest share of the rows held out to decide the number of epochs, in [0, 1); 0 (or a
+  // table too small to hold out a row) trains `stop.max_epochs` epochs on every row instead.
+  double holdout = 0.2;
+  // The deciding run's limits; `stop.max_epochs` also bounds the run on every row.
+  StopRules stop;
+  // True: once decided, trains again from the starting network on every row. False: keeps the
+  // deciding run's best network, which never learnt from the held-out rows.
+  bool refit = true;
+};
+
+// What TrainOnEveryRow did.
+struct EveryRowOutcome {
+  std::size_t held_rows = 0;  // the latest rows that decided the epochs (0: none held out)
+  TrainOutcome decided;       // the run on the earlier rows (empty when none were held out)
+  bool refitted = false;      // whether the network kept was trained on every row
+  TrainOutcome refit;         // the run on every row, when refitted or when nothing was held out
+  unsigned threads = 0;       // the threads that shared each batch
+};
+
+// The network trained on every row of `rows`, the run `mplnet train` makes with a single table.
+// The rows keep their order: the latest `rules.holdout` share validates a run on the earlier rows,
+// which stops early and decides the number of epochs; then a trainer on every row, from `net`
+// again and with the inputs standardised over every row, runs that many epochs scaled by
+// rows / earlier rows (at most `rules.stop.max_epochs`). `progress` (may be empty) is called
+// after every epoch of both runs and stops the current one by returning false; a deciding run so
+// stopped ends it all, keeping its best network. Throws TrainingError as Trainer does.
+Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
+                           const TrainSettings& settings, const EveryRowRules& rules,
+                           const std::function<bool(const EpochProgress&)>& progress,
+                           EveryRowOutcome* outcome = nullptr);
 
 // A network's errors on rows, as the library computes its outputs.
 struct Errors {
