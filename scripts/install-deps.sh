@@ -5,7 +5,8 @@
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
-#   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) for train_bench
+#   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) and the small
+#                                      public tables (python3-sklearn's CSV files) for train_bench
 set -euo pipefail
 
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
@@ -32,7 +33,7 @@ if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 if [[ $bench == 1 ]]; then
-  packages+=(libfann-doc)
+  packages+=(libfann-doc python3-sklearn)
 fi
 
 missing=()

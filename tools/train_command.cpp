@@ -19,6 +19,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -79,7 +80,7 @@ class Progress {
   void Show(const EpochProgress& p) {
     const auto now = std::chrono::steady_clock::now();
     const bool validating = !std::isnan(p.validation_mse);
-    const char* stage = p.refit ? "refit epoch" : "epoch";
+    const char* stage = Stage(p);
     if (!terminal_) {
       if (p.epoch % kLineEvery != 0) return;
       std::fprintf(stderr, "%s %zu: train mse %s", stage, p.epoch, Brief(p.train_mse).c_str());
@@ -87,7 +88,7 @@ class Progress {
       std::fprintf(stderr, ", %.1f s\n", Seconds(now));
       return;
     }
-    if (last_ && last_->refit != p.refit) Finish();
+    if (last_ && std::string_view(Stage(*last_)) != Stage(p)) Finish();
     last_ = p;
     // Redrawing costs more than a small epoch: ten times a second is enough for the eye.
     if (drawn_once_ && now - drawn_ < std::chrono::milliseconds(100)) return;
@@ -104,6 +105,11 @@ class Progress {
   }
 
  private:
+  static const char* Stage(const EpochProgress& p) {
+    if (p.refit) return "refit epoch";
+    return p.raw_inputs ? "raw inputs epoch" : "epoch";
+  }
+
   double Seconds(std::chrono::steady_clock::time_point now) const {
     return std::chrono::duration<double>(now - start_).count();
   }
@@ -115,7 +121,7 @@ class Progress {
     const std::size_t most = std::max<std::size_t>(p.max_epochs, 1);
     const std::size_t filled = kWidth * std::min(p.epoch, most) / most;
     std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-                       (p.refit ? "refit epoch " : "epoch ") + std::to_string(p.epoch) + "/" +
+                       Stage(p) + " " + std::to_string(p.epoch) + "/" +
                        std::to_string(p.max_epochs) + "  train " + Brief(p.train_mse);
     if (!std::isnan(p.validation_mse)) {
       line += "  validation " + Brief(p.validation_mse) + "  best " + Brief(p.best_validation_mse) +
@@ -205,6 +211,8 @@ struct TrainArguments {
   std::string validation_path;
   std::size_t patience = StopRules{}.patience;
   bool refit = EveryRowRules{}.refit;
+  // Given or not: only when it is not do the defaults try the raw inputs as well.
+  const CLI::Option* standardize_option = nullptr;
   std::uint64_t seed = 1;
   unsigned threads = 0;
   bool standardize = true;
@@ -276,6 +284,7 @@ int RunTrain(const TrainArguments& args) {
   rules.stop.target_mse = args.target_mse;
   rules.stop.patience = args.patience;
   rules.refit = args.refit;
+  rules.try_raw_inputs = args.standardize_option->count() == 0;
 
   const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
   std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
@@ -323,11 +332,18 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "stopped after " << outcome.decided.epochs
               << " epochs: " << StopText(outcome.decided.reason, args.patience) << '\n';
   }
+  if (!std::isnan(outcome.other_validation_mse)) {
+    std::cout << "inputs " << (outcome.standardized ? "standardised" : "raw")
+              << ": the latest rows' lowest error " << Brief(outcome.decided.best_validation_mse)
+              << " against " << Brief(outcome.other_validation_mse)
+              << (outcome.standardized ? " on raw inputs" : " standardised") << '\n';
+  }
   DataTable trained_on = rows;
   if (outcome.refitted && decided) {
     std::cout << "epochs decided on the latest " << Percent(rules.holdout) << " of the rows ("
               << outcome.held_rows << " rows): " << outcome.decided.best_epoch
               << ", where their error was lowest\n";
+
     std::cout << "refit on all " << rows.rows() << " rows for " << outcome.refit.epochs
               << " epochs";
     if (outcome.refit.reason != StopReason::kMaxEpochs) {
@@ -426,8 +442,10 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("T")
       ->check(CLI::Range(0U, 256U))
       ->capture_default_str();
-  train->add_flag("--standardize,!--no-standardize", args->standardize,
-                  "standardise inputs and fold the scaling into OUT (default: on)");
+  args->standardize_option =
+      train->add_flag("--standardize,!--no-standardize", args->standardize,
+                      "standardise inputs and fold the scaling into OUT (default: the inputs, "
+                      "standardised or raw, whose deciding run's error is lower)");
   train
       ->add_option("--learning-rate", args->learning_rate,
                    "step size of adam (default 0.01) and backprop (default 0.1)")

@@ -77,32 +77,64 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
     throw TrainingError("setting holdout must lie in [0, 1)");
   }
   EveryRowOutcome done;
+  done.standardized = settings.standardize;
   // The latest rows are held out: rows are often in time order, and the network will be used on
   // rows that come after all of them.
   done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
+  TrainSettings chosen = settings;
   std::size_t epochs = rules.stop.max_epochs;
   if (done.held_rows > 0) {
     const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
     const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
-    Trainer deciding(net, earlier, settings);
-    done.threads = deciding.threads();
-    done.decided = Train(deciding, &latest, rules.stop, progress);
+    // One deciding run per way of scaling the inputs; the first run stopped by `progress` ends
+    // them all. A later run is kept only when its held-out error is strictly lower.
+    std::vector<bool> scalings{settings.standardize};
+    if (settings.standardize && rules.try_raw_inputs) scalings.push_back(false);
+    std::optional<Perceptron> best;
+    for (const bool standardize : scalings) {
+      TrainSettings these = settings;
+      these.standardize = standardize;
+      Trainer deciding(net, earlier, these);
+      done.threads = deciding.threads();
+      const TrainOutcome run =
+          Train(deciding, &latest, rules.stop, [&progress, standardize](const EpochProgress& p) {
+            EpochProgress now = p;
+            now.raw_inputs = !standardize;
+            return !progress || progress(now);
+          });
+      const bool better = !best || run.best_validation_mse < done.decided.best_validation_mse;
+      if (best) {
+        done.other_validation_mse =
+            better ? done.decided.best_validation_mse : run.best_validation_mse;
+      }
+      if (better) {
+        done.decided = run;
+        done.standardized = standardize;
+        chosen = these;
+        best = deciding.Network();
+      }
+      if (run.reason == StopReason::kStopped) {
+        done.decided = run;  // what the tool reports: the run it stopped
+        break;
+      }
+    }
     if (!rules.refit || done.decided.reason == StopReason::kStopped) {
       if (outcome != nullptr) *outcome = done;
-      return deciding.Network();
+      return std::move(*best);
     }
     // Each epoch of iRPROP− is one step whatever the rows; Adam and backpropagation take steps
     // per row, so the same epochs on more rows are more steps.
     epochs = std::min(rules.stop.max_epochs, done.decided.best_epoch);
   }
-  Trainer everything(net, rows, settings);
+  Trainer everything(net, rows, chosen);
   done.threads = everything.threads();
   done.refitted = true;
   StopRules refit = rules.stop;
   refit.max_epochs = epochs;
-  done.refit = Train(everything, nullptr, refit, [&progress](const EpochProgress& p) {
+  done.refit = Train(everything, nullptr, refit, [&](const EpochProgress& p) {
     EpochProgress now = p;
     now.refit = true;
+    now.raw_inputs = !chosen.standardize;
     return !progress || progress(now);
   });
   if (outcome != nullptr) *outcome = done;

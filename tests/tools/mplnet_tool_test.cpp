@@ -669,8 +669,9 @@ TEST(ToolTrainTest, DefaultsRefitOnEveryRowForTheEpochsTheLatestRowsDecided) {
   const std::string net = dir.file("net.ini");
   ASSERT_EQ(RunTool(dir, {"new", "2", "6", "1", "--seed", "4", "-o", net}).exit_code, 0);
   WriteFile(dir.file("data.txt"), SmoothTable(300, 5));
-  const Outcome r = RunTool(
-      dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"), "--patience", "20"});
+  // --standardize leaves the scaling as it is: the plain run below needs to know it.
+  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
+                                  "--patience", "20", "--standardize"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_GE(lines.size(), 3u) << r.out;
@@ -695,7 +696,7 @@ TEST(ToolTrainTest, DefaultsRefitOnEveryRowForTheEpochsTheLatestRowsDecided) {
   EXPECT_EQ(ReadFile(dir.file("plain.ini")), ReadFile(dir.file("out.ini")));
   // --no-refit keeps the deciding run's network, which never saw the latest rows.
   const Outcome kept = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("kept.ini"),
-                                     "--patience", "20", "--no-refit"});
+                                     "--patience", "20", "--standardize", "--no-refit"});
   ASSERT_EQ(kept.exit_code, 0) << kept.err;
   EXPECT_EQ(Reported(kept.out, "train rows"), "240");
   EXPECT_EQ(Reported(kept.out, "validation rows"), "60");
@@ -842,7 +843,7 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   // A newcomer's run is bounded and stops early: the defaults show.
   const Outcome t = RunTool(dir, {"train", "--help"});
   for (const char* shown :
-       {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2", "=50"}) {
+       {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2", "=100"}) {
     EXPECT_NE(t.out.find(shown), std::string::npos) << shown;
   }
 }

@@ -217,11 +217,15 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
     EXPECT_EQ(results[0], results[1]);  // the same with any thread count
     EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 200));
     EXPECT_EQ(outcome.refitted, c.refit);
+    // With rows held out, the raw inputs were tried as well.
+    EXPECT_EQ(std::isnan(outcome.other_validation_mse), c.holdout == 0);
     EXPECT_EQ(refit_epochs_seen, 2 * outcome.refit.epochs);
     // What it gives is a plain run of the epochs it reports: on every row from the start, or
     // the deciding run on the earlier rows ended on its best epoch.
     const std::size_t earlier = 200 - outcome.held_rows;
-    Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), TrainSettings{});
+    TrainSettings plain_settings;
+    plain_settings.standardize = outcome.standardized;
+    Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), plain_settings);
     const std::size_t epochs = c.refit ? outcome.refit.epochs : outcome.decided.best_epoch;
     for (std::size_t e = 0; e < epochs; ++e) plain.RunEpoch();
     EXPECT_EQ(results[0], Numbers(plain.Network()));
