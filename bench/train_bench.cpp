@@ -18,16 +18,21 @@
 // Per problem:
 //   BM_Epoch/<problem>/fann, /mplnet_1t, /mplnet_2t   the time of one epoch over the training rows
 //   BM_TestError/<problem>   per seed, interleaved: FANN for E epochs, mplnet for E epochs (both
-//                            timed), then mplnet with its defaults (the last fifth of the training
-//                            rows validates, early stopping, standardised inputs); the counters
-//                            are medians over the seeds of the test files' mean squared errors
-//                            and of the times per epoch, and the peak heap of the defaults run
-//                            over its data held as doubles plus the starting network.
+//                            timed), then mplnet with its defaults (TrainOnEveryRow, as `mplnet
+//                            train` runs it), timed whole; the counters are medians over the
+//                            seeds of the test files' mean squared errors, of the times per epoch
+//                            and of the defaults' time over FANN's, and the peak heap of the
+//                            defaults run over its data held as doubles plus the starting network.
+//   BM_SmallTable/<table>    small public classification tables (scikit-learn's CSV files, rows
+//                            shuffled by a fixed draw, two thirds train): per seed FANN's RPROP for
+//                            E epochs on every training row (inputs scaled to [0, 1]), then the
+//                            defaults on the raw rows; test MSE and accuracy, medians.
 // The table of all problems is printed at the end.
 //
 // MPLNET_FANN_DATASETS names the folder of the .train and .test files (default: where Debian's
-// libfann-doc puts them); MPLNET_BENCH_SEEDS (5) and MPLNET_BENCH_EPOCHS (1000) set the run's
-// length. The whole run takes long: pick problems with --benchmark_filter.
+// libfann-doc puts them), MPLNET_SMALL_TABLES that of the small tables (python3-sklearn's);
+// MPLNET_BENCH_SEEDS (5) and MPLNET_BENCH_EPOCHS (1000) set the run's length. The whole run takes
+// long: pick problems with --benchmark_filter.
 #include <benchmark/benchmark.h>
 #include <doublefann.h>
 #include <malloc.h>

@@ -389,10 +389,12 @@ Command AddTrainCommand(CLI::App& app) {
       "--patience epochs, and the epoch where it was lowest is the count. Then the network is "
       "trained again from NET on every row for that many epochs, and OUT gets that network, which "
       "has learnt from every row (--no-refit keeps the deciding run's best network instead). With "
-      "--validation FILE every row of DATA trains and FILE decides when to stop. Inputs are "
-      "standardised on the rows that train OUT and the scaling folded into OUT, which takes raw "
-      "inputs; the starting weights are taken to act "
-      "on standardised inputs. Ctrl-C stops after the current epoch and still saves. The errors "
+      "--validation FILE every row of DATA trains and FILE decides when to stop. The deciding "
+      "run is made on standardised and on raw inputs, and the lower error of the latest rows "
+      "picks (--standardize or --no-standardize fixes it). Inputs are standardised on the rows "
+      "that train OUT and the scaling folded into OUT, which takes raw inputs; the starting "
+      "weights are taken to act on standardised inputs. Ctrl-C stops after the current epoch and "
+      "still saves (during a deciding run, the network it kept). The errors "
       "printed at the end are OUT's, loaded again and run as a host runs it: mplnet eval gives "
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
   train->add_option("NET", args->net_path, "the starting network file")->required();

@@ -86,44 +86,43 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
   if (done.held_rows > 0) {
     const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
     const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
-    // One deciding run per way of scaling the inputs; the first run stopped by `progress` ends
-    // them all. A later run is kept only when its held-out error is strictly lower.
+    // One deciding run per way of scaling the inputs. A later run is taken only when its
+    // held-out error is strictly lower. A run stopped by `progress` ends it all with its own best
+    // network.
     std::vector<bool> scalings{settings.standardize};
     if (settings.standardize && rules.try_raw_inputs) scalings.push_back(false);
-    std::optional<Perceptron> best;
-    for (const bool standardize : scalings) {
+    std::optional<Perceptron> kept;  // only without a refit: the network to give back
+    for (std::size_t i = 0; i < scalings.size(); ++i) {
       TrainSettings these = settings;
-      these.standardize = standardize;
+      these.standardize = scalings[i];
       Trainer deciding(net, earlier, these);
       done.threads = deciding.threads();
-      const TrainOutcome run =
-          Train(deciding, &latest, rules.stop, [&progress, standardize](const EpochProgress& p) {
-            EpochProgress now = p;
-            now.raw_inputs = !standardize;
-            return !progress || progress(now);
-          });
-      const bool better = !best || run.best_validation_mse < done.decided.best_validation_mse;
-      if (best) {
+      const TrainOutcome run = Train(deciding, &latest, rules.stop, [&](const EpochProgress& p) {
+        EpochProgress now = p;
+        now.raw_inputs = !these.standardize;
+        return !progress || progress(now);
+      });
+      const bool stopped = run.reason == StopReason::kStopped;
+      const bool better = i == 0 || run.best_validation_mse < done.decided.best_validation_mse;
+      if (i > 0) {
         done.other_validation_mse =
-            better ? done.decided.best_validation_mse : run.best_validation_mse;
+            better || stopped ? done.decided.best_validation_mse : run.best_validation_mse;
       }
-      if (better) {
+      if (better || stopped) {
         done.decided = run;
-        done.standardized = standardize;
+        done.standardized = these.standardize;
         chosen = these;
-        best = deciding.Network();
+        if (!rules.refit || stopped) kept = deciding.Network();
       }
-      if (run.reason == StopReason::kStopped) {
-        done.decided = run;  // what the tool reports: the run it stopped
-        break;
-      }
+      if (stopped) break;
     }
-    if (!rules.refit || done.decided.reason == StopReason::kStopped) {
+    if (kept) {
       if (outcome != nullptr) *outcome = done;
-      return std::move(*best);
+      return std::move(*kept);
     }
-    // Each epoch of iRPROP− is one step whatever the rows; Adam and backpropagation take steps
-    // per row, so the same epochs on more rows are more steps.
+    // The same number of epochs: iRPROP− takes one step per epoch whatever the rows (scaling the
+    // count by the rows measured worse, see docs/training.md). Adam and backpropagation step per
+    // batch or row, so on every row the same epochs are more steps.
     epochs = std::min(rules.stop.max_epochs, done.decided.best_epoch);
   }
   Trainer everything(net, rows, chosen);

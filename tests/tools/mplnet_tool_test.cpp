@@ -842,8 +842,8 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   EXPECT_NE(r.out.find("--seed"), std::string::npos);
   // A newcomer's run is bounded and stops early: the defaults show.
   const Outcome t = RunTool(dir, {"train", "--help"});
-  for (const char* shown :
-       {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2", "=100"}) {
+  for (const char* shown : {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2",
+                            "--patience K:UINT in [1 - 100000000]=100\n"}) {
     EXPECT_NE(t.out.find(shown), std::string::npos) << shown;
   }
 }
