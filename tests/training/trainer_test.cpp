@@ -187,7 +187,9 @@ TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
 
 TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
   const Perceptron start = Layered({4, 40, 2}, 8);
-  const DataTable rows = SmoothRows(200, 3);  // few enough for the latest rows to stop a run
+  // Enough rows for a batch to be cut into parts that two threads share, few enough for the
+  // latest rows to stop a run.
+  const DataTable rows = SmoothRows(600, 3);
   const struct {
     const char* name;
     double holdout;
@@ -213,16 +215,17 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
             return true;
           },
           &outcome)));
+      EXPECT_EQ(outcome.threads, threads);
     }
     EXPECT_EQ(results[0], results[1]);  // the same with any thread count
-    EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 200));
+    EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 600));
     EXPECT_EQ(outcome.refitted, c.refit);
     // With rows held out, the raw inputs were tried as well.
     EXPECT_EQ(std::isnan(outcome.other_validation_mse), c.holdout == 0);
     EXPECT_EQ(refit_epochs_seen, 2 * outcome.refit.epochs);
     // What it gives is a plain run of the epochs it reports: on every row from the start, or
     // the deciding run on the earlier rows ended on its best epoch.
-    const std::size_t earlier = 200 - outcome.held_rows;
+    const std::size_t earlier = 600 - outcome.held_rows;
     TrainSettings plain_settings;
     plain_settings.standardize = outcome.standardized;
     Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), plain_settings);
