@@ -343,7 +343,6 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "epochs decided on the latest " << Percent(rules.holdout) << " of the rows ("
               << outcome.held_rows << " rows): " << outcome.decided.best_epoch
               << ", where their error was lowest\n";
-
     std::cout << "refit on all " << rows.rows() << " rows for " << outcome.refit.epochs
               << " epochs";
     if (outcome.refit.reason != StopReason::kMaxEpochs) {
@@ -382,20 +381,19 @@ Command AddTrainCommand(CLI::App& app) {
       "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
       "point, and so is a comma between two digits in a line whose numbers are separated by "
       "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
-      "By default the latest share --validate of the rows (in file order, never shuffled) decides "
-      "the "
-      "number of epochs: a run on the earlier rows stops once the latest rows' error has not "
-      "improved for "
-      "--patience epochs, and the epoch where it was lowest is the count. Then the network is "
-      "trained again from NET on every row for that many epochs, and OUT gets that network, which "
-      "has learnt from every row (--no-refit keeps the deciding run's best network instead). With "
-      "--validation FILE every row of DATA trains and FILE decides when to stop. The deciding "
-      "run is made on standardised and on raw inputs, and the lower error of the latest rows "
-      "picks (--standardize or --no-standardize fixes it). Inputs are standardised on the rows "
-      "that train OUT and the scaling folded into OUT, which takes raw inputs; the starting "
-      "weights are taken to act on standardised inputs. Ctrl-C stops after the current epoch and "
-      "still saves (during a deciding run, the network it kept). The errors "
-      "printed at the end are OUT's, loaded again and run as a host runs it: mplnet eval gives "
+      "By default the latest share --validate of the rows (in file order, never shuffled) "
+      "decides the number of epochs: a run on the earlier rows stops once the latest rows' "
+      "error has not improved for --patience epochs, and the epoch where it was lowest is the "
+      "count. Then the network is trained again from NET on every row for that many epochs, "
+      "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
+      "deciding run's best network instead). With --validation FILE every row of DATA trains "
+      "and FILE decides when to stop. The deciding run is made on standardised and on raw "
+      "inputs, and the lower error of the latest rows picks (--standardize or --no-standardize "
+      "fixes it). Inputs are standardised on the rows that train OUT and the scaling folded "
+      "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
+      "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
+      "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
+      "again and run as a host runs it: mplnet eval gives "
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
   train->add_option("NET", args->net_path, "the starting network file")->required();
   train->add_option("DATA", args->data_path, "the data table")->required();
