@@ -18,23 +18,29 @@
 // Per problem:
 //   BM_Epoch/<problem>/fann, /mplnet_1t, /mplnet_2t   the time of one epoch over the training rows
 //   BM_TestError/<problem>   per seed, interleaved: FANN for E epochs, mplnet for E epochs (both
-//                            timed), then mplnet with its defaults (the last fifth of the training
-//                            rows validates, early stopping, standardised inputs); the counters
-//                            are medians over the seeds of the test files' mean squared errors
-//                            and of the times per epoch, and the peak heap of the defaults run
-//                            over its data held as doubles plus the starting network.
+//                            timed), then mplnet with its defaults (TrainOnEveryRow, as `mplnet
+//                            train` runs it), timed whole; the counters are medians over the
+//                            seeds of the test files' mean squared errors, of the times per epoch
+//                            and of the defaults' time over FANN's, and the peak heap of the
+//                            defaults run over its data held as doubles plus the starting network.
+//   BM_SmallTable/<table>    small public classification tables (scikit-learn's CSV files, rows
+//                            shuffled by a fixed draw, two thirds train): per seed FANN's RPROP for
+//                            E epochs on every training row (inputs scaled to [0, 1]), then the
+//                            defaults on the raw rows; test MSE and accuracy, medians.
 //   BM_SparseWideMemory      the same peak heap ratio for a wide sparse network (and in MB)
 // The table of all problems is printed at the end.
 //
 // MPLNET_FANN_DATASETS names the folder of the .train and .test files (default: where Debian's
-// libfann-doc puts them); MPLNET_BENCH_SEEDS (5) and MPLNET_BENCH_EPOCHS (1000) set the run's
-// length. The whole run takes long: pick problems with --benchmark_filter.
+// libfann-doc puts them), MPLNET_SMALL_TABLES that of the small tables (python3-sklearn's);
+// MPLNET_BENCH_SEEDS (5) and MPLNET_BENCH_EPOCHS (1000) set the run's length. The whole run takes
+// long: pick problems with --benchmark_filter.
 #include <benchmark/benchmark.h>
 #include <doublefann.h>
 #include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -236,10 +242,38 @@ double Median(std::vector<double> v) {
   return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
+// The defaults' run: the network `mplnet train` saves with no option, and what it did.
+struct DefaultsRun {
+  std::unique_ptr<Perceptron> network;
+  EveryRowOutcome outcome;
+  double data_bytes = 0;  // the table's rows held as doubles
+};
+
+// Runs the defaults on `rows`, calling `sample` when the heap may be at its peak: once the table
+// is held, after every epoch, and once the network is built.
+template <typename Sample>
+DefaultsRun RunDefaults(const Perceptron& start, DataTable rows, const Sample& sample) {
+  DefaultsRun run;
+  run.data_bytes = static_cast<double>(rows.rows() * (rows.inputs() + rows.targets())) * 8;
+  sample();
+  TrainSettings settings;
+  settings.threads = 0;  // as the tool's default
+  run.network = std::make_unique<Perceptron>(TrainOnEveryRow(
+      start, rows, settings, EveryRowRules{},
+      [&](const EpochProgress&) {
+        sample();
+        return true;
+      },
+      &run.outcome));
+  sample();
+  return run;
+}
+
 // What the table shows per problem.
 struct Line {
   double fann_ms = 0, ours_ms = 0, ours_2t_ms = 0;
-  double fann_mse = 0, ours_mse = 0, defaults_mse = 0, defaults_epochs = 0, memory = 0;
+  double fann_mse = 0, ours_mse = 0, defaults_mse = 0, defaults_epochs = 0, refit_epochs = 0;
+  double defaults_time = 0, memory = 0;
   double published = 0;
   int seeds = 0, epochs = 0;
 };
@@ -270,7 +304,8 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
   const Rows& rows = RowsOf(*p);
   const int seeds = Setting("MPLNET_BENCH_SEEDS", 5);
   const int epochs = Setting("MPLNET_BENCH_EPOCHS", 1000);
-  std::vector<double> fann_mse, ours_mse, defaults_mse, defaults_epochs, fann_ms, ours_ms, memory;
+  std::vector<double> fann_mse, ours_mse, defaults_mse, defaults_epochs, refit_epochs,
+      defaults_time, fann_ms, ours_ms, memory;
   for (auto _ : state) {
     for (int seed = 1; seed <= seeds; ++seed) {
       const Start start = DrawStart(*p, rows.train, static_cast<unsigned>(seed));
@@ -278,7 +313,8 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
       Fann ann = FannNetwork(start);
       auto began = std::chrono::steady_clock::now();
       for (int e = 0; e < epochs; ++e) fann_train_epoch(ann.get(), rows.fann_train.get());
-      fann_ms.push_back(1e3 * Seconds(began) / epochs);
+      const double fann_seconds = Seconds(began);
+      fann_ms.push_back(1e3 * fann_seconds / epochs);
       fann_reset_MSE(ann.get());
       fann_mse.push_back(fann_test_data(ann.get(), rows.fann_test.get()));
 
@@ -289,35 +325,21 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
       Perceptron trained = trainer.Network();
       ours_mse.push_back(Evaluate(trained, rows.test).mse);
 
-      // The defaults, as `mplnet train` runs them: the table, its two slices, the trainer.
+      // The defaults, as `mplnet train` runs them on a table read from its file.
       const double heap = HeapBytes();
       Perceptron net = OurNetwork(start);
       const double network = HeapBytes() - heap;
       double peak = 0;
       auto sample = [&] { peak = std::max(peak, HeapBytes() - heap); };
       // A table of its own, as reading the file makes it (a copy would share the cached rows).
-      auto all = std::make_unique<DataTable>(ToTable(*rows.fann_train));
-      const double data = static_cast<double>(all->rows() * (all->inputs() + all->targets())) * 8;
-      const std::size_t held = all->rows() / 5;
-      const DataTable fit = all->Slice(0, all->rows() - held);
-      const DataTable check = all->Slice(all->rows() - held, held);
-      sample();
-      all.reset();
-      TrainSettings defaults;
-      defaults.threads = 0;
-      Trainer best(net, fit, defaults);
-      sample();
-      StopRules rules;
-      rules.max_epochs = static_cast<std::size_t>(epochs);
-      const TrainOutcome outcome = Train(best, &check, rules, [&](const EpochProgress&) {
-        sample();
-        return true;
-      });
-      Perceptron kept = best.Network();
-      sample();
-      memory.push_back(peak / (data + network));
-      defaults_mse.push_back(Evaluate(kept, rows.test).mse);
-      defaults_epochs.push_back(static_cast<double>(outcome.epochs));
+      DataTable table = ToTable(*rows.fann_train);
+      began = std::chrono::steady_clock::now();
+      const DefaultsRun run = RunDefaults(net, std::move(table), sample);
+      defaults_time.push_back(Seconds(began) / fann_seconds);
+      memory.push_back(peak / (run.data_bytes + network));
+      defaults_mse.push_back(Evaluate(*run.network, rows.test).mse);
+      defaults_epochs.push_back(static_cast<double>(run.outcome.decided.best_epoch));
+      refit_epochs.push_back(static_cast<double>(run.outcome.refit.epochs));
     }
   }
   Line& line = Table()[p->name];
@@ -325,6 +347,8 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
   line.ours_mse = Median(ours_mse);
   line.defaults_mse = Median(defaults_mse);
   line.defaults_epochs = Median(defaults_epochs);
+  line.refit_epochs = Median(refit_epochs);
+  line.defaults_time = Median(defaults_time);
   line.fann_ms = Median(fann_ms);
   line.ours_ms = Median(ours_ms);
   line.memory = *std::max_element(memory.begin(), memory.end());
@@ -337,6 +361,167 @@ void BM_TestError(benchmark::State& state, const Problem* p) {
   state.counters["fann_ms_per_epoch"] = line.fann_ms;
   state.counters["mplnet_ms_per_epoch"] = line.ours_ms;
   state.counters["peak_memory_ratio"] = line.memory;
+  state.counters["defaults_time_ratio"] = line.defaults_time;
+}
+
+// A small public classification table with a fixed split.
+struct SmallTable {
+  const char* name;
+  const char* file;  // in the folder MPLNET_SMALL_TABLES names
+  unsigned outputs;  // 1: the class itself (two classes); else one output per class
+  std::vector<unsigned> hidden;
+};
+
+const SmallTable kSmallTables[] = {
+    {"iris", "iris.csv", 3, {8}},
+    {"wine", "wine_data.csv", 3, {8}},
+    {"breast-cancer", "breast_cancer.csv", 1, {16}},
+};
+
+std::string SmallTablesFolder() {
+  const char* folder = std::getenv("MPLNET_SMALL_TABLES");
+  return folder != nullptr ? folder : "/usr/lib/python3/dist-packages/sklearn/datasets/data";
+}
+
+// The rows of a table as scikit-learn keeps them: a first line "rows,inputs,class names…", then
+// per line the inputs and the class number, separated by commas. The rows come shuffled by a fixed
+// draw (the files list them class by class); the first two thirds train, the rest test.
+std::pair<DataTable, DataTable> ReadSmallTable(const SmallTable& t) {
+  const std::string path = SmallTablesFolder() + "/" + t.file;
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) throw std::runtime_error("cannot read " + path);
+  std::vector<std::vector<double>> rows;
+  std::size_t inputs = 0;
+  std::string line;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    std::vector<double> values;
+    for (std::size_t at = 0; at < line.size();) {
+      std::size_t comma = line.find(',', at);
+      if (comma == std::string::npos) comma = line.size();
+      values.push_back(std::strtod(line.substr(at, comma - at).c_str(), nullptr));
+      at = comma + 1;
+    }
+    if (inputs == 0) {
+      inputs = static_cast<std::size_t>(values.at(1));
+    } else if (!values.empty()) {
+      if (values.size() != inputs + 1) throw std::runtime_error("bad line in " + path);
+      rows.push_back(values);
+    }
+    line.clear();
+  }
+  std::fclose(file);
+  std::mt19937_64 draw(20);
+  for (std::size_t i = rows.size() - 1; i > 0; --i) std::swap(rows[i], rows[draw() % (i + 1)]);
+  const std::size_t training = rows.size() * 2 / 3;
+  std::pair<DataTable, DataTable> split{DataTable(inputs, t.outputs), DataTable(inputs, t.outputs)};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::vector<double> row(rows[i].begin(), rows[i].begin() + static_cast<std::ptrdiff_t>(inputs));
+    const auto label = static_cast<unsigned>(rows[i][inputs]);
+    for (unsigned k = 0; k < t.outputs; ++k) {
+      row.push_back(t.outputs == 1 ? label : (k == label ? 1.0 : 0.0));
+    }
+    (i < training ? split.first : split.second).AddRow(row);
+  }
+  return split;
+}
+
+// `rows` for FANN, each input scaled to [0, 1] by its least and greatest value over `training`.
+FannData ScaledForFann(const DataTable& rows, const DataTable& training) {
+  std::vector<double> low(rows.inputs(), HUGE_VAL), high(rows.inputs(), -HUGE_VAL);
+  for (std::size_t i = 0; i < training.rows(); ++i) {
+    for (std::size_t j = 0; j < rows.inputs(); ++j) {
+      low[j] = std::min(low[j], training.row(i)[j]);
+      high[j] = std::max(high[j], training.row(i)[j]);
+    }
+  }
+  FannData data(
+      fann_create_train(static_cast<unsigned>(rows.rows()), static_cast<unsigned>(rows.inputs()),
+                        static_cast<unsigned>(rows.targets())),
+      &fann_destroy_train);
+  for (std::size_t i = 0; i < rows.rows(); ++i) {
+    for (std::size_t j = 0; j < rows.inputs(); ++j) {
+      const double span = high[j] - low[j];
+      data->input[i][j] = span > 0 ? (rows.row(i)[j] - low[j]) / span : 0.0;
+    }
+    for (std::size_t k = 0; k < rows.targets(); ++k) {
+      data->output[i][k] = rows.row(i)[rows.inputs() + k];
+    }
+  }
+  return data;
+}
+
+// The share of `data`'s rows whose every output FANN computes lies on its target's side of 0.5.
+double FannAccuracy(fann* ann, const fann_train_data& data) {
+  std::size_t right = 0;
+  for (unsigned i = 0; i < data.num_data; ++i) {
+    const fann_type* out = fann_run(ann, data.input[i]);
+    bool all = true;
+    for (unsigned k = 0; k < data.num_output; ++k) {
+      all = all && (out[k] > 0.5) == (data.output[i][k] > 0.5);
+    }
+    right += all ? 1 : 0;
+  }
+  return static_cast<double>(right) / data.num_data;
+}
+
+struct SmallLine {
+  std::size_t training = 0, test = 0;
+  double fann_mse = 0, fann_accuracy = 0, defaults_mse = 0, defaults_accuracy = 0;
+  double defaults_epochs = 0, defaults_time = 0;
+};
+std::map<std::string, SmallLine>& SmallResults() {
+  static std::map<std::string, SmallLine> results;
+  return results;
+}
+
+// Per seed: FANN's RPROP for E epochs on every training row (inputs scaled to [0, 1]), then the
+// defaults from the same start on the raw rows; medians over the seeds of the test errors.
+void BM_SmallTable(benchmark::State& state, const SmallTable* t) {
+  const auto [training, test] = ReadSmallTable(*t);
+  const FannData fann_training = ScaledForFann(training, training);
+  const FannData fann_test = ScaledForFann(test, training);
+  const Problem shape{t->name, t->hidden, 0};
+  const int seeds = Setting("MPLNET_BENCH_SEEDS", 5);
+  const int epochs = Setting("MPLNET_BENCH_EPOCHS", 1000);
+  std::vector<double> fann_mse, fann_accuracy, defaults_mse, defaults_accuracy, defaults_epochs,
+      defaults_time;
+  for (auto _ : state) {
+    for (int seed = 1; seed <= seeds; ++seed) {
+      const Start start = DrawStart(shape, training, static_cast<unsigned>(seed));
+      Fann ann = FannNetwork(start);
+      auto began = std::chrono::steady_clock::now();
+      for (int e = 0; e < epochs; ++e) fann_train_epoch(ann.get(), fann_training.get());
+      const double fann_seconds = Seconds(began);
+      fann_reset_MSE(ann.get());
+      fann_mse.push_back(fann_test_data(ann.get(), fann_test.get()));
+      fann_accuracy.push_back(FannAccuracy(ann.get(), *fann_test));
+
+      began = std::chrono::steady_clock::now();
+      const DefaultsRun run = RunDefaults(OurNetwork(start), training, [] {});
+      defaults_time.push_back(Seconds(began) / fann_seconds);
+      const Errors errors = Evaluate(*run.network, test);
+      defaults_mse.push_back(errors.mse);
+      defaults_accuracy.push_back(errors.accuracy.value_or(0.0));
+      defaults_epochs.push_back(static_cast<double>(run.outcome.decided.best_epoch));
+    }
+  }
+  SmallLine& line = SmallResults()[t->name];
+  line.training = training.rows();
+  line.test = test.rows();
+  line.fann_mse = Median(fann_mse);
+  line.fann_accuracy = Median(fann_accuracy);
+  line.defaults_mse = Median(defaults_mse);
+  line.defaults_accuracy = Median(defaults_accuracy);
+  line.defaults_epochs = Median(defaults_epochs);
+  line.defaults_time = Median(defaults_time);
+  state.counters["fann_test_mse"] = line.fann_mse;
+  state.counters["defaults_test_mse"] = line.defaults_mse;
+  state.counters["fann_accuracy"] = line.fann_accuracy;
+  state.counters["defaults_accuracy"] = line.defaults_accuracy;
 }
 
 // A wide sparse network: 3000 inputs, 3000 hidden neurons each reading one input, one output
@@ -429,8 +614,9 @@ class TableReporter : public benchmark::ConsoleReporter {
   void PrintTable() const {
     std::printf(
         "\n| problem | FANN ms/epoch | mplnet ms/epoch (ratio) | 2 threads (ratio) | FANN test MSE "
-        "| mplnet test MSE (ratio) | defaults test MSE | defaults epochs | FANN published | "
-        "peak memory |\n|---|---|---|---|---|---|---|---|---|---|\n");
+        "| mplnet test MSE (ratio) | defaults test MSE (ratio) | defaults epochs | defaults time "
+        "| FANN published | peak memory |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+    int shown = 0, at_most_fann = 0, at_most_published = 0, in_time = 0;
     for (const Problem& p : kProblems) {
       const auto found = Table().find(p.name);
       if (found == Table().end()) continue;
@@ -438,11 +624,36 @@ class TableReporter : public benchmark::ConsoleReporter {
       const double fann_ms = Lookup(epoch_fann_, p.name, l.fann_ms);
       const double ours_ms = Lookup(epoch_ours_, p.name, l.ours_ms);
       std::printf(
-          "| %s | %.3f | %.3f (%.2f) | %.3f (%.2f) | %.4g | %.4g (%.2f) | %.4g | %.0f | %.4g | "
-          "%.2f |\n",
+          "| %s | %.3f | %.3f (%.2f) | %.3f (%.2f) | %.4g | %.4g (%.2f) | %.4g (%.2f) | %.0f, "
+          "%.0f | %.2f | %.4g | %.2f |\n",
           p.name, fann_ms, ours_ms, ours_ms / fann_ms, l.ours_2t_ms, l.ours_2t_ms / fann_ms,
-          l.fann_mse, l.ours_mse, l.ours_mse / l.fann_mse, l.defaults_mse, l.defaults_epochs,
+          l.fann_mse, l.ours_mse, l.ours_mse / l.fann_mse, l.defaults_mse,
+          l.defaults_mse / l.fann_mse, l.defaults_epochs, l.refit_epochs, l.defaults_time,
           p.published, l.memory);
+      ++shown;
+      at_most_fann += l.defaults_mse <= l.fann_mse ? 1 : 0;
+      at_most_published += l.defaults_mse <= p.published ? 1 : 0;
+      in_time += l.defaults_time <= 1.0 ? 1 : 0;
+    }
+    if (shown > 0) {
+      std::printf(
+          "\ndefaults' test MSE at most FANN's after its epochs: %d of %d; at most FANN's "
+          "published best: %d of %d; whole run within FANN's epochs' time: %d of %d\n",
+          at_most_fann, shown, at_most_published, shown, in_time, shown);
+    }
+    if (SmallResults().empty()) return;
+    std::printf(
+        "\n| table | training, test rows | FANN test MSE | FANN accuracy | defaults test MSE "
+        "(ratio) | defaults accuracy | defaults epochs | defaults time |\n"
+        "|---|---|---|---|---|---|---|---|\n");
+    for (const SmallTable& t : kSmallTables) {
+      const auto found = SmallResults().find(t.name);
+      if (found == SmallResults().end()) continue;
+      const SmallLine& l = found->second;
+      std::printf("| %s | %zu, %zu | %.4g | %.3f | %.4g (%.2f) | %.3f | %.0f | %.2f |\n", t.name,
+                  l.training, l.test, l.fann_mse, l.fann_accuracy, l.defaults_mse,
+                  l.defaults_mse / l.fann_mse, l.defaults_accuracy, l.defaults_epochs,
+                  l.defaults_time);
     }
     if (Wide().peak_bytes > 0) {
       std::printf("\nsparse wide %d-%d-1 network (%d links), %d rows: peak memory %.2f (%.1f MB)\n",
@@ -478,6 +689,12 @@ void RegisterAll() {
   benchmark::RegisterBenchmark("BM_SparseWideMemory", BM_SparseWideMemory)
       ->Unit(benchmark::kSecond)
       ->Iterations(1);
+  for (const SmallTable& t : kSmallTables) {
+    benchmark::RegisterBenchmark((std::string("BM_SmallTable/") + t.name).c_str(), BM_SmallTable,
+                                 &t)
+        ->Unit(benchmark::kSecond)
+        ->Iterations(1);
+  }
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 #                                      64-bit DLLs, with the emulator 32-bit Wine needs on a kernel
 #                                      that runs no 32-bit programs
 #   scripts/install-deps.sh --fuzz     also clang and its libFuzzer runtime for the fuzz targets
-#   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) for train_bench
+#   scripts/install-deps.sh --bench    also FANN's benchmark problems (libfann-doc) and the small
+#                                      public tables (python3-sklearn's CSV files) for train_bench
 #
 # A package mirror in the middle of a sync serves some index files that do not match its release
 # file; `apt-get update` then fails although nearly every package is still to be had. So the lists
@@ -45,7 +46,7 @@ if [[ $fuzz == 1 ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi
 if [[ $bench == 1 ]]; then
-  packages+=(libfann-doc)
+  packages+=(libfann-doc python3-sklearn)
 fi
 
 sudo=()

@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -74,24 +75,24 @@ std::string Brief(double v) {
 }
 
 // Shows how training goes on standard error: a bar redrawn in place on a terminal, a plain line
-// every kLineEvery epochs otherwise.
+// every kLineEvery epochs otherwise. The run on every row after the deciding run gets a bar of its
+// own.
 class Progress {
  public:
-  Progress(std::size_t max_epochs, bool validating)
-      : max_epochs_(max_epochs),
-        validating_(validating),
-        terminal_(::isatty(STDERR_FILENO) != 0),
-        start_(std::chrono::steady_clock::now()) {}
+  Progress() : terminal_(::isatty(STDERR_FILENO) != 0), start_(std::chrono::steady_clock::now()) {}
 
   void Show(const EpochProgress& p) {
     const auto now = std::chrono::steady_clock::now();
+    const bool validating = !std::isnan(p.validation_mse);
+    const char* stage = Stage(p);
     if (!terminal_) {
       if (p.epoch % kLineEvery != 0) return;
-      std::fprintf(stderr, "epoch %zu: train mse %s", p.epoch, Brief(p.train_mse).c_str());
-      if (validating_) std::fprintf(stderr, ", validation mse %s", Brief(p.validation_mse).c_str());
+      std::fprintf(stderr, "%s %zu: train mse %s", stage, p.epoch, Brief(p.train_mse).c_str());
+      if (validating) std::fprintf(stderr, ", validation mse %s", Brief(p.validation_mse).c_str());
       std::fprintf(stderr, ", %.1f s\n", Seconds(now));
       return;
     }
+    if (last_ && std::string_view(Stage(*last_)) != Stage(p)) Finish();
     last_ = p;
     // Redrawing costs more than a small epoch: ten times a second is enough for the eye.
     if (drawn_once_ && now - drawn_ < std::chrono::milliseconds(100)) return;
@@ -103,9 +104,16 @@ class Progress {
     if (!terminal_ || !last_) return;
     Draw(*last_, std::chrono::steady_clock::now());
     std::fputc('\n', stderr);
+    last_.reset();
+    drawn_once_ = false;
   }
 
  private:
+  static const char* Stage(const EpochProgress& p) {
+    if (p.refit) return "refit epoch";
+    return p.raw_inputs ? "raw inputs epoch" : "epoch";
+  }
+
   double Seconds(std::chrono::steady_clock::time_point now) const {
     return std::chrono::duration<double>(now - start_).count();
   }
@@ -114,11 +122,12 @@ class Progress {
     drawn_ = now;
     drawn_once_ = true;
     constexpr std::size_t kWidth = 20;
-    const std::size_t filled = kWidth * p.epoch / std::max<std::size_t>(max_epochs_, 1);
-    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') +
-                       "] epoch " + std::to_string(p.epoch) + "/" + std::to_string(max_epochs_) +
-                       "  train " + Brief(p.train_mse);
-    if (validating_) {
+    const std::size_t most = std::max<std::size_t>(p.max_epochs, 1);
+    const std::size_t filled = kWidth * std::min(p.epoch, most) / most;
+    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
+                       Stage(p) + " " + std::to_string(p.epoch) + "/" +
+                       std::to_string(p.max_epochs) + "  train " + Brief(p.train_mse);
+    if (!std::isnan(p.validation_mse)) {
       line += "  validation " + Brief(p.validation_mse) + "  best " + Brief(p.best_validation_mse) +
               " after " + std::to_string(p.best_epoch);
     }
@@ -130,8 +139,6 @@ class Progress {
   }
 
  private:
-  std::size_t max_epochs_;
-  bool validating_;
   bool terminal_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point drawn_{};
@@ -202,11 +209,14 @@ struct TrainArguments {
   std::string out_path;
   bool force = false;
   std::string algorithm = "rprop";
-  std::size_t epochs = 1000;
+  std::size_t epochs = StopRules{}.max_epochs;
   double target_mse = 0.0;
-  double validate = 0.2;
+  double validate = EveryRowRules{}.holdout;
   std::string validation_path;
-  std::size_t patience = 50;
+  std::size_t patience = StopRules{}.patience;
+  bool refit = EveryRowRules{}.refit;
+  // Given or not: only when it is not do the defaults try the raw inputs as well.
+  const CLI::Option* standardize_option = nullptr;
   std::uint64_t seed = 1;
   unsigned threads = 0;
   bool standardize = true;
@@ -278,24 +288,17 @@ int RunEval(const EvalArguments& args) {
   return 0;
 }
 
+// "20%" for 0.2; shares that are no whole percentage keep their digits ("12.5%").
+std::string Percent(double share) {
+  return ShortestText(std::round(share * 1e6) / 1e4) + "%";
+}
+
 int RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckOutput(args.out_path, args.net_path, args.force);
-  DataTable all = ReadTable(args.data_path, *net);
-  DataTable training;
+  const DataTable rows = ReadTable(args.data_path, *net);
   DataTable validation;
-  if (!args.validation_path.empty()) {
-    validation = ReadTable(args.validation_path, *net);
-    training = std::move(all);
-  } else {
-    // The latest rows validate: rows are often in time order, so they are never shuffled across.
-    const auto held =
-        static_cast<std::size_t>(std::floor(args.validate * static_cast<double>(all.rows())));
-    if (held == all.rows()) throw ToolError("--validate leaves no training rows");
-    training = all.Slice(0, all.rows() - held);
-    validation = all.Slice(all.rows() - held, held);
-    all = DataTable();
-  }
+  if (!args.validation_path.empty()) validation = ReadTable(args.validation_path, *net);
 
   const std::optional<BarDatasetOptions> recipe = TrainedRecipe(args, *net);
 
@@ -307,29 +310,47 @@ int RunTrain(const TrainArguments& args) {
   settings.seed = args.seed;
   settings.threads = args.threads;
   settings.standardize = args.standardize;
-  Trainer trainer(*net, training, settings);
-  const bool validating = validation.rows() > 0;
-  std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
-            << Counted(training.rows(), "row", "rows") << ", "
-            << (validating ? "validating on " + Counted(validation.rows(), "row", "rows")
-                           : std::string("without validation rows"))
-            << ", " << Counted(trainer.threads(), "thread", "threads") << '\n';
+  EveryRowRules rules;
+  rules.holdout = args.validation_path.empty() ? args.validate : 0.0;
+  rules.stop.max_epochs = args.epochs;
+  rules.stop.target_mse = args.target_mse;
+  rules.stop.patience = args.patience;
+  rules.refit = args.refit;
+  rules.try_raw_inputs = args.standardize_option->count() == 0;
 
-  StopRules rules;
-  rules.max_epochs = args.epochs;
-  rules.target_mse = args.target_mse;
-  rules.patience = args.patience;
-  TrainOutcome outcome;
+  const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
+  std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
+            << Counted(rows.rows(), "row", "rows") << ", ";
+  if (validation.rows() > 0) {
+    std::cerr << "validating on " << Counted(validation.rows(), "row", "rows") << " of "
+              << args.validation_path;
+  } else if (held > 0) {
+    std::cerr << "the latest " << held << " deciding the epochs"
+              << (rules.refit ? ", then on all of them" : "");
+  } else {
+    std::cerr << "without validation rows";
+  }
+  std::cerr << '\n';
+
+  EveryRowOutcome outcome;
   {
     const InterruptCatcher catcher;
-    Progress progress(args.epochs, validating);
-    outcome = mplnet::Train(trainer, validating ? &validation : nullptr, rules,
-                            [&progress](const EpochProgress& p) {
-                              progress.Show(p);
-                              return !g_interrupted.load();
-                            });
+    Progress progress;
+    const auto show = [&progress](const EpochProgress& p) {
+      progress.Show(p);
+      return !g_interrupted.load();
+    };
+    Perceptron trained;
+    if (validation.rows() > 0) {
+      // Every row of DATA trains already; FILE only decides when to stop.
+      Trainer trainer(*net, rows, settings);
+      outcome.decided = mplnet::Train(trainer, &validation, rules.stop, show);
+      outcome.threads = trainer.threads();
+      trained = trainer.Network();
+    } else {
+      trained = TrainOnEveryRow(*net, rows, settings, rules, show, &outcome);
+    }
     progress.Finish();
-    const Perceptron trained = trainer.Network();
     if (!AllFinite(trained)) {
       // iRPROP− has no learning rate: its steps are bounded, so what overflows there is folding
       // weights into the scale of an input that hardly varies.
@@ -343,17 +364,44 @@ int RunTrain(const TrainArguments& args) {
     SaveNetworkReplacing(trained, args.out_path, recipe);
   }
 
-  // The figures of the file as saved, as a host computes them.
-  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
-  std::cout << "stopped after " << Counted(outcome.epochs, "epoch", "epochs") << ": "
-            << StopText(outcome.reason, args.patience) << '\n';
-  if (validating) {
-    std::cout << "kept the network after " << Counted(outcome.best_epoch, "epoch", "epochs")
+  // What the run did, then the figures of the file as saved, as a host computes them.
+  const bool decided = validation.rows() > 0 || outcome.held_rows > 0;
+  if (decided) {
+    std::cout << "stopped after " << Counted(outcome.decided.epochs, "epoch", "epochs") << ": "
+              << StopText(outcome.decided.reason, args.patience) << '\n';
+  }
+  if (!std::isnan(outcome.other_validation_mse)) {
+    std::cout << "inputs " << (outcome.standardized ? "standardised" : "raw")
+              << ": the latest rows' lowest error " << Brief(outcome.decided.best_validation_mse)
+              << " against " << Brief(outcome.other_validation_mse)
+              << (outcome.standardized ? " on raw inputs" : " standardised") << '\n';
+  }
+  DataTable trained_on = rows;
+  if (outcome.refitted && decided) {
+    std::cout << "epochs decided on the latest " << Percent(rules.holdout) << " of the rows ("
+              << Counted(outcome.held_rows, "row", "rows") << "): " << outcome.decided.best_epoch
+              << ", where their error was lowest\n";
+    std::cout << "refit on all " << Counted(rows.rows(), "row", "rows") << " for "
+              << Counted(outcome.refit.epochs, "epoch", "epochs");
+    if (outcome.refit.reason != StopReason::kMaxEpochs) {
+      std::cout << ", then stopped: " << StopText(outcome.refit.reason, args.patience);
+    }
+    std::cout << '\n';
+  } else if (outcome.refitted) {
+    std::cout << "stopped after " << Counted(outcome.refit.epochs, "epoch", "epochs") << ": "
+              << StopText(outcome.refit.reason, args.patience) << '\n';
+  } else {
+    std::cout << "kept the network after " << Counted(outcome.decided.best_epoch, "epoch", "epochs")
               << ", whose validation error was lowest\n";
+    if (validation.rows() == 0) {
+      validation = rows.Slice(rows.rows() - outcome.held_rows, outcome.held_rows);
+      trained_on = rows.Slice(0, rows.rows() - outcome.held_rows);
+    }
   }
   std::cout << "saved: " << args.out_path << '\n';
-  PrintErrors("train ", Evaluate(*saved, training));
-  if (validating) PrintErrors("validation ", Evaluate(*saved, validation));
+  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
+  PrintErrors("train ", Evaluate(*saved, trained_on));
+  if (validation.rows() > 0) PrintErrors("validation ", Evaluate(*saved, validation));
   std::cout.flush();
   if (!std::cout) throw ToolError("cannot write the report");
   return 0;
@@ -371,12 +419,19 @@ Command AddTrainCommand(CLI::App& app) {
       "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
       "point, and so is a comma between two digits in a line whose numbers are separated by "
       "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
-      "By default the last fifth of the rows (in file order, never shuffled) validates: training "
-      "stops once the validation error has not improved for --patience epochs, and OUT gets the "
-      "network with the lowest validation error. Inputs are standardised on the training rows and "
-      "the scaling folded into OUT, which takes raw inputs; the starting weights are taken to act "
-      "on standardised inputs. Ctrl-C stops after the current epoch and still saves. The errors "
-      "printed at the end are OUT's, loaded again and run as a host runs it: mplnet eval gives "
+      "By default the latest share --validate of the rows (in file order, never shuffled) "
+      "decides the number of epochs: a run on the earlier rows stops once the latest rows' "
+      "error has not improved for --patience epochs, and the epoch where it was lowest is the "
+      "count. Then the network is trained again from NET on every row for that many epochs, "
+      "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
+      "deciding run's best network instead). With --validation FILE every row of DATA trains "
+      "and FILE decides when to stop. The deciding run is made on standardised and on raw "
+      "inputs, and the lower error of the latest rows picks (--standardize or --no-standardize "
+      "fixes it). Inputs are standardised on the rows that train OUT and the scaling folded "
+      "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
+      "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
+      "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
+      "again and run as a host runs it: mplnet eval gives "
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
   train->add_option("NET", args->net_path, "the starting network file")->required();
   train->add_option("DATA", args->data_path, "the data table")->required();
@@ -398,11 +453,12 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("X")
       ->transform(RealIn({0.0, 1e300}))
       ->capture_default_str();
-  CLI::Option* validate =
-      train->add_option("--validate", args->validate, "hold out the last fraction F of the rows")
-          ->type_name("F")
-          ->transform(RealIn({0.0, 0.99}))
-          ->capture_default_str();
+  CLI::Option* validate = train
+                              ->add_option("--validate", args->validate,
+                                           "the latest share F of the rows decides the epochs")
+                              ->type_name("F")
+                              ->transform(RealIn({0.0, 0.99}))
+                              ->capture_default_str();
   train->add_option("--validation", args->validation_path, "validate on this table instead")
       ->type_name("FILE")
       ->excludes(validate);
@@ -412,6 +468,8 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("K")
       ->transform(WholeIn({1, 100'000'000}))
       ->capture_default_str();
+  train->add_flag("--refit,!--no-refit", args->refit,
+                  "after deciding the epochs, train again on every row (default: on)");
   train->add_option("--seed", args->seed, "order of rows (backprop) and mini-batches (adam)")
       ->type_name("S")
       ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}))
@@ -424,8 +482,10 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("T")
       ->transform(WholeIn({0, 256}))
       ->capture_default_str();
-  train->add_flag("--standardize,!--no-standardize", args->standardize,
-                  "standardise inputs and fold the scaling into OUT (default: on)");
+  args->standardize_option =
+      train->add_flag("--standardize,!--no-standardize", args->standardize,
+                      "standardise inputs and fold the scaling into OUT (default: the inputs, "
+                      "standardised or raw, whose deciding run's error is lower)");
   train
       ->add_option("--learning-rate", args->learning_rate,
                    "step size of adam (default 0.01) and backprop (default 0.1)")

@@ -1,5 +1,6 @@
 // The run around the epochs (validation, early stopping, keeping the best weights) and the errors
 // of a network as the library itself computes its outputs.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -38,6 +39,7 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
   for (std::size_t epoch = 1; epoch <= rules.max_epochs; ++epoch) {
     EpochProgress now;
     now.epoch = epoch;
+    now.max_epochs = rules.max_epochs;
     now.validation_mse = nan;
     if (validating) {
       now.validation_mse = trainer.MeanSquaredError(*validation);
@@ -65,6 +67,77 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
     if (!judge(trainer.MeanSquaredError(*validation), outcome.epochs)) trainer.RestoreWeights();
   }
   return outcome;
+}
+
+Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
+                           const TrainSettings& settings, const EveryRowRules& rules,
+                           const std::function<bool(const EpochProgress&)>& progress,
+                           EveryRowOutcome* outcome) {
+  if (!(rules.holdout >= 0.0 && rules.holdout < 1.0)) {
+    throw TrainingError("setting holdout must lie in [0, 1)");
+  }
+  EveryRowOutcome done;
+  done.standardized = settings.standardize;
+  // The latest rows are held out: rows are often in time order, and the network will be used on
+  // rows that come after all of them.
+  done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
+  TrainSettings chosen = settings;
+  std::size_t epochs = rules.stop.max_epochs;
+  if (done.held_rows > 0) {
+    const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
+    const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
+    // One deciding run per way of scaling the inputs. A later run is taken only when its
+    // held-out error is strictly lower. A run stopped by `progress` ends it all with its own best
+    // network.
+    std::vector<bool> scalings{settings.standardize};
+    if (settings.standardize && rules.try_raw_inputs) scalings.push_back(false);
+    std::optional<Perceptron> kept;  // only without a refit: the network to give back
+    for (std::size_t i = 0; i < scalings.size(); ++i) {
+      TrainSettings these = settings;
+      these.standardize = scalings[i];
+      Trainer deciding(net, earlier, these);
+      done.threads = deciding.threads();
+      const TrainOutcome run = Train(deciding, &latest, rules.stop, [&](const EpochProgress& p) {
+        EpochProgress now = p;
+        now.raw_inputs = !these.standardize;
+        return !progress || progress(now);
+      });
+      const bool stopped = run.reason == StopReason::kStopped;
+      const bool better = i == 0 || run.best_validation_mse < done.decided.best_validation_mse;
+      if (i > 0) {
+        done.other_validation_mse =
+            better || stopped ? done.decided.best_validation_mse : run.best_validation_mse;
+      }
+      if (better || stopped) {
+        done.decided = run;
+        done.standardized = these.standardize;
+        chosen = these;
+        if (!rules.refit || stopped) kept = deciding.Network();
+      }
+      if (stopped) break;
+    }
+    if (kept) {
+      if (outcome != nullptr) *outcome = done;
+      return std::move(*kept);
+    }
+    // The same number of epochs: iRPROP− takes one step per epoch whatever the rows (scaling the
+    // count by the rows measured worse, see docs/training.md). Adam and backpropagation step per
+    // batch or row, so on every row the same epochs are more steps.
+    epochs = std::min(rules.stop.max_epochs, done.decided.best_epoch);
+  }
+  Trainer everything(net, rows, chosen);
+  done.threads = everything.threads();
+  done.refitted = true;
+  StopRules refit = rules.stop;
+  refit.max_epochs = epochs;
+  done.refit = Train(everything, nullptr, refit, [&](const EpochProgress& p) {
+    EpochProgress now = p;
+    now.refit = true;
+    now.raw_inputs = !chosen.standardize;
+    return !progress || progress(now);
+  });
+  if (outcome != nullptr) *outcome = done;
+  return everything.Network();
 }
 
 Errors Evaluate(Perceptron& net, const DataTable& rows) {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -217,12 +218,15 @@ struct StopRules {
   // Stops once an epoch's training error is at most this (0: never).
   double target_mse = 0.0;
   // With validation rows: stops after this many epochs without a better validation error.
-  std::size_t patience = 50;
+  std::size_t patience = 100;
 };
 
 // Where a run stands after an epoch.
 struct EpochProgress {
+  bool refit = false;              // TrainOnEveryRow's run on every row (false: any other run)
+  bool raw_inputs = false;         // a TrainOnEveryRow run on raw inputs
   std::size_t epoch = 0;           // epochs run
+  std::size_t max_epochs = 0;      // the run's StopRules::max_epochs
   double train_mse = 0.0;          // the epoch's RunEpoch() result
   double validation_mse = 0.0;     // of the weights the epoch started from; NaN without validation
   std::size_t best_epoch = 0;      // epochs run before the best weights so far (validation only)
@@ -250,6 +254,46 @@ struct TrainOutcome {
 // the lowest validation error seen, before any epoch or after any; without, on the last weights.
 TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
                    const std::function<bool(const EpochProgress&)>& progress);
+
+// How TrainOnEveryRow decides the number of epochs and what it keeps.
+struct EveryRowRules {
+  // The latest share of the rows held out to decide the number of epochs, in [0, 1); 0 (or a
+  // table too small to hold out a row) trains `stop.max_epochs` epochs on every row instead.
+  double holdout = 0.2;
+  // The deciding run's limits; `stop.max_epochs` also bounds the run on every row.
+  StopRules stop;
+  // True: once decided, trains again from the starting network on every row. False: keeps the
+  // deciding run's best network, which never learnt from the held-out rows.
+  bool refit = true;
+  // With standardised inputs asked for (TrainSettings::standardize), the deciding run is made a
+  // second time on the raw inputs, and the rest of the run takes the inputs whose held-out error
+  // was lower.
+  bool try_raw_inputs = true;
+};
+
+// What TrainOnEveryRow did.
+struct EveryRowOutcome {
+  std::size_t held_rows = 0;  // the latest rows that decided the epochs (0: none held out)
+  TrainOutcome decided;       // the run on the earlier rows (empty when none were held out)
+  bool refitted = false;      // whether the network kept was trained on every row
+  bool standardized = false;  // whether the network kept was trained on standardised inputs
+  // The lowest held-out error of the deciding run on the inputs not taken; NaN without one.
+  double other_validation_mse = std::numeric_limits<double>::quiet_NaN();
+  TrainOutcome refit;    // the run on every row, when refitted or when nothing was held out
+  unsigned threads = 0;  // the threads that shared each batch
+};
+
+// The network trained on every row of `rows`, the run `mplnet train` makes with a single table.
+// The rows keep their order: the latest `rules.holdout` share validates a run on the earlier rows,
+// which stops early and decides the number of epochs (and, with `rules.try_raw_inputs`, whether
+// the inputs are standardised); then a trainer on every row, from `net` again and with any
+// standardisation measured over every row, runs that many epochs. `progress` (may be empty) is
+// called after every epoch of every run and stops the current one by returning false; a deciding
+// run so stopped ends it all, keeping its best network. Throws TrainingError as Trainer does.
+Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
+                           const TrainSettings& settings, const EveryRowRules& rules,
+                           const std::function<bool(const EpochProgress&)>& progress,
+                           EveryRowOutcome* outcome = nullptr);
 
 // A network's errors on rows, as the library computes its outputs.
 struct Errors {

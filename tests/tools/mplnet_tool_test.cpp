@@ -750,6 +750,47 @@ TEST(ToolTrainTest, ReportsTheErrorsEvalGivesForTheSavedFile) {
   EXPECT_NE(ReadFile(out), ReadFile(net));
 }
 
+// The defaults' network has learnt from every row: it is the very file a run on every row for
+// the epochs the latest rows decided gives, with any thread count.
+TEST(ToolTrainTest, DefaultsRefitOnEveryRowForTheEpochsTheLatestRowsDecided) {
+  TempDir dir;
+  const std::string net = dir.file("net.ini");
+  ASSERT_EQ(RunTool(dir, {"new", "2", "6", "1", "--seed", "4", "-o", net}).exit_code, 0);
+  WriteFile(dir.file("data.txt"), SmoothTable(300, 5));
+  // --standardize leaves the scaling as it is: the plain run below needs to know it.
+  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
+                                  "--patience", "20", "--standardize"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 3u) << r.out;
+  const std::string decided = "epochs decided on the latest 20% of the rows (60 rows): ";
+  ASSERT_EQ(lines[1].rfind(decided, 0), 0u) << r.out;
+  ASSERT_GT(std::stoul(lines[1].substr(decided.size())), 0u) << r.out;
+  const std::string refit = "refit on all 300 rows for ";
+  ASSERT_EQ(lines[2].rfind(refit, 0), 0u) << r.out;
+  const std::string epochs =
+      lines[2].substr(refit.size(), lines[2].find(' ', refit.size()) - refit.size());
+  // The figures are the saved network's on every row; no row is left to validate.
+  EXPECT_EQ(Reported(r.out, "train rows"), "300");
+  EXPECT_EQ(Reported(r.out, "validation rows"), "(none)");
+  const Outcome e = RunTool(dir, {"eval", dir.file("out.ini"), dir.file("data.txt")});
+  EXPECT_EQ(Reported(e.out, "mse"), Reported(r.out, "train mse"));
+
+  const Outcome plain =
+      RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("plain.ini"), "--validate",
+                    "0", "--epochs", epochs, "--threads", "2"});
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  EXPECT_EQ(Lines(plain.out)[0], "stopped after " + epochs + " epochs: the epoch limit");
+  EXPECT_EQ(ReadFile(dir.file("plain.ini")), ReadFile(dir.file("out.ini")));
+  // --no-refit keeps the deciding run's network, which never saw the latest rows.
+  const Outcome kept = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("kept.ini"),
+                                     "--patience", "20", "--standardize", "--no-refit"});
+  ASSERT_EQ(kept.exit_code, 0) << kept.err;
+  EXPECT_EQ(Reported(kept.out, "train rows"), "240");
+  EXPECT_EQ(Reported(kept.out, "validation rows"), "60");
+  EXPECT_NE(ReadFile(dir.file("kept.ini")), ReadFile(dir.file("out.ini")));
+}
+
 TEST(ToolTrainTest, RefusesBadDataAndNeverReplacesFilesUnasked) {
   TempDir dir;
   const std::string net = dir.file("net.ini");
@@ -848,11 +889,19 @@ TEST(ToolTrainTest, ProgressBarOnATerminal) {
       dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"), "--epochs", "30"},
       "/dev/null", &terminal);
   ASSERT_EQ(r.exit_code, 0) << r.err;
+  // The deciding run's bar, full, then the refit's on a line of its own.
   const std::size_t last = r.err.rfind("\r[");
   ASSERT_NE(last, std::string::npos) << r.err;
   const std::string bar = "\r[####################] epoch 30/30  train ";
-  EXPECT_EQ(r.err.substr(last, bar.size()), bar);
-  EXPECT_NE(r.err.find("validation "), std::string::npos) << r.err;
+  const std::size_t deciding = r.err.rfind(bar);
+  ASSERT_NE(deciding, std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("validation ", deciding), std::string::npos) << r.err;
+  const std::size_t first_refit = r.err.find("refit epoch 1/", deciding);
+  ASSERT_NE(first_refit, std::string::npos) << r.err;
+  EXPECT_NE(r.err.substr(deciding, first_refit - deciding).find('\n'), std::string::npos);
+  const std::string refit = "\r[####################] refit epoch ";
+  EXPECT_EQ(r.err.substr(last, refit.size()), refit) << r.err;
+  EXPECT_EQ(r.err.find("validation ", last), std::string::npos) << r.err;
 }
 
 TEST(ToolTrainTest, CountsOfOneAreSingular) {
@@ -900,8 +949,8 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   EXPECT_NE(r.out.find("--seed"), std::string::npos);
   // A newcomer's run is bounded and stops early: the defaults show.
   const Outcome t = RunTool(dir, {"train", "--help"});
-  for (const char* shown :
-       {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2", "=50"}) {
+  for (const char* shown : {"=rprop", "--epochs UINT:UINT in [1 - 100000000]=1000", "=0.2",
+                            "--patience K:UINT in [1 - 100000000]=100\n"}) {
     EXPECT_NE(t.out.find(shown), std::string::npos) << shown;
   }
 }

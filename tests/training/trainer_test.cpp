@@ -186,6 +186,66 @@ TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
   }
 }
 
+TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
+  const Perceptron start = Layered({4, 40, 2}, 8);
+  // Enough rows for a batch to be cut into parts that two threads share, few enough for the
+  // latest rows to stop a run.
+  const DataTable rows = SmoothRows(600, 3);
+  const struct {
+    const char* name;
+    double holdout;
+    bool refit;
+  } cases[] = {{"refit", 0.2, true}, {"kept", 0.2, false}, {"no holdout", 0.0, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EveryRowRules rules;
+    rules.holdout = c.holdout;
+    rules.refit = c.refit;
+    rules.stop.max_epochs = 300;
+    rules.stop.patience = 10;
+    std::vector<std::vector<double>> results;
+    std::size_t refit_epochs_seen = 0;
+    EveryRowOutcome outcome;
+    for (const unsigned threads : {1U, 2U}) {
+      TrainSettings settings;
+      settings.threads = threads;
+      results.push_back(Numbers(TrainOnEveryRow(
+          start, rows, settings, rules,
+          [&](const EpochProgress& p) {
+            refit_epochs_seen += p.refit ? 1 : 0;
+            return true;
+          },
+          &outcome)));
+      EXPECT_EQ(outcome.threads, threads);
+    }
+    EXPECT_EQ(results[0], results[1]);  // the same with any thread count
+    EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 600));
+    EXPECT_EQ(outcome.refitted, c.refit);
+    // With rows held out, the raw inputs were tried as well.
+    EXPECT_EQ(std::isnan(outcome.other_validation_mse), c.holdout == 0);
+    EXPECT_EQ(refit_epochs_seen, 2 * outcome.refit.epochs);
+    // What it gives is a plain run of the epochs it reports: on every row from the start, or
+    // the deciding run on the earlier rows ended on its best epoch.
+    const std::size_t earlier = 600 - outcome.held_rows;
+    TrainSettings plain_settings;
+    plain_settings.standardize = outcome.standardized;
+    Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), plain_settings);
+    const std::size_t epochs = c.refit ? outcome.refit.epochs : outcome.decided.best_epoch;
+    for (std::size_t e = 0; e < epochs; ++e) plain.RunEpoch();
+    EXPECT_EQ(results[0], Numbers(plain.Network()));
+    if (c.holdout > 0) {
+      EXPECT_EQ(outcome.decided.reason, StopReason::kPatience);
+      EXPECT_GT(outcome.decided.best_epoch, 0U);
+    }
+    if (c.refit) {
+      EXPECT_GE(outcome.refit.epochs, c.holdout > 0 ? outcome.decided.best_epoch : 300);
+    }
+  }
+  EveryRowRules bad;
+  bad.holdout = 1.0;
+  EXPECT_THROW(TrainOnEveryRow(start, rows, TrainSettings{}, bad, {}), TrainingError);
+}
+
 // ½ Σ over rows of Σ (output − target)², as a host computes it: through MPLLoad and MPLRun.
 struct ExportErrors {
   double mse = 0;
