@@ -1263,6 +1263,7 @@ TEST(ToolWalkForwardTest, FoldsSavedWithTheirRecipeAndReportedOneLineEach) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("fold-01.ini\" exists; pass --force"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("equity.svg")));
+}
 
 TEST(ToolOnnxTest, ImportsPyTorchModelsAndExportsBackToTheSameOutputs) {
   TempDir dir;
@@ -1315,6 +1316,7 @@ TEST(ToolOnnxTest, ImportsPyTorchModelsAndExportsBackToTheSameOutputs) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.onnx")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.ini")));
+}
 
 // Weights that are not finite numbers, files beyond the size an import reads (a regular file told
 // by its size, a device by reading up to the limit): refused, naming the connection or the limit,
