@@ -59,9 +59,8 @@ int RunWalkForwardCommand(WalkForwardArguments& args) {
   try {
     const BarLog log = ReadBarLogFile(args.log_path, false);
     const WalkForward walk = RunWalkForward(log.bars, settings, [](const WalkForwardFold& fold) {
-      std::cerr << "fold " << fold.number << ": trained on " << fold.train_rows
-                << " rows, kept the network after " << fold.best_epoch << " of " << fold.epochs
-                << " epochs\n";
+      std::cerr << "fold " << fold.number << ": trained on " << fold.train_rows << " rows for "
+                << fold.epochs << " epochs\n";
     });
     // Every file is checked before any is written.
     std::vector<std::string> paths;
@@ -103,7 +102,8 @@ Command AddWalkForwardCommand(CLI::App& app) {
       "Cuts LOG's bars into folds. Each fold makes rows from its --train-bars training bars "
       "(as mplnet bars does, with --window, --features, --horizon and --target), trains a network "
       "of one hidden layer from a start drawn from --seed, as mplnet train does by default (the "
-      "latest fifth of the rows validates, inputs standardised on the rest), saves it with its "
+      "latest fifth of the rows decides the number of epochs, then the network learns from every "
+      "row), saves it with its "
       "recipe in DIR (fold-01.ini, ...), and trades on the rows of the --test-bars bars that "
       "follow, as mplnet backtest does; the next fold starts one test window later. Nothing of a "
       "fold's test bars reaches its training: its training rows' targets end inside the training "
@@ -129,7 +129,8 @@ Command AddWalkForwardCommand(CLI::App& app) {
   cmd->add_option("--seed", args->settings.seed, "draws the starting network's weights")
       ->capture_default_str()
       ->type_name("S");
-  cmd->add_option("--epochs", args->settings.stop.max_epochs, "at most this many epochs a fold")
+  cmd->add_option("--epochs", args->settings.every_row.stop.max_epochs,
+                  "at most this many epochs a fold")
       ->capture_default_str()
       ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
       ->type_name("E");

@@ -9,6 +9,7 @@
 #include "mplnet/bar_recipe.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
+#include "persistence/shown_text.h"
 #include "training/shortest_text.h"
 
 namespace mplnet {
@@ -50,8 +51,8 @@ void CheckSettings(const std::vector<Bar>& bars, const WalkForwardSettings& s) {
     throw BarDataError("a fold needs at least 2 training bars and 1 test bar");
   }
   if (s.hidden < 1) throw BarDataError("the hidden layer needs at least 1 neuron");
-  if (!(s.validate >= 0.0 && s.validate < 1.0)) {
-    throw BarDataError("the validating share of the training rows must lie in [0, 1)");
+  if (!(s.every_row.holdout >= 0.0 && s.every_row.holdout < 1.0)) {
+    throw BarDataError("the share of the training rows that decides the epochs must lie in [0, 1)");
   }
   if (s.train_bars >= bars.size()) {
     throw BarDataError("the log holds " + std::to_string(bars.size()) +
@@ -92,10 +93,11 @@ std::string FormatFoldLine(const WalkForward& walk, const WalkForwardFold& fold)
   const std::vector<AccountLine>& lines = walk.joined.lines;
   std::string out =
       "fold " + std::to_string(fold.number) + ": train from " + std::to_string(fold.train_from) +
-      " to " + std::to_string(fold.train_to) + " (" + std::to_string(fold.train_rows) + " rows, " +
-      std::to_string(fold.validation_rows) + " validating, " + std::to_string(fold.epochs) +
-      " epochs, kept " + std::to_string(fold.best_epoch) + "), test from " +
-      std::to_string(lines[fold.first_line].time) + " to " +
+      " to " + std::to_string(fold.train_to) + " (" + Counted(fold.train_rows, "row", "rows") +
+      ", " + Counted(fold.epochs, "epoch", "epochs") +
+      (fold.validation_rows > 0 ? " decided on the latest " + std::to_string(fold.validation_rows)
+                                : std::string()) +
+      "), test from " + std::to_string(lines[fold.first_line].time) + " to " +
       std::to_string(lines[fold.first_line + fold.lines - 1].time) + " (" +
       std::to_string(fold.lines) + " rows), return ";
   AppendShortest(out, f.total_return);
@@ -134,23 +136,18 @@ WalkForward RunWalkForward(const std::vector<Bar>& bars, const WalkForwardSettin
     fold.train_from = window.front().time;
     fold.train_to = window.back().time;
     const DataTable all = TableOf(MakeBarRows(window, settings.recipe), inputs);
-    const auto held =
-        static_cast<std::size_t>(std::floor(settings.validate * static_cast<double>(all.rows())));
-    if (all.rows() < 2 || held == all.rows()) {
+    if (all.rows() < 2) {
       throw BarDataError(name + ": its " + std::to_string(window.size()) + " training bars make " +
                          std::to_string(all.rows()) + " rows, too few to train on");
     }
-    const DataTable training = all.Slice(0, all.rows() - held);
-    const DataTable validation = all.Slice(all.rows() - held, held);
-    fold.train_rows = training.rows();
-    fold.validation_rows = validation.rows();
-
-    Trainer trainer(start, training, settings.train);
-    const TrainOutcome outcome =
-        Train(trainer, held > 0 ? &validation : nullptr, settings.stop, nullptr);
-    fold.epochs = outcome.epochs;
-    fold.best_epoch = outcome.best_epoch;
-    const Perceptron trained = trainer.Network();
+    // Trained as mplnet train trains by default: the latest rows of the window decide the number
+    // of epochs, then the network learns from every row of the window.
+    EveryRowOutcome outcome;
+    const Perceptron trained =
+        TrainOnEveryRow(start, all, settings.train, settings.every_row, nullptr, &outcome);
+    fold.train_rows = outcome.refitted ? all.rows() : all.rows() - outcome.held_rows;
+    fold.validation_rows = outcome.held_rows;
+    fold.epochs = outcome.refitted ? outcome.refit.epochs : outcome.decided.best_epoch;
     if (!AllFinite(trained)) {
       throw BarDataError(name + ": training diverged, the weights are no longer finite");
     }

@@ -34,9 +34,8 @@ struct WalkForwardSettings {
   int hidden = 8;                 // neurons of the starting network's one hidden layer
   std::uint64_t seed = 1;         // the starting network's weights (as `mplnet new --seed`)
   TradingRules rules;
-  TrainSettings train;    // as mplnet train's: iRPROP-, standardised inputs
-  StopRules stop;         // as mplnet train's: 1000 epochs at most, patience 50
-  double validate = 0.2;  // the latest share of a fold's training rows that validates
+  TrainSettings train;      // as mplnet train's: iRPROP-, standardised inputs
+  EveryRowRules every_row;  // as mplnet train's: the latest rows decide the epochs, then every row
 };
 
 // One fold: its windows, what it trained on, and its lines in the joined account.
@@ -44,13 +43,12 @@ struct WalkForwardFold {
   std::size_t number = 0;        // from 1
   std::uint32_t train_from = 0;  // the first and last training bar's time
   std::uint32_t train_to = 0;
-  std::size_t train_rows = 0;
-  std::size_t validation_rows = 0;
-  std::size_t epochs = 0;      // epochs run
-  std::size_t best_epoch = 0;  // epochs run before the weights kept
-  std::size_t first_line = 0;  // its test rows: lines [first_line, first_line + lines) of the
-  std::size_t lines = 0;       // joined account
-  std::string network_file;    // its network file's content, recipe included
+  std::size_t train_rows = 0;       // the rows the network kept was trained on
+  std::size_t validation_rows = 0;  // the latest rows that decided the number of epochs
+  std::size_t epochs = 0;           // the epochs of the network kept
+  std::size_t first_line = 0;       // its test rows: lines [first_line, first_line + lines) of the
+  std::size_t lines = 0;            // joined account
+  std::string network_file;         // its network file's content, recipe included
 };
 
 // A walk forward's folds and joined account.

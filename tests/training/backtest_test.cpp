@@ -343,8 +343,8 @@ WalkForwardSettings SmallWalk() {
   settings.train_bars = 400;
   settings.test_bars = 150;
   settings.hidden = 3;
-  settings.stop.max_epochs = 30;
-  settings.stop.patience = 10;
+  settings.every_row.stop.max_epochs = 30;
+  settings.every_row.stop.patience = 10;
   settings.rules.cost = 1e-4;
   return settings;
 }
@@ -362,7 +362,9 @@ TEST(WalkForwardTest, FoldsTrainOnThePastAndTradeAsOneAccount) {
     const std::uint32_t first_test = walk.joined.lines[fold.first_line].time;
     EXPECT_LT(fold.train_to, first_test);
     EXPECT_EQ(fold.train_from, bars[400 + 150 * (fold.number - 1) - 400].time);
-    EXPECT_EQ(fold.validation_rows, (fold.train_rows + fold.validation_rows) / 5);
+    // The latest fifth of the window's rows decides the epochs; the network learns from them all.
+    EXPECT_EQ(fold.validation_rows, fold.train_rows / 5);
+    EXPECT_LE(fold.epochs, 30u);
     // The fold's file holds the recipe, and the network it holds gives the lines' outputs.
     const ProfileDocument document(ProfileBytes{fold.network_file});
     EXPECT_EQ(document.Value("Recipe", "window"), "10");
