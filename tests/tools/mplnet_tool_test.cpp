@@ -908,13 +908,47 @@ TEST(ToolTrainTest, CountsOfOneAreSingular) {
   TempDir dir;
   const std::string net = dir.file("net.ini");
   ASSERT_EQ(RunTool(dir, {"new", "2", "3", "1", "--seed", "4", "-o", net}).exit_code, 0);
-  WriteFile(dir.file("data.txt"), "0 0 1\n1 1 1\n");
-  const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
-                                  "--epochs", "1", "--validate", "0.5", "--threads", "1"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "training a 2-3-1 network with rprop on 1 row, validating on 1 row, 1 thread\n");
-  EXPECT_EQ(Lines(r.out)[0], "stopped after 1 epoch: the epoch limit");
-  EXPECT_EQ(Lines(r.out)[1], "kept the network after 1 epoch, whose validation error was lowest");
+  WriteFile(dir.file("one.txt"), "0 0 1\n");
+  WriteFile(dir.file("two.txt"), "0 0 1\n1 1 1\n");
+  struct Case {
+    std::vector<std::string> options;
+    std::vector<std::string> first_lines;
+  };
+  const std::vector<Case> cases = {
+      {{"one.txt", "--validate", "0"},
+       {"stopped after 1 epoch: the epoch limit", "saved: " + dir.file("out.ini")}},
+      {{"two.txt", "--validate", "0.5", "--no-refit"},
+       {"stopped after 1 epoch: the epoch limit",
+        "kept the network after 1 epoch, whose validation error was lowest"}},
+      {{"two.txt", "--validate", "0.5"},
+       {"stopped after 1 epoch: the epoch limit",
+        "epochs decided on the latest 50% of the rows (1 row): 1, where their error was lowest",
+        "refit on all 2 rows for 1 epoch"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options[0] + " " + c.options.back());
+    std::vector<std::string> args = {"train",
+                                     net,
+                                     dir.file(c.options[0]),
+                                     "-o",
+                                     dir.file("out.ini"),
+                                     "--force",
+                                     "--epochs",
+                                     "1",
+                                     "--standardize",
+                                     "--threads",
+                                     "1"};
+    args.insert(args.end(), c.options.begin() + 1, c.options.end());
+    const Outcome r = RunTool(dir, args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), c.first_lines.size()) << r.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + c.first_lines.size()),
+              c.first_lines);
+  }
+  const Outcome r = RunTool(dir, {"train", net, dir.file("one.txt"), "-o", dir.file("out.ini"),
+                                  "--force", "--epochs", "1", "--validate", "0"});
+  EXPECT_EQ(r.err, "training a 2-3-1 network with rprop on 1 row, without validation rows\n");
 }
 
 // ---- arguments
@@ -1028,7 +1062,7 @@ TEST(ToolArgumentsTest, NumericOptionsHoldTheNumberWritten) {
                                   "--epochs", "010", "--validate", "0,25", "--patience", "100"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("stopped after 10 epochs"), std::string::npos) << r.out;
-  EXPECT_EQ(Reported(r.out, "validation rows"), "10");
+  EXPECT_NE(r.out.find("the latest 25% of the rows (10 rows)"), std::string::npos) << r.out;
 }
 
 // ---- bars, import
