@@ -92,9 +92,10 @@ apt_install() {
   return 1
 }
 
-# Installs "$@", or names each package that cannot be installed, with apt's words, and fails.
-install_required() {
-  local todo p failed=0
+# Installs those of "$@" that are missing. Prints one line for each package that cannot be
+# installed ("<package> could not be installed (apt: ...)") and fails when there is one.
+install_or_name() {
+  local todo p reason failed=0
   mapfile -t todo < <(missing "$@")
   ((${#todo[@]} == 0)) && return 0
   refresh_lists
@@ -102,7 +103,7 @@ install_required() {
   # One at a time, to name the packages at fault.
   for p in "${todo[@]}"; do
     if ! reason=$(apt_install "$p"); then
-      echo "install-deps: $p cannot be installed (apt: $reason)" >&2
+      echo "$p could not be installed (apt: $reason)"
       failed=1
     fi
   done
@@ -112,28 +113,24 @@ install_required() {
 # Installs the packages "$@" of suite $suite; when one cannot be installed, marks the suite as not
 # installable here and goes on.
 install_suite() {
-  local suite=$1 todo p reason
+  local suite=$1 said
   shift
   rm -f "$unavailable/$suite"
-  mapfile -t todo < <(missing "$@")
-  ((${#todo[@]} == 0)) && return 0
-  refresh_lists
-  apt_install "${todo[@]}" >/dev/null && return 0
-  for p in "${todo[@]}"; do
-    if ! reason=$(apt_install "$p"); then
-      mkdir -p "$unavailable"
-      echo "$p could not be installed (apt: $reason)" >"$unavailable/$suite"
-      echo "install-deps: suite $suite left out: $(cat "$unavailable/$suite")" >&2
-      return 0
-    fi
-  done
+  if ! said=$(install_or_name "$@"); then
+    mkdir -p "$unavailable"
+    echo "$said" | head -n 1 >"$unavailable/$suite"
+    echo "install-deps: suite $suite left out: $(cat "$unavailable/$suite")" >&2
+  fi
 }
 
 if [[ $windows == 1 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
   lists_refreshed=0
 fi
-install_required "${packages[@]}"
+if ! said=$(install_or_name "${packages[@]}"); then
+  echo "$said" | sed 's/^/install-deps: /' >&2
+  exit 1
+fi
 if [[ $windows == 1 ]]; then
   install_suite win64 "${win64_packages[@]}"
   install_suite win32 "${win32_packages[@]}"

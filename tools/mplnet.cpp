@@ -104,15 +104,6 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
 
 // ---- new ----------------------------------------------------------------------------------------
 
-// Replaces the library's source of random draws while alive, and restores the default after.
-class ScopedSource {
- public:
-  explicit ScopedSource(std::function<double()> source) { SetRandomSource(std::move(source)); }
-  ~ScopedSource() { SetRandomSource(nullptr); }
-  ScopedSource(const ScopedSource&) = delete;
-  ScopedSource& operator=(const ScopedSource&) = delete;
-};
-
 // A progress bar on standard error: draws done of the total, and the time left at the pace so far.
 class ProgressBar {
  public:
@@ -167,7 +158,7 @@ int New(const std::vector<std::string>& size_texts, const std::string& out_path,
       if (bar) bar->Update(++done);
       return v;
     };
-    const ScopedSource source(counting);
+    const ScopedRandomSource source(counting);
     net = std::make_unique<Perceptron>(sizes);
   }
   SaveNetworkReplacing(*net, out_path);

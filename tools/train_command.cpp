@@ -186,17 +186,6 @@ std::string StopText(StopReason reason, std::size_t patience) {
   return "the epoch limit";
 }
 
-// Whether every threshold and weight is a finite number: a run that diverged has none to save.
-bool AllFinite(const Perceptron& net) {
-  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
-    if (!std::isfinite(e->kernel->getThreshold())) return false;
-    for (const SynapseWeight& w : e->kernel->getSynapses()) {
-      if (!std::isfinite(w.weight)) return false;
-    }
-  }
-  return true;
-}
-
 std::string LayerSizes(const Perceptron& net) {
   std::string text;
   for (const int size : net.GetNCount()) text += (text.empty() ? "" : "-") + std::to_string(size);

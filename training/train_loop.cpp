@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -188,6 +189,16 @@ Errors Evaluate(Perceptron& net, const DataTable& rows,
                                 : sum / (n * static_cast<double>(outputs));
   if (classes && rows.rows() > 0) errors.accuracy = static_cast<double>(right) / n;
   return errors;
+}
+
+bool AllFinite(const Perceptron& net) {
+  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
+    if (!std::isfinite(e->kernel->getThreshold())) return false;
+    for (const SynapseWeight& w : e->kernel->getSynapses()) {
+      if (!std::isfinite(w.weight)) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace mplnet

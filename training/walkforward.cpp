@@ -15,25 +15,6 @@
 namespace mplnet {
 namespace {
 
-// Replaces the library's source of random draws while alive, and restores the default after.
-class ScopedSource {
- public:
-  explicit ScopedSource(std::function<double()> source) { SetRandomSource(std::move(source)); }
-  ~ScopedSource() { SetRandomSource(nullptr); }
-  ScopedSource(const ScopedSource&) = delete;
-  ScopedSource& operator=(const ScopedSource&) = delete;
-};
-
-bool AllFinite(const Perceptron& net) {
-  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
-    if (!std::isfinite(e->kernel->getThreshold())) return false;
-    for (const SynapseWeight& w : e->kernel->getSynapses()) {
-      if (!std::isfinite(w.weight)) return false;
-    }
-  }
-  return true;
-}
-
 DataTable TableOf(const std::vector<BarRow>& rows, std::size_t inputs) {
   DataTable table(inputs, 1);
   std::vector<double> values;
@@ -67,7 +48,7 @@ Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed) {
   std::mt19937_64 generator(seed);
   // 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
   // standard distributions are not).
-  const ScopedSource source(
+  const ScopedRandomSource source(
       [&generator] { return static_cast<double>(generator() >> 11) * 0x1.0p-53; });
   return Perceptron(sizes);
 }

@@ -30,6 +30,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mplnet/engine.h"
@@ -294,6 +295,21 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
                            const TrainSettings& settings, const EveryRowRules& rules,
                            const std::function<bool(const EpochProgress&)>& progress,
                            EveryRowOutcome* outcome = nullptr);
+
+// Whether every threshold and weight of `net` is a finite number: a run that diverged has none.
+bool AllFinite(const Perceptron& net);
+
+// Replaces the library's source of random draws (SetRandomSource) while alive, and restores the
+// default after.
+class ScopedRandomSource {
+ public:
+  explicit ScopedRandomSource(std::function<double()> source) {
+    SetRandomSource(std::move(source));
+  }
+  ~ScopedRandomSource() { SetRandomSource(nullptr); }
+  ScopedRandomSource(const ScopedRandomSource&) = delete;
+  ScopedRandomSource& operator=(const ScopedRandomSource&) = delete;
+};
 
 // A network's errors on rows, as the library computes its outputs.
 struct Errors {
