@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 // GCC 12 reports uninitialized members inside std::regex's own code when sanitizers are on; the
@@ -183,6 +184,10 @@ void CIniFile::DiscardBatch() {
 
 template <typename Keys>
 std::optional<std::size_t> CIniFile::FirstMatch(const Keys& keys, std::string_view p) {
+  // `pattern` is one for the whole process, and readers may run on several threads at once (a
+  // C++ program loading networks beside a host's exports): each look-up has it to itself.
+  static std::mutex pattern_mutex;
+  const std::lock_guard<std::mutex> lock(pattern_mutex);
   pattern = std::string(p);
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (Exist(keys[i])) return i;
