@@ -7,7 +7,7 @@
 //
 //   network file "net.ini", section [Neuron_10], key "alpha": "2,,5" is not a number
 //
-// Neither function keeps any state; each may be called from any thread for different files.
+// Calls may run on several threads at once, on different files, and beside the exports.
 #ifndef MPLNET_NETWORK_FILE_H_
 #define MPLNET_NETWORK_FILE_H_
 
