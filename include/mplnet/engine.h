@@ -34,9 +34,9 @@ MPLNET_API void SetRandomSource(std::function<double()> source);
 class Synapse;
 class Neuron;
 class Perceptron;
-// The engine's own access to the private state of the classes below, and the interface of what
-// keeps a link table's values elsewhere for a while (the compiled forward pass); neither is part of
-// the installed headers.
+// The engine's own access to the private state of the classes below, and what keeps a link
+// table's values elsewhere for a while (the compiled forward pass): both are defined inside the
+// library, not in the installed headers.
 class EngineAccess;
 class DeferredValues;
 
