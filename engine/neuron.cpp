@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/activation.h"
+#include "engine/engine_access.h"
 #include "mplnet/engine.h"
 
 namespace mplnet {
@@ -33,7 +34,8 @@ void Synapse::Del(int _x, int _y) {
 }
 
 void Synapse::SetWeight(int _x, int _y, double _in) {
-  if (SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y))) link->weight = _in;
+  if (SynapseWeight* link = EngineAccess::Change(synapse_links, CoordinateKey(_x, _y)))
+    link->weight = _in;
 }
 
 bool Synapse::Exist(int _x, int _y) const {
@@ -42,7 +44,7 @@ bool Synapse::Exist(int _x, int _y) const {
 
 bool Synapse::InitSynapse(int _x, int _y) {
   const double draw = getRand();  // drawn whether or not the link exists
-  SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y));
+  SynapseWeight* link = EngineAccess::Change(synapse_links, CoordinateKey(_x, _y));
   if (link == nullptr) return false;
   link->weight = draw;
   return true;
@@ -51,7 +53,7 @@ bool Synapse::InitSynapse(int _x, int _y) {
 std::vector<SynapseWeight> Synapse::getSynapses() const {
   std::vector<SynapseWeight> snapshot;
   snapshot.reserve(synapse_links.size());
-  for (const auto& [key, link] : synapse_links.Own()) {
+  for (const auto& [key, link] : EngineAccess::Own(synapse_links)) {
     snapshot.push_back(SynapseWeight{link.x, link.y, 0.0, link.weight, 0.0});
   }
   return snapshot;
@@ -107,7 +109,7 @@ bool Neuron::SetAttr(unsigned _attr, double _param) {
     default:
       return false;
   }
-  attr_stamp_ = internal::NextStamp();
+  EngineAccess::TakeAttrStamp(*this);
   return true;
 }
 
@@ -125,17 +127,18 @@ double Neuron::GetAttr(unsigned _attr) const {
 }
 
 void Neuron::setInput(double _in, int _x, int _y) {
-  if (SynapseWeight* link = synapse_links.Change(CoordinateKey(_x, _y))) link->in = _in;
+  if (SynapseWeight* link = EngineAccess::Change(synapse_links, CoordinateKey(_x, _y)))
+    link->in = _in;
 }
 
 void Neuron::Run() {
   sum = 0.0;
   if (ntype == NInput) {
     // An input neuron passes on what was fed through its links; the last link in order wins.
-    for (const auto& [key, link] : synapse_links.Own()) output = link.in;
+    for (const auto& [key, link] : EngineAccess::Own(synapse_links)) output = link.in;
     return;
   }
-  for (const auto& [key, link] : synapse_links.Own()) sum += link.weight * link.in;
+  for (const auto& [key, link] : EngineAccess::Own(synapse_links)) sum += link.weight * link.in;
   sum -= threshold;
   output = Active(sum);
 }
@@ -151,7 +154,7 @@ double Neuron::dActive(double _in) const {
 
 void Neuron::setThreshold(double _in) {
   threshold = _in;
-  attr_stamp_ = internal::NextStamp();
+  EngineAccess::TakeAttrStamp(*this);
 }
 
 }  // namespace mplnet

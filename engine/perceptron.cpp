@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/engine_access.h"
 #include "engine/plan.h"
 #include "mplnet/engine.h"
 
@@ -15,6 +16,14 @@ namespace {
 // Positions in network files are 16-bit, so no network has more layers than this. The bound keeps a
 // stray layer number from growing the layer table without limit.
 constexpr unsigned kMaxLayers = 65536;
+
+// Applies the layer growth rule for layer `x` to the layer table; false when the layer lies beyond
+// what a network can hold.
+bool GrowTo(std::vector<int>& ncount, unsigned x) {
+  if (x >= kMaxLayers) return false;
+  if (x >= ncount.size()) ncount.resize(static_cast<std::size_t>(x) + 1, 0);
+  return true;
+}
 
 // The neuron of an element, or nullptr when there is no element or it lost its neuron.
 Neuron* NeuronOf(const std::shared_ptr<Elem>* elem) {
@@ -39,7 +48,7 @@ Perceptron& Perceptron::operator=(const Perceptron& _other) {
     TANH_ALFA = _other.TANH_ALFA;
     mpl = _other.mpl;
     ncount = _other.ncount;
-    DropPlan();
+    plan_.reset();
   }
   return *this;
 }
@@ -47,15 +56,6 @@ Perceptron& Perceptron::operator=(const Perceptron& _other) {
 Perceptron& Perceptron::operator=(Perceptron&& _other) noexcept = default;
 
 Perceptron::~Perceptron() = default;
-
-void Perceptron::DropPlan() {
-  plan_.reset();
-}
-
-Perceptron::NeuronFields Perceptron::FieldsOf(Neuron& _neuron) {
-  return {&_neuron.output, &_neuron.sum,  _neuron.threshold,
-          _neuron.Alpha,   _neuron.atype, _neuron.ntype};
-}
 
 Perceptron::Perceptron(const std::vector<int>& _ncount) {
   const std::size_t layers = _ncount.size();
@@ -75,16 +75,10 @@ Perceptron::Perceptron(const std::vector<int>& _ncount) {
   }
 }
 
-bool Perceptron::GrowTo(unsigned _x) {
-  if (_x >= kMaxLayers) return false;
-  if (_x >= ncount.size()) ncount.resize(static_cast<std::size_t>(_x) + 1, 0);
-  return true;
-}
-
 bool Perceptron::Add(unsigned _x, unsigned _y) {
-  DropPlan();
+  plan_.reset();  // the compiled pass follows the elements and the layer table
   std::string key = CoordinateKey(_x, _y);
-  if (mpl.contains(key) || !GrowTo(_x)) return false;
+  if (mpl.contains(key) || !GrowTo(ncount, _x)) return false;
   mpl.insert(std::move(key), std::make_shared<Elem>(Elem{_x, _y, std::make_shared<Neuron>()}));
   ++ncount[_x];
   return true;
@@ -95,9 +89,9 @@ bool Perceptron::Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype)
   if (_x == 0 || (_atype != Neuron::TH && _atype != Neuron::SIGM && _atype != Neuron::EXP)) {
     return false;
   }
-  DropPlan();
+  plan_.reset();
   std::string key = CoordinateKey(_x, _y);
-  if (mpl.contains(key) || !GrowTo(_x)) return false;
+  if (mpl.contains(key) || !GrowTo(ncount, _x)) return false;
   const auto sources = static_cast<unsigned>(ncount[_x - 1]);
   const double alpha = _atype == Neuron::SIGM ? SIGM_ALFA : TANH_ALFA;
   auto neuron = std::make_shared<Neuron>(_x - 1, sources, _atype, alpha);
@@ -108,9 +102,9 @@ bool Perceptron::Add(unsigned _x, unsigned _y, unsigned _ntype, unsigned _atype)
 }
 
 bool Perceptron::Del(unsigned _x, unsigned _y) {
-  DropPlan();  // lets go of the removed neuron at once
+  plan_.reset();  // lets go of the removed neuron at once
   const std::string key = CoordinateKey(_x, _y);
-  const std::shared_ptr<Elem>* found = mpl.Peek(key);
+  const std::shared_ptr<Elem>* found = EngineAccess::Peek(mpl, key);
   if (found == nullptr) return false;
   // The count goes down for the layer the removed element counted in: with colliding keys that is
   // not always `_x`, and layer `_x` may not even be in the table.
@@ -122,38 +116,39 @@ bool Perceptron::Del(unsigned _x, unsigned _y) {
 }
 
 bool Perceptron::SetAttr(unsigned _x, unsigned _y, unsigned _attr, double _param) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x, _y)));
   return neuron != nullptr && neuron->SetAttr(_attr, _param);
 }
 
 double Perceptron::GetAttr(unsigned _x, unsigned _y, unsigned _attr) const {
-  const Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
+  const Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x, _y)));
   return neuron != nullptr ? neuron->GetAttr(_attr) : 0.0;
 }
 
 void Perceptron::setThreshold(unsigned _x, unsigned _y, double _in) {
-  if (Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)))) neuron->setThreshold(_in);
+  if (Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x, _y))))
+    neuron->setThreshold(_in);
 }
 
 void Perceptron::AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Add(static_cast<int>(_x2), static_cast<int>(_y2), _in);
 }
 
 void Perceptron::AddLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Add(static_cast<int>(_x2), static_cast<int>(_y2));
 }
 
 void Perceptron::DelLink(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->Del(static_cast<int>(_x2), static_cast<int>(_y2));
 }
 
 std::vector<Coordinate> Perceptron::GetLinks(unsigned _x, unsigned _y) const {
   const std::string key = CoordinateKey(static_cast<int>(_x), static_cast<int>(_y));
   std::vector<Coordinate> consumers;
-  for (const auto& [elem_key, elem] : mpl.Own()) {
+  for (const auto& [elem_key, elem] : EngineAccess::Own(mpl)) {
     if (elem != nullptr && elem->kernel != nullptr && elem->kernel->synapse_links.contains(key)) {
       consumers.push_back(Coordinate{static_cast<int>(elem->x), static_cast<int>(elem->y)});
     }
@@ -162,12 +157,12 @@ std::vector<Coordinate> Perceptron::GetLinks(unsigned _x, unsigned _y) const {
 }
 
 void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2, double _in) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x1, _y1)));
   if (neuron != nullptr) neuron->SetWeight(static_cast<int>(_x2), static_cast<int>(_y2), _in);
 }
 
 void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y2) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x1, _y1)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x1, _y1)));
   if (neuron == nullptr) return;
   const auto x = static_cast<int>(_x2);
   const auto y = static_cast<int>(_y2);
@@ -178,7 +173,7 @@ void Perceptron::setWeight(unsigned _x1, unsigned _y1, unsigned _x2, unsigned _y
 }
 
 void Perceptron::setActivationAll(unsigned _func) {
-  for (const auto& [key, elem] : mpl.Own()) {
+  for (const auto& [key, elem] : EngineAccess::Own(mpl)) {
     if (elem != nullptr && elem->kernel != nullptr) {
       elem->kernel->SetAttr(Neuron::ATTR_ATYPE, _func);
     }
@@ -186,7 +181,7 @@ void Perceptron::setActivationAll(unsigned _func) {
 }
 
 void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
-  DropPlan();
+  plan_.reset();
   mpl.clear();
   ncount.clear();
   for (const std::shared_ptr<Elem>& elem : _mpl) {
@@ -194,7 +189,7 @@ void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
       continue;  // an element never lives without a neuron
     }
     std::string description;
-    if (!GrowTo(elem->x)) {
+    if (!GrowTo(ncount, elem->x)) {
       description = "layer " + std::to_string(elem->x) + " of element (" + std::to_string(elem->x) +
                     ", " + std::to_string(elem->y) + ") lies beyond the largest layer";
     } else {
@@ -212,14 +207,14 @@ void Perceptron::SetMPL(const std::vector<std::shared_ptr<Elem>>& _mpl) {
 }
 
 std::shared_ptr<Elem> Perceptron::getElem(int _x, int _y) const {
-  const std::shared_ptr<Elem>* found = mpl.Peek(CoordinateKey(_x, _y));
+  const std::shared_ptr<Elem>* found = EngineAccess::Peek(mpl, CoordinateKey(_x, _y));
   return found != nullptr ? *found : nullptr;
 }
 
 std::vector<std::shared_ptr<Elem>> Perceptron::GetMPL() const {
   std::vector<std::shared_ptr<Elem>> elems;
   elems.reserve(mpl.size());
-  for (const auto& [key, elem] : mpl.Own()) elems.push_back(elem);
+  for (const auto& [key, elem] : EngineAccess::Own(mpl)) elems.push_back(elem);
   return elems;
 }
 
@@ -233,25 +228,25 @@ void Perceptron::Run(const double* _in, std::size_t _count) {
   // output.
   if (plan_ == nullptr || !plan_->Valid(mpl)) {
     plan_.reset();
-    plan_ = std::make_unique<internal::ForwardPlan>(std::as_const(mpl), ncount);
+    plan_ = std::make_unique<Plan>(std::as_const(mpl), ncount);
   }
   plan_->Run(_in, _count);
 }
 
 void Perceptron::CalcNeuron(double _in, int _x, int _y) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x, _y)));
   if (neuron == nullptr) return;
   neuron->setInput(_in, 0, 0);
   neuron->Run();
 }
 
 void Perceptron::CalcNeuron(int _x, int _y) {
-  Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(_x, _y)));
+  Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(_x, _y)));
   if (neuron == nullptr) return;
   for (const SynapseWeight& link : neuron->getSynapses()) {
     // A source computed later in the pass gives its output of the previous pass; a missing one
     // gives 0.
-    const Neuron* source = NeuronOf(mpl.Peek(CoordinateKey(link.x, link.y)));
+    const Neuron* source = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(link.x, link.y)));
     neuron->setInput(source != nullptr ? source->getOutput() : 0.0, link.x, link.y);
   }
   neuron->Run();
@@ -269,7 +264,7 @@ int Perceptron::GetOutput(double* _out) const {
   if (ncount.empty()) return 0;
   const int last = static_cast<int>(ncount.size()) - 1;
   for (int i = 0; i < ncount.back(); ++i) {
-    const Neuron* neuron = NeuronOf(mpl.Peek(CoordinateKey(last, i)));
+    const Neuron* neuron = NeuronOf(EngineAccess::Peek(mpl, CoordinateKey(last, i)));
     _out[i] = neuron != nullptr ? neuron->getOutput() : 0.0;
   }
   return ncount.back();

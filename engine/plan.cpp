@@ -87,12 +87,12 @@ class ForwardPlan::Builder {
 
   // The records of a table, which the plan reads and writes while it holds the neuron.
   static LinkEntry* RecordsOf(const OrderedMap<SynapseWeight>& table) {
-    return table.empty() ? nullptr : const_cast<LinkEntry*>(table.Own().data());
+    return table.empty() ? nullptr : const_cast<LinkEntry*>(EngineAccess::Own(table).data());
   }
 
   // The neuron of the element under `key`, or nullptr; remembers the element for Valid().
   const std::shared_ptr<Neuron>* Lookup(const std::string& key) {
-    const std::shared_ptr<Elem>* found = mpl_.Peek(key);
+    const std::shared_ptr<Elem>* found = EngineAccess::Peek(mpl_, key);
     if (found == nullptr || *found == nullptr) return nullptr;
     const Elem* elem = found->get();
     if (seen_elems_.insert(elem).second) {
@@ -105,9 +105,10 @@ class ForwardPlan::Builder {
     auto [it, added] =
         slot_of_.try_emplace(neuron.get(), static_cast<std::uint32_t>(plan_.slots_.size()));
     if (added) {
-      const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
-      plan_.slots_.push_back(
-          {neuron.get(), fields.output, neuron->synapse_links.stamp(), neuron->attrStamp()});
+      const EngineAccess::NeuronFields fields = EngineAccess::FieldsOf(*neuron);
+      plan_.slots_.push_back({neuron.get(), fields.output,
+                              EngineAccess::Stamp(neuron->synapse_links),
+                              EngineAccess::AttrStamp(*neuron)});
       plan_.held_.push_back(neuron);
     }
     return it->second;
@@ -143,8 +144,9 @@ class ForwardPlan::Builder {
       // The feed looks the source up, and the record up, by the key of the record's own fields.
       const std::string key = CoordinateKey(entry.second.x, entry.second.y);
       links.sources.push_back(SourceSlot(key));
-      SynapseWeight* target =
-          key == entry.first ? &entry.second : const_cast<SynapseWeight*>(table.Peek(key));
+      SynapseWeight* target = key == entry.first
+                                  ? &entry.second
+                                  : const_cast<SynapseWeight*>(EngineAccess::Peek(table, key));
       links.targets.push_back(target);
       links.as_listed = links.as_listed && target == &entry.second;
     }
@@ -153,12 +155,13 @@ class ForwardPlan::Builder {
 
   void AddInputVisit(const Visit& visit) {
     Neuron* neuron = plan_.slots_[visit.slot].neuron;
-    const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
+    const EngineAccess::NeuronFields fields = EngineAccess::FieldsOf(*neuron);
     const OrderedMap<SynapseWeight>& table = neuron->synapse_links;
-    SynapseWeight* input_link = const_cast<SynapseWeight*>(table.Peek(CoordinateKey(0, 0)));
+    SynapseWeight* input_link =
+        const_cast<SynapseWeight*>(EngineAccess::Peek(table, CoordinateKey(0, 0)));
     const bool copies_input = fields.ntype == Neuron::NInput && table.size() > 0 &&
-                              table.Own().back().first == CoordinateKey(0, 0);
-    if (visit_count_[visit.slot] == 1 && copies_input && !table.handed_out()) {
+                              EngineAccess::Own(table).back().first == CoordinateKey(0, 0);
+    if (visit_count_[visit.slot] == 1 && copies_input && !EngineAccess::HandedOut(table)) {
       FlushCandidates();
       AddOp(OpKind::kFeeds, static_cast<std::uint32_t>(plan_.feeds_.size()));
       plan_.feeds_.push_back(
@@ -170,10 +173,10 @@ class ForwardPlan::Builder {
 
   void AddComputeVisit(const Visit& visit) {
     Neuron* neuron = plan_.slots_[visit.slot].neuron;
-    const Perceptron::NeuronFields fields = Perceptron::FieldsOf(*neuron);
+    const EngineAccess::NeuronFields fields = EngineAccess::FieldsOf(*neuron);
     const Links& links = LinksOf(visit.slot);
     if (visit_count_[visit.slot] == 1 && fields.ntype != Neuron::NInput && links.as_listed &&
-        !neuron->synapse_links.handed_out()) {
+        !EngineAccess::HandedOut(neuron->synapse_links)) {
       if (!Joins(links)) FlushCandidates();
       if (candidates_.size() == 1) shared_ = candidates_.front().links->sources == links.sources;
       candidates_.push_back({visit.slot, &links});
@@ -197,7 +200,7 @@ class ForwardPlan::Builder {
     return shared_ ? last == links.sources : last != links.sources;
   }
 
-  void AddExact(const Visit& visit, const Perceptron::NeuronFields& fields,
+  void AddExact(const Visit& visit, const EngineAccess::NeuronFields& fields,
                 SynapseWeight* input_link, const Links* links) {
     FlushCandidates();
     const OrderedMap<SynapseWeight>& table = plan_.slots_[visit.slot].neuron->synapse_links;
@@ -215,7 +218,7 @@ class ForwardPlan::Builder {
         plan_.exact_feeds_.push_back({links->sources[k], links->targets[k]});
       }
       exact.feed_count = links->link_count;
-      if (table.handed_out()) {
+      if (EngineAccess::HandedOut(table)) {
         for (std::uint32_t k = 0; k < links->link_count; ++k) {
           const SynapseWeight& record = links->records[k].second;
           plan_.watched_.push_back({&record, record.x, record.y});
@@ -240,15 +243,15 @@ class ForwardPlan::Builder {
   void FlushCandidates() {
     if (candidates_.empty()) return;
     std::stable_partition(candidates_.begin(), candidates_.end(), [this](const Candidate& c) {
-      return Perceptron::FieldsOf(*plan_.slots_[c.slot].neuron).atype == Neuron::TH;
+      return EngineAccess::FieldsOf(*plan_.slots_[c.slot].neuron).atype == Neuron::TH;
     });
     Group group{};
     group.shared = shared_ || candidates_.size() == 1;
     group.first_member = static_cast<std::uint32_t>(plan_.members_.size());
     group.member_count = static_cast<std::uint32_t>(candidates_.size());
     for (const Candidate& candidate : candidates_) {
-      const Perceptron::NeuronFields fields =
-          Perceptron::FieldsOf(*plan_.slots_[candidate.slot].neuron);
+      const EngineAccess::NeuronFields fields =
+          EngineAccess::FieldsOf(*plan_.slots_[candidate.slot].neuron);
       plan_.members_.push_back({candidate.links->records, candidate.links->link_count,
                                 fields.output, fields.sum, candidate.slot});
       plan_.thresholds_.push_back(fields.threshold);
@@ -350,7 +353,7 @@ class ForwardPlan::Builder {
     if (ncount.empty()) return;
     const auto last = static_cast<std::int64_t>(ncount.size() - 1);
     for (int i = 0; i < ncount.back(); ++i) {
-      const std::shared_ptr<Elem>* found = mpl_.Peek(CoordinateKey(last, i));
+      const std::shared_ptr<Elem>* found = EngineAccess::Peek(mpl_, CoordinateKey(last, i));
       const Elem* elem = found != nullptr ? found->get() : nullptr;
       plan_.output_kernels_.push_back(elem != nullptr ? &elem->kernel : nullptr);
     }
@@ -453,7 +456,7 @@ class ForwardPlan::Builder {
 };
 
 ForwardPlan::ForwardPlan(const ElemMap& mpl, const std::vector<int>& ncount)
-    : kernels_(&ChosenKernels()), mpl_stamp_(mpl.stamp()), checked_at_(LastStamp()) {
+    : kernels_(&ChosenKernels()), mpl_stamp_(EngineAccess::Stamp(mpl)), checked_at_(LastStamp()) {
   Builder(*this, mpl).Build(ncount);
 }
 
@@ -462,7 +465,7 @@ ForwardPlan::~ForwardPlan() {
 }
 
 bool ForwardPlan::Valid(const ElemMap& mpl) {
-  if (mpl.stamp() != mpl_stamp_) return false;
+  if (EngineAccess::Stamp(mpl) != mpl_stamp_) return false;
   // An element's neuron is a plain field: it is compared every time.
   for (const ElemCheck& check : elems_) {
     if (check.field->get() != check.kernel) return false;
@@ -471,8 +474,8 @@ bool ForwardPlan::Valid(const ElemMap& mpl) {
   const std::uint64_t last = LastStamp();
   if (last != checked_at_) {
     for (const Slot& slot : slots_) {
-      if (slot.neuron->synapse_links.stamp() != slot.links_stamp ||
-          slot.neuron->attrStamp() != slot.attr_stamp) {
+      if (EngineAccess::Stamp(slot.neuron->synapse_links) != slot.links_stamp ||
+          EngineAccess::AttrStamp(*slot.neuron) != slot.attr_stamp) {
         return false;
       }
     }
@@ -488,10 +491,10 @@ bool ForwardPlan::Valid(const ElemMap& mpl) {
 void ForwardPlan::Register() noexcept {
   for (const Slot& slot : slots_) {
     const OrderedMap<SynapseWeight>& links = slot.neuron->synapse_links;
-    DeferredValues* holder = links.deferred();
+    DeferredValues* holder = EngineAccess::Deferred(links);
     if (holder == this) continue;
     if (holder != nullptr) holder->Settle();  // another plan ran this neuron: its values go first
-    links.set_deferred(this);
+    EngineAccess::SetDeferred(links, this);
   }
   // Another plan may have run some of these neurons since this one last looked: take their outputs
   // and, for input elements this plan may not feed (a short input array), their inputs.
@@ -522,8 +525,8 @@ void ForwardPlan::Settle() noexcept {
     }
   }
   for (const Slot& slot : slots_) {
-    if (slot.neuron->synapse_links.deferred() == this) {
-      slot.neuron->synapse_links.set_deferred(nullptr);
+    if (EngineAccess::Deferred(slot.neuron->synapse_links) == this) {
+      EngineAccess::SetDeferred(slot.neuron->synapse_links, nullptr);
     }
   }
 }
@@ -625,7 +628,7 @@ void ForwardPlan::RunExact(const Exact& exact, const double* in, std::size_t n) 
 }
 
 bool ForwardPlan::WriteOutputs(const ElemMap& mpl, double* out, int& count) const {
-  if (mpl.stamp() != mpl_stamp_) return false;
+  if (EngineAccess::Stamp(mpl) != mpl_stamp_) return false;
   for (const std::shared_ptr<Neuron>* kernel : output_kernels_) {
     const Neuron* neuron = kernel != nullptr ? kernel->get() : nullptr;
     *out++ = neuron != nullptr ? neuron->getOutput() : 0.0;

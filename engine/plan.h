@@ -34,12 +34,13 @@
 #include <memory>
 #include <vector>
 
+#include "engine/engine_access.h"
 #include "engine/kernels.h"
 #include "mplnet/engine.h"
 
 namespace mplnet::internal {
 
-class ForwardPlan final : public DeferredValues {
+class ForwardPlan : public DeferredValues {
  public:
   using ElemMap = OrderedMap<std::shared_ptr<Elem>>;
 
@@ -221,5 +222,14 @@ class ForwardPlan final : public DeferredValues {
 };
 
 }  // namespace mplnet::internal
+
+namespace mplnet {
+// The compiled pass a perceptron keeps, behind an opaque member of the public class; like the rest
+// of the engine's machinery it is not exported, though its enclosing class is.
+class MPLNET_HIDDEN Perceptron::Plan final : public internal::ForwardPlan {
+ public:
+  using ForwardPlan::ForwardPlan;
+};
+}  // namespace mplnet
 
 #endif  // MPLNET_ENGINE_PLAN_H_

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 // GCC 12 reports uninitialized members inside std::regex's own code when sanitizers are on; the
@@ -181,8 +182,19 @@ void CIniFile::DiscardBatch() {
   batch_.reset();
 }
 
+namespace {
+std::mutex& PatternMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+}  // namespace
+
 template <typename Keys>
 std::optional<std::size_t> CIniFile::FirstMatch(const Keys& keys, std::string_view p) {
+  // `pattern` is one for the whole process, and readers may run on several threads at once (a
+  // C++ program loading networks beside a host's exports): each look-up has it to itself. One
+  // mutex for both instantiations of this template, as they share the one pattern.
+  const std::lock_guard<std::mutex> lock(PatternMutex());
   pattern = std::string(p);
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (Exist(keys[i])) return i;

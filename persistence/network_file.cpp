@@ -1,4 +1,5 @@
-// The network file's writer and reader, and SaveMPL and LoadMPL of CIniFile, which apply them.
+// The network file's writer and reader, SaveMPL and LoadMPL of CIniFile, which apply them, and the
+// public LoadPerceptron and SavePerceptron, which do the same for a file a C++ program names.
 //
 // The writer works on one parsed copy of the file and replaces it in one step, so a save is atomic
 // and costs time linear in the file's size; the reader, likewise, reads the file once.
@@ -11,9 +12,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mplnet/engine.h"
+#include "persistence/file_io.h"
 #include "persistence/ini_file.h"
 #include "persistence/number_text.h"
 #include "persistence/profile_file.h"
@@ -93,8 +96,7 @@ class SectionReader {
   }
 
   [[noreturn]] void Fail(std::string_view key, const std::string& reason) const {
-    throw NetworkFileError("network file \"" + file_ + "\", section [" + ShownText(section_) +
-                           "], key \"" + ShownText(key) + "\": " + reason);
+    throw NetworkFileError(file_, std::string(section_), std::string(key), reason);
   }
 
   const std::string& file_;
@@ -168,7 +170,22 @@ class BatchGuard {
   CIniFile& ini_;
 };
 
+// Why a file that is there did not load.
+constexpr const char* kUnreadable = "the file exists but cannot be read";
+
 }  // namespace
+
+NetworkFileError::NetworkFileError(const std::string& file, const std::string& reason)
+    : std::runtime_error("network file \"" + file + "\": " + reason),
+      place_(std::make_shared<const Place>(Place{file, {}, {}, reason})) {}
+
+NetworkFileError::NetworkFileError(const std::string& file, const std::string& section,
+                                   const std::string& key, const std::string& reason)
+    : std::runtime_error("network file \"" + file + "\", section [" + ShownText(section) +
+                         "], key \"" + ShownText(key) + "\": " + reason),
+      place_(std::make_shared<const Place>(Place{file, section, key, reason})) {}
+
+NetworkFileError::~NetworkFileError() = default;
 
 std::optional<LinkKey> MatchLinkKey(std::string_view key) {
   auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
@@ -239,7 +256,7 @@ bool WriteNetworkFile(const Perceptron& _net, const std::string& path) {
 
 std::unique_ptr<Perceptron> LoadNetwork(const ProfileDocument& document, const std::string& file) {
   if (!document.readable()) {
-    throw NetworkFileError("network file \"" + file + "\": the file exists but cannot be read");
+    throw NetworkFileError(file, kUnreadable);
   }
   const NumberSymbols symbols = CurrentNumberSymbols();
   auto net = std::make_unique<Perceptron>();
@@ -285,6 +302,30 @@ std::unique_ptr<Perceptron> LoadNetwork(const ProfileDocument& document, const s
     }
   }
   return net;
+}
+
+Perceptron LoadPerceptron(const std::string& path) {
+  // The file is read here rather than through CIniFile, which takes a missing file for an empty
+  // network: never what a program that names a file means.
+  std::string content;
+  switch (ReadWholeFile(path, content)) {
+    case ReadResult::kOk:
+      break;
+    case ReadResult::kMissing:
+      throw NetworkFileError(path, "no such file");
+    case ReadResult::kFailed:
+      throw NetworkFileError(path, kUnreadable);
+  }
+  const ProfileDocument document(ProfileBytes{std::move(content)});
+  return std::move(*LoadNetwork(document, path));
+}
+
+void SavePerceptron(const Perceptron& net, const std::string& path) {
+  if (!WriteNetworkFile(net, path)) {
+    throw NetworkFileError(path,
+                           "the file could not be written (a missing folder, a read-only file or "
+                           "folder, or a full disk); it is as it was");
+  }
 }
 
 const char* CIniFile::SaveMPL(const Perceptron& _net) {

@@ -1,7 +1,8 @@
 // The network file: the rules by which a network is written into a profile document and read back
-// from one. CIniFile::SaveMPL and CIniFile::LoadMPL apply them to the file named by the accessor;
-// anything else that must judge a file as the reader does (the tool's checks, the fuzzers) uses
-// the same functions, so that a rule lives in one place.
+// from one. CIniFile::SaveMPL and CIniFile::LoadMPL apply them to the file named by the accessor,
+// LoadPerceptron and SavePerceptron (mplnet/network_file.h) to a file a C++ program names; anything
+// else that must judge a file as the reader does (the tool's checks, the fuzzers) uses the same
+// functions, so that a rule lives in one place.
 //
 // Each element owns two sections, "Neuron_" and "Synapse_" followed by its coordinate key. The
 // format and what a hand-edited file may hold are in docs/network-file.md.
@@ -10,21 +11,16 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "mplnet/network_file.h"
 
 namespace mplnet {
 
 class Perceptron;
 class ProfileDocument;
-
-// Why a network file did not load: what() names the file, the section, the key and the reason.
-class NetworkFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // Builds a new network from `document`, read from the file named `file` (named in errors only).
 // Throws NetworkFileError when the file could not be read or a section is malformed.

@@ -13,7 +13,6 @@
 
 #include <mplnet/export.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,35 +31,14 @@ MPLNET_API std::string CoordinateKey(std::int64_t x, std::int64_t y);
 // then a fresh generator seeded from the millisecond clock, one uniform value in [0, 1)).
 MPLNET_API void SetRandomSource(std::function<double()> source);
 
-namespace internal {
-// A process-wide, ever-growing stamp: every change to a link table takes a new one, so two
-// different states never carry the same stamp, even in two different tables. One counter lives in
-// the library, so a program's own inline code and the library never hand out the same stamp.
-MPLNET_API std::uint64_t NextStamp();
-
-// A holder that keeps some values of link tables elsewhere for a while and writes them back on
-// demand: the compiled forward pass keeps the inputs it feeds through links in flat arrays. A table
-// that has such a holder asks it to settle before anyone reads or changes its entries.
-class DeferredValues {
- public:
-  // Writes every value kept elsewhere back into its table and lets go of all tables.
-  virtual void Settle() noexcept = 0;
-
- protected:
-  ~DeferredValues() = default;
-};
-
-// The hash of a coordinate key, as the link and element tables store it.
-inline std::uint32_t KeyHash(std::string_view s) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(s));
-}
-
-class ForwardPlan;
-}  // namespace internal
-
 class Synapse;
 class Neuron;
 class Perceptron;
+// The engine's own access to the private state of the classes below, and what keeps a link
+// table's values elsewhere for a while (the compiled forward pass): both are defined inside the
+// library, not in the installed headers.
+class EngineAccess;
+class DeferredValues;
 
 // A map from coordinate key to value that keeps the order of insertion. An entry inserted after a
 // removal goes last.
@@ -70,6 +48,8 @@ class Perceptron;
 // neuron's link table every such value is always current: a run writes its link inputs into the
 // records, and reads their weights and sources afresh on every pass (docs/performance.md says what
 // that costs). The neuron's own operations (`Synapse`, `Neuron`, `Perceptron`) hand nothing out.
+//
+// The library provides the map of link records, `OrderedMap<SynapseWeight>`.
 template <typename T>
 class OrderedMap {
  public:
@@ -79,223 +59,50 @@ class OrderedMap {
 
   OrderedMap() = default;
   // A copy has handed nothing out yet.
-  OrderedMap(const OrderedMap& other) { *this = other; }
+  OrderedMap(const OrderedMap& other);
   // The entries move with their memory, so whatever was handed out from `other` now points here.
-  OrderedMap(OrderedMap&& other) noexcept { *this = std::move(other); }
-  OrderedMap& operator=(const OrderedMap& other) {
-    if (this != &other) {
-      other.Settle();
-      Settle();
-      entries_ = other.entries_;
-      index_ = other.index_;
-      TakeStamp();
-    }
-    return *this;
-  }
-  OrderedMap& operator=(OrderedMap&& other) noexcept {
-    if (this != &other) {
-      other.Settle();
-      Settle();
-      entries_ = std::move(other.entries_);
-      index_ = std::move(other.index_);
-      handed_out_ = handed_out_ || other.handed_out_;
-      other.entries_.clear();
-      other.index_.clear();
-      TakeStamp();
-      other.TakeStamp();
-    }
-    return *this;
-  }
-  ~OrderedMap() { Settle(); }
+  OrderedMap(OrderedMap&& other) noexcept;
+  OrderedMap& operator=(const OrderedMap& other);
+  OrderedMap& operator=(OrderedMap&& other) noexcept;
+  ~OrderedMap();
 
   // Number of entries.
   std::size_t size() const { return entries_.size(); }
   // Whether there is no entry.
   bool empty() const { return entries_.empty(); }
   // Whether an entry has this key.
-  bool contains(std::string_view key) const { return Locate(key) != kAbsent; }
+  bool contains(std::string_view key) const;
   // The value under `key`, or nullptr.
-  const T* find(std::string_view key) const {
-    const T* found = Peek(key);
-    if (found != nullptr) HandOut();
-    return found;
-  }
+  const T* find(std::string_view key) const;
   // The value under `key` for changing, or nullptr.
-  T* find(std::string_view key) {
-    T* found = const_cast<T*>(Peek(key));
-    if (found != nullptr) HandOut();
-    return found;
-  }
+  T* find(std::string_view key);
   // Adds an entry at the end; false, and nothing changes, when the key is taken (or the table
   // holds as many entries as it can number).
-  bool insert(std::string key, T value) {
-    Settle();
-    const std::uint32_t hash = internal::KeyHash(key);
-    if (Locate(key, hash) != kAbsent || entries_.size() >= kMostEntries) return false;
-    entries_.emplace_back(std::move(key), std::move(value));
-    IndexLast(hash);
-    TakeStamp();
-    return true;
-  }
+  bool insert(std::string key, T value);
   // Removes the entry under `key`; false when there is none.
-  bool erase(std::string_view key) {
-    Settle();
-    const std::size_t pos = Locate(key);
-    if (pos == kAbsent) return false;
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(pos));
-    Reindex();  // every later entry moved up by one
-    TakeStamp();
-    return true;
-  }
+  bool erase(std::string_view key);
   // Removes every entry.
-  void clear() {
-    Settle();
-    entries_.clear();
-    index_.clear();
-    TakeStamp();
-  }
+  void clear();
   // Makes room for `count` entries in all, so that adding up to that many allocates nothing more.
-  void reserve(std::size_t count) {
-    Settle();
-    if (count > entries_.capacity()) {
-      entries_.reserve(count);
-      TakeStamp();  // the entries moved
-    }
-    if (count > kLinearSearch && count * 2 > index_.size()) Rehash(SlotsFor(count));
-  }
-  const_iterator begin() const { return Entries().begin(); }
-  const_iterator end() const { return Entries().end(); }
+  void reserve(std::size_t count);
+  const_iterator begin() const;
+  const_iterator end() const;
   // Iteration that may change values.
-  iterator begin() {
-    Entries();
-    return entries_.begin();
-  }
-  iterator end() {
-    Entries();
-    return entries_.end();
-  }
+  iterator begin();
+  iterator end();
 
  private:
-  friend class Synapse;
-  friend class Neuron;
-  friend class Perceptron;
-  friend class internal::ForwardPlan;
-
-  // Up to this many entries a look-up compares keys one by one and there is no index.
-  static constexpr std::size_t kLinearSearch = 8;
-  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-  // Slots number positions from 1 in 32 bits.
-  static constexpr std::size_t kMostEntries = 0xFFFFFFFE;
-
-  // The entries, true values, handed out to a caller who may keep them.
-  const std::vector<value_type>& Entries() const {
-    HandOut();
-    return entries_;
-  }
-  // The entries for the owner's own use, which keeps no reference beyond the call.
-  const std::vector<value_type>& Own() const {
-    Settle();
-    return entries_;
-  }
-  // The value under `key` for the owner's own use, or nullptr.
-  const T* Peek(std::string_view key) const {
-    Settle();
-    const std::size_t pos = Locate(key);
-    return pos == kAbsent ? nullptr : &entries_[pos].second;
-  }
-  // The value under `key` for the owner to change now, or nullptr.
-  T* Change(std::string_view key) {
-    T* found = const_cast<T*>(Peek(key));
-    if (found != nullptr) TakeStamp();
-    return found;
-  }
-  // Values may be kept by a caller from now on. The first time takes a stamp, so that a compiled
-  // pass built before sees the change and from then on reads this table afresh.
-  void HandOut() const {
-    Settle();
-    if (!handed_out_) {
-      handed_out_ = true;
-      TakeStamp();
-    }
-  }
-  // Whether values were ever handed out.
-  bool handed_out() const { return handed_out_; }
-  // The stamp of the last change (or possible change); 0 for a map never changed.
-  std::uint64_t stamp() const { return stamp_; }
-  void TakeStamp() const { stamp_ = internal::NextStamp(); }
-  // Asks the holder of values kept elsewhere, if any, to write them back now.
-  void Settle() const {
-    if (deferred_ != nullptr) deferred_->Settle();
-  }
-  // The holder that keeps values of this map elsewhere, or nullptr.
-  internal::DeferredValues* deferred() const { return deferred_; }
-  // Registers the holder that keeps values of this map elsewhere; nullptr when it has let go.
-  void set_deferred(internal::DeferredValues* holder) const { deferred_ = holder; }
-
-  // Slots for `count` entries: a power of two, at least two per entry.
-  static std::size_t SlotsFor(std::size_t count) {
-    std::size_t slots = 32;
-    while (slots < count * 2) slots *= 2;
-    return slots;
-  }
-
-  std::size_t Locate(std::string_view key) const {
-    if (index_.empty()) {
-      for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
-        if (entries_[pos].first == key) return pos;
-      }
-      return kAbsent;
-    }
-    return Locate(key, internal::KeyHash(key));
-  }
-  std::size_t Locate(std::string_view key, std::uint32_t hash) const {
-    if (index_.empty()) return Locate(key);
-    const std::size_t mask = index_.size() - 1;
-    for (std::size_t i = hash & mask; index_[i] != 0; i = (i + 1) & mask) {
-      const std::size_t pos = index_[i] - 1;
-      if (entries_[pos].first == key) return pos;
-    }
-    return kAbsent;
-  }
-  // Indexes the entry just added, whose key is new.
-  void IndexLast(std::uint32_t hash) {
-    const std::size_t count = entries_.size();
-    if (index_.empty() && count <= kLinearSearch) return;
-    if (count * 2 > index_.size()) {
-      Rehash(SlotsFor(count));
-      return;
-    }
-    Place(hash, count - 1);
-  }
-  // Builds the index afresh from the entries.
-  void Reindex() {
-    index_.clear();
-    if (entries_.size() <= kLinearSearch) return;
-    Rehash(SlotsFor(entries_.size()));
-  }
-  // An index of `slots` slots over every entry.
-  void Rehash(std::size_t slots) {
-    index_.assign(slots, 0);
-    for (std::size_t pos = 0; pos < entries_.size(); ++pos) {
-      Place(internal::KeyHash(entries_[pos].first), pos);
-    }
-  }
-  // Puts the entry at `pos` into the first free slot from its hash on.
-  void Place(std::uint32_t hash, std::size_t pos) {
-    const std::size_t mask = index_.size() - 1;
-    std::size_t i = hash & mask;
-    while (index_[i] != 0) i = (i + 1) & mask;
-    index_[i] = static_cast<std::uint32_t>(pos + 1);
-  }
+  friend class EngineAccess;
+  friend class Synapse;  // ForEachLink reads the records in place
 
   std::vector<value_type> entries_;
-  // Beyond kLinearSearch entries: open addressing over entry positions counted from 1, a power of
-  // two long and at most half full; 0 marks a free slot. No entry costs an allocation of its own,
-  // and a table of short keys stays small: four bytes a slot.
+  // Beyond a few entries, an index: open addressing over entry positions counted from 1.
   std::vector<std::uint32_t> index_;
+  // What tells the compiled forward pass whether the table changed or was handed out, and who
+  // keeps some of its values elsewhere.
   mutable std::uint64_t stamp_ = 0;
   mutable bool handed_out_ = false;
-  mutable internal::DeferredValues* deferred_ = nullptr;
+  mutable DeferredValues* deferred_ = nullptr;
 };
 
 // An address of a neuron: layer and index.
@@ -312,6 +119,8 @@ struct SynapseWeight {
   double weight = 0.0;   // the link's weight
   double delta_w = 0.0;  // weight change; kept for callers, never read by the engine
 };
+
+extern template class MPLNET_API OrderedMap<SynapseWeight>;
 
 // The incoming links of a neuron, keyed by the coordinate key of their source.
 class MPLNET_API Synapse {
@@ -339,7 +148,9 @@ class MPLNET_API Synapse {
   // out, and it copies nothing.
   template <typename Visit>
   void ForEachLink(Visit&& visit) const {
-    for (const auto& [key, link] : synapse_links.Own()) visit(link.x, link.y, link.weight);
+    // A link's source and weight are always current in its record (only link inputs are ever
+    // kept elsewhere for a while), so the records are read as they stand.
+    for (const auto& [key, link] : synapse_links.entries_) visit(link.x, link.y, link.weight);
   }
 };
 
@@ -386,11 +197,8 @@ class MPLNET_API Neuron : public Synapse {
   double getCount() const { return static_cast<double>(synapse_links.size()); }
 
  private:
-  friend class Perceptron;
-  friend class internal::ForwardPlan;
-  double Active(double _in) const;
-  // Stamp of the last change to the attributes or threshold; see OrderedMap::stamp().
-  std::uint64_t attrStamp() const { return attr_stamp_; }
+  friend class EngineAccess;
+  MPLNET_HIDDEN double Active(double _in) const;
 
   double Alpha = 0.0;
   unsigned atype = Null;
@@ -398,7 +206,7 @@ class MPLNET_API Neuron : public Synapse {
   double threshold = 0.0;
   double output = 0.0;
   double sum = 0.0;
-  std::uint64_t attr_stamp_ = 0;
+  std::uint64_t attr_stamp_ = 0;  // tells the compiled forward pass of a change to the above
 };
 
 // One element of a network: a neuron at a position.
@@ -493,27 +301,11 @@ class MPLNET_API Perceptron {
   int GetOutput(double* _out) const;
 
  private:
-  // Applies the layer growth rule for layer `_x`; false when the layer lies beyond what a network
-  // can hold.
-  bool GrowTo(unsigned _x);
-  // Drops the compiled forward pass after a change to the elements or the layer table.
-  void DropPlan();
-
-  friend class internal::ForwardPlan;
-  // The private state of a neuron that the compiled forward pass reads and writes.
-  struct NeuronFields {
-    double* output;
-    double* sum;
-    double threshold;
-    double alpha;
-    unsigned atype;
-    unsigned ntype;
-  };
-  static NeuronFields FieldsOf(Neuron& _neuron);
+  class Plan;  // the compiled forward pass
 
   OrderedMap<std::shared_ptr<Elem>> mpl;
   std::vector<int> ncount;
-  std::unique_ptr<internal::ForwardPlan> plan_;
+  std::unique_ptr<Plan> plan_;
 };
 
 }  // namespace mplnet

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/engine_access.h"  // the operations of OrderedMap<int>
 #include "mplnet/engine.h"
 
 namespace mplnet {

@@ -21,6 +21,7 @@
 #include "host/bar_log.h"
 #include "host/tavra_dll.h"
 #include "mplnet/mplnet.h"
+#include "mplnet/network_file.h"
 #include "persistence/ini_file.h"
 #include "test_support.h"
 
@@ -234,6 +235,35 @@ TEST_F(ConcurrentHostsTest, EveryCallSeesOneWholeNetwork) {
     const std::string extension = entry.path().extension().string();
     EXPECT_TRUE(extension == ".ini" || extension == ".txt") << entry.path();
   }
+}
+
+// A C++ program may load network files on its own threads while hosts call the exports: the
+// reader's state shared by the whole process must not let one load see another's.
+TEST_F(ConcurrentHostsTest, PublicLoadsRunBesideTheExports) {
+  std::vector<std::vector<std::string>> wrong(kThreads);
+  std::vector<std::thread> threads;
+  for (int id = 0; id < kThreads; ++id) {
+    threads.emplace_back([this, id, &wrong] {
+      std::vector<std::string>& seen = wrong[static_cast<std::size_t>(id)];
+      for (int call = 0; call < kCallsPerThread / 3; ++call) {
+        const KnownNetwork& known = known_[static_cast<std::size_t>(call + id) % known_.size()];
+        if (id % 2 == 0) {
+          const char* status = MPLLoad(known.file.c_str());
+          if (std::string(status) != " MPL network load ") seen.push_back(status);
+          continue;
+        }
+        try {
+          Perceptron net = LoadPerceptron(known.file);
+          net.Run(input_);
+          if (net.GetOutput() != known.outputs) seen.push_back("other outputs: " + known.file);
+        } catch (const NetworkFileError& e) {
+          seen.push_back(e.what());
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::vector<std::string>& seen : wrong) EXPECT_EQ(seen, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #   GENERATOR, C_COMPILER, CXX_COMPILER, C_FLAGS, CXX_FLAGS, LINKER_FLAGS  the build's own settings,
 #                 so that a sanitizer build's library links into the consumer
 #   TOOL          ON when the command-line tool was built and must be installed too
+#   LIBDIR, VERSION, SOVERSION, CONFIG  where the library goes, its versions, and the build type
+#                 whose name the package's per-configuration file carries
 cmake_minimum_required(VERSION 3.25)
 
 function(run_step what)
@@ -22,21 +24,35 @@ file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 
 run_step("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-foreach(installed include/mplnet/mplnet.h include/mplnet/engine.h include/mplnet/export.h)
-  if(NOT EXISTS ${prefix}/${installed})
-    message(FATAL_ERROR "not installed: ${installed}")
-  endif()
-endforeach()
-# The offline libraries' headers stay out: the package is the library hosts load.
-foreach(left_out include/mplnet/train.h include/mplnet/onnx.h)
-  if(EXISTS ${prefix}/${left_out})
-    message(FATAL_ERROR "installed, though no installed library serves it: ${left_out}")
-  endif()
-endforeach()
-file(GLOB_RECURSE config_files ${prefix}/*/mplnetConfig.cmake ${prefix}/*/mplnetConfigVersion.cmake)
-list(LENGTH config_files config_count)
-if(NOT config_count EQUAL 2)
-  message(FATAL_ERROR "package files not installed: found '${config_files}'")
+
+# Exactly these files: the library with its own headers and its package, and the tool. A header
+# whose code is not in the installed library would leave its users with link errors.
+string(TOLOWER "${CONFIG}" config)
+if(config STREQUAL "")
+  set(config noconfig)
+endif()
+set(expected
+  include/mplnet/engine.h
+  include/mplnet/export.h
+  include/mplnet/mplnet.h
+  include/mplnet/network_file.h
+  ${LIBDIR}/libmplnet.so
+  ${LIBDIR}/libmplnet.so.${SOVERSION}
+  ${LIBDIR}/libmplnet.so.${VERSION}
+  ${LIBDIR}/cmake/mplnet/mplnetConfig.cmake
+  ${LIBDIR}/cmake/mplnet/mplnetConfigVersion.cmake
+  ${LIBDIR}/cmake/mplnet/mplnetTargets.cmake
+  ${LIBDIR}/cmake/mplnet/mplnetTargets-${config}.cmake)
+if(TOOL)
+  list(APPEND expected bin/mplnet)
+endif()
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
+list(SORT expected)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  list(JOIN installed "\n  " installed_text)
+  list(JOIN expected "\n  " expected_text)
+  message(FATAL_ERROR "installed:\n  ${installed_text}\nexpected:\n  ${expected_text}")
 endif()
 if(TOOL)
   run_step("installed tool" ${prefix}/bin/mplnet --version)
@@ -55,8 +71,15 @@ run_step("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${consumer_
   -DCMAKE_FIND_PACKAGE_NO_PACKAGE_REGISTRY=ON)
 run_step("consumer build" ${CMAKE_COMMAND} --build ${consumer_build})
 
-run_step("consumer" ${consumer_build}/consumer)
-if(NOT step_output STREQUAL "output 0.858148935099512\nexports 0\n")
+# The consumer saves, loads back and refuses network files in a folder of the test's own.
+file(MAKE_DIRECTORY ${WORK_DIR}/files)
+run_step("consumer" ${consumer_build}/consumer ${WORK_DIR}/files)
+string(CONCAT consumer_output
+  "output 0.858148935099512\n"
+  "loaded 0.858148935099512\n"
+  "refused ${WORK_DIR}/files/bad.ini [Neuron_10] alpha: \"x\" is not a number\n"
+  "exports 0\n")
+if(NOT step_output STREQUAL consumer_output)
   message(FATAL_ERROR "the consumer printed:\n${step_output}")
 endif()
 run_step("C consumer" ${consumer_build}/consumer_c)

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -248,6 +249,67 @@ TEST(NetworkFileRoundTripTest, SaveLoadSaveGivesTheSameTextAndOutputs) {
       }
     }
   }
+}
+
+// The public face: SavePerceptron writes what the host's save writes into a new file, replacing
+// whatever the file held, and LoadPerceptron builds what the host's load builds.
+TEST(PublicNetworkFileTest, SaveAndLoadAgreeWithTheHostsSaveAndLoad) {
+  TempDir dir;
+  const Perceptron original = RandomNetwork({3, 5, 2}, 7);
+  const std::string path = dir.file("net.ini");
+  std::ofstream(path) << "[Recipe]\nwindow=5\n";
+  SavePerceptron(original, path);
+  EXPECT_EQ(ReadFile(path), Save(original, dir.file("host.ini")));
+  const Perceptron loaded = LoadPerceptron(path);
+  EXPECT_EQ(Save(loaded, dir.file("again.ini")), Save(*Load(path), dir.file("host-again.ini")));
+  Perceptron example = LoadPerceptron(kData + "/example_2_1.ini");
+  example.Run({1.0, 2.0});
+  EXPECT_EQ(example.GetOutput(), std::vector<double>{kExampleOutput});
+}
+
+// Every failure throws one type naming the place, and a failed save leaves the file as it was.
+TEST(PublicNetworkFileTest, FailuresNameThePlaceAndChangeNothing) {
+  TempDir dir;
+  const std::string kept = dir.file("kept.ini");
+  std::ofstream(kept) << "keep";
+  namespace fs = std::filesystem;
+  fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const Perceptron net = MakeExampleNetwork();
+  struct Case {
+    std::string file;
+    std::function<void()> call;
+    std::string section;
+    std::string key;
+    std::string reason;  // the start of it
+  };
+  const std::string missing = dir.file("missing.ini");
+  const std::string malformed = kData + "/malformed_threshold.ini";
+  const std::string no_folder = dir.file("no/such/folder.ini");
+  const Case cases[] = {
+      {missing, [&] { LoadPerceptron(missing); }, "", "", "no such file"},
+      {dir.path().string(), [&] { LoadPerceptron(dir.path().string()); }, "", "",
+       "the file exists but cannot be read"},
+      {malformed, [&] { LoadPerceptron(malformed); }, "Neuron_00", "threshold",
+       "\"0.1.2\" is not a number"},
+      {no_folder, [&] { SavePerceptron(net, no_folder); }, "", "", "the file could not be written"},
+      {kept, [&] { SavePerceptron(net, kept); }, "", "", "the file could not be written"},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << c.file << ": no error";
+    } catch (const NetworkFileError& e) {
+      EXPECT_EQ(e.file(), c.file);
+      EXPECT_EQ(e.section(), c.section);
+      EXPECT_EQ(e.key(), c.key);
+      EXPECT_EQ(e.reason().rfind(c.reason, 0), 0u) << e.reason();
+      const std::string place =
+          c.section.empty() ? "" : ", section [" + c.section + "], key \"" + c.key + "\"";
+      EXPECT_EQ(e.what(), "network file \"" + c.file + "\"" + place + ": " + e.reason());
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir.file("no")));
+  EXPECT_EQ(ReadFile(kept), "keep");
 }
 
 TEST(NetworkFileRoundTripTest, OneThirdIsStoredWithFifteenDigitsAndStaysStable) {
