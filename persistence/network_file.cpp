@@ -315,6 +315,8 @@ Perceptron LoadPerceptron(const std::string& path) {
       throw NetworkFileError(path, "no such file");
     case ReadResult::kFailed:
       throw NetworkFileError(path, kUnreadable);
+    case ReadResult::kTooLarge:
+      throw NetworkFileError(path, "the file is larger than can be read");
   }
   const ProfileDocument document(ProfileBytes{std::move(content)});
   return std::move(*LoadNetwork(document, path));
