@@ -1,2 +1,2 @@
-#include "persistence/file_io.h"
 #include "mplnet/fann_import.h"
+#include "persistence/file_io.h"
