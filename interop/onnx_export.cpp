@@ -138,8 +138,9 @@ class Exporter {
                                   : " reads an element of its own layer") +
                "; ONNX computes each layer from earlier layers only");
         }
-        if (!std::isfinite(weight))
+        if (!std::isfinite(weight)) {
           Fail(where + ": its link from " + At(sx, sy) + " is not finite");
+        }
         layer.sources.insert(sx);
       });
       layer.neurons.push_back(n);
@@ -167,7 +168,7 @@ class Exporter {
   }
 
   static onnx::NodeProto* AddNode(onnx::GraphProto& g, const std::string& op,
-                                  const std::string& name, std::vector<std::string> inputs,
+                                  const std::string& name, const std::vector<std::string>& inputs,
                                   const std::string& output) {
     onnx::NodeProto* node = g.add_node();
     node->set_op_type(op);
@@ -245,7 +246,7 @@ class Exporter {
       sum = prefix + ".scaled";
     }
     const bool last = x + 1 == static_cast<int>(sizes_.size());
-    const std::string out = last ? "output" : prefix + ".out";
+    std::string out = last ? "output" : prefix + ".out";
     AddNode(g, layer.tanh ? "Tanh" : "Sigmoid", prefix + (layer.tanh ? "/Tanh" : "/Sigmoid"), {sum},
             out);
     return out;

@@ -8,7 +8,7 @@ namespace mplnet {
 bool LineReader::Fill() {
   // Only what the stream holds already, or one byte waited for: a line piped in is handed out
   // before the next one is written (a program feeding `mplnet run` and waiting for its answer).
-  constexpr std::streamsize kBlock = 64 * 1024;
+  constexpr std::streamsize kBlock = std::streamsize{64} * 1024;
   std::streambuf* source = in_.rdbuf();
   if (source == nullptr) return false;
   try {
