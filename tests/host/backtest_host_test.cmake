@@ -19,23 +19,7 @@ endforeach()
 set(bars 3000)
 set(window 10)
 
-file(REMOVE_RECURSE "${WORK_DIR}")
-file(MAKE_DIRECTORY "${WORK_DIR}")
-
-function(fail text)
-  file(REMOVE_RECURSE "${WORK_DIR}")
-  message(FATAL_ERROR "${text}")
-endfunction()
-
-function(run out_var)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT code EQUAL 0)
-    string(REPLACE ";" " " shown "${ARGN}")
-    fail("${shown}\nexited with ${code}:\n${out}${err}")
-  endif()
-  string(REPLACE "\r" "" out "${out}")  # a Windows program's text-mode line ends
-  set(${out_var} "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/host_loop_support.cmake)
 
 set(host ${EMULATOR} ${HOST})
 set(library "${HOST_PREFIX}${LIBRARY}")

@@ -22,24 +22,7 @@ foreach(arg TOOL HOST LIBRARY WORK_DIR)
 endforeach()
 set(bars 3000)
 
-file(REMOVE_RECURSE "${WORK_DIR}")
-file(MAKE_DIRECTORY "${WORK_DIR}")
-
-function(fail text)
-  file(REMOVE_RECURSE "${WORK_DIR}")
-  message(FATAL_ERROR "${text}")
-endfunction()
-
-# Runs a command and puts its standard output into `out_var`; a failure ends the test.
-function(run out_var)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT code EQUAL 0)
-    string(REPLACE ";" " " shown "${ARGN}")
-    fail("${shown}\nexited with ${code}:\n${out}${err}")
-  endif()
-  string(REPLACE "\r" "" out "${out}")  # a Windows program's text-mode line ends
-  set(${out_var} "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/host_loop_support.cmake)
 
 function(microseconds out_var)
   string(TIMESTAMP now "%s%f" UTC)
