@@ -1,4 +1,4 @@
-// Builds the 2-1 network of the README in code, runs it on a few inputs and prints the outputs.
+// Builds the 2-1 network of docs/cpp.md in code, runs it on a few inputs and prints the outputs.
 #include <cstdio>
 #include <vector>
 

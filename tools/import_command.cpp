@@ -36,7 +36,7 @@ std::string OnnxImportHelp() {
   return "An ONNX model (recognised by its content, at most " +
          std::to_string(kMostOnnxModelBytes >> 20) +
          " MiB) is read as well: a chain of dense layers (Gemm, or MatMul and Add) with Sigmoid or "
-         "Tanh, after constant affine maps, as the README's \"Networks from PyTorch\" says.";
+         "Tanh, after constant affine maps, as docs/tool.md (\"Networks from PyTorch\") says.";
 }
 
 }  // namespace
