@@ -21,6 +21,7 @@
 #include <system_error>
 #include <vector>
 
+#include "datasets/line_reader.h"
 #include "host/tavra_dll.h"
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
@@ -33,7 +34,6 @@
 #include "tools/number_lines.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"
-#include "training/line_reader.h"
 
 #ifndef MPLNET_VERSION
 #define MPLNET_VERSION "unknown"

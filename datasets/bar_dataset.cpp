@@ -12,12 +12,12 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "datasets/line_reader.h"
+#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
 #include "persistence/file_io.h"
 #include "persistence/number_text.h"
 #include "persistence/shown_text.h"
-#include "training/line_reader.h"
-#include "training/shortest_text.h"
 
 namespace mplnet {
 namespace {
