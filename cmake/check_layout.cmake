@@ -10,12 +10,14 @@ get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 
 # <folder>:<folders it must not include from>; a folder that does not exist (yet) is passed over.
 set(rules
-  "include/mplnet:engine,persistence,host,training,interop,tools"
-  "engine:persistence,host,training,interop,tools"
-  "persistence:host,training,interop,tools"
-  "host:training,interop,tools"
-  "training:host,interop,tools"
-  "interop:host,tools"
+  "include/mplnet:engine,persistence,host,datasets,training,trading,interop,tools"
+  "engine:persistence,host,datasets,training,trading,interop,tools"
+  "persistence:host,datasets,training,trading,interop,tools"
+  "host:datasets,training,trading,interop,tools"
+  "datasets:host,training,trading,interop,tools"
+  "training:host,trading,interop,tools"
+  "trading:host,interop,tools"
+  "interop:host,datasets,training,trading,tools"
 )
 
 set(broken 0)

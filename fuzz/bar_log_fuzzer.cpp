@@ -10,7 +10,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "host/bar_log.h"
-#include "persistence/number_text.h"
+#include "persistence/bar_log_line.h"
 
 namespace {
 
@@ -27,21 +27,20 @@ std::int32_t ReadInt(const std::uint8_t* data) {
 // The log is cut back now and then so that a long run does not fill the disk.
 constexpr std::size_t kLogLimit = 1 << 16;
 
-// Checks one appended line: the labels in order, the index, and no line end but the last.
+// Checks one appended line against the line format the datasets read it with: the labels in order,
+// the index, every value a number, and no line end but the last.
 void CheckLine(std::string_view line, int index) {
-  const std::string head = "Bar: " + std::to_string(index) + " Time: ";
-  FUZZ_CHECK(line.substr(0, head.size()) == head);
-  FUZZ_CHECK(line.size() >= 3 && line.substr(line.size() - 3) == " \r\n");
+  FUZZ_CHECK(line.size() >= mplnet::kBarLineEnd.size() && line.ends_with(mplnet::kBarLineEnd));
   FUZZ_CHECK(line.find_first_of("\r\n") == line.size() - 2);
-  std::size_t at = head.size();
-  for (const char* label : {" Open: ", " Low: ", " High: ", " Close: ", " Vol: "}) {
-    const std::size_t found = line.find(label, at);
-    FUZZ_CHECK(found != std::string_view::npos);
-    // Every number between the labels reads back with the reader of the network file.
-    FUZZ_CHECK(mplnet::ParseReal(line.substr(at, found - at), mplnet::NumberSymbols{}));
-    at = found + std::strlen(label);
+  const std::vector<std::string_view> words =
+      mplnet::BarLineWords(line.substr(0, line.size() - mplnet::kBarLineEnd.size()));
+  FUZZ_CHECK(words.size() == mplnet::kBarLineWords);
+  for (std::size_t i = 0; i < std::size(mplnet::kBarLineLabels); ++i) {
+    FUZZ_CHECK(words[2 * i] == mplnet::kBarLineLabels[i]);
   }
-  FUZZ_CHECK(mplnet::ParseReal(line.substr(at, line.size() - 3 - at), mplnet::NumberSymbols{}));
+  FUZZ_CHECK(words[1] == std::to_string(index));
+  FUZZ_CHECK(mplnet::ReadBarLineWhole<std::uint32_t>(words[3]));
+  for (std::size_t i = 5; i < words.size(); i += 2) FUZZ_CHECK(mplnet::ReadBarLineValue(words[i]));
 }
 
 }  // namespace

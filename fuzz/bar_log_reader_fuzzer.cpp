@@ -13,8 +13,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "mplnet/bar_dataset.h"
+#include "mplnet/data_table.h"
 #include "mplnet/engine.h"
-#include "mplnet/train.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "mplnet/data_table.h"
 #include "mplnet/engine.h"
-#include "mplnet/train.h"
 
 namespace {
 

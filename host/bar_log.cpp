@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "persistence/bar_log_line.h"
 #include "persistence/file_io.h"
 #include "persistence/status_texts.h"
 
@@ -27,23 +28,14 @@ std::string FormatBarLines(const RateInfo* rates, int rates_total, const NumberS
   lines.reserve(static_cast<std::size_t>(rates_total) * 120);
   for (int i = rates_total - 1; i >= 0; --i) {
     const unsigned char* record = bytes + static_cast<std::size_t>(i) * sizeof(RateInfo);
-    lines += "Bar: ";
-    lines += FormatUnsigned(static_cast<std::uint64_t>(i));
-    lines += " Time: ";
-    lines += FormatUnsigned(ReadField<std::uint32_t>(record, offsetof(RateInfo, time)));
-    const struct {
-      const char* label;
-      std::size_t offset;
-    } prices[] = {{" Open: ", offsetof(RateInfo, open)},
-                  {" Low: ", offsetof(RateInfo, low)},
-                  {" High: ", offsetof(RateInfo, high)},
-                  {" Close: ", offsetof(RateInfo, close)},
-                  {" Vol: ", offsetof(RateInfo, vol)}};
-    for (const auto& price : prices) {
-      lines += price.label;
-      lines += FormatReal(ReadField<double>(record, price.offset), symbols);
-    }
-    lines += " \r\n";
+    AppendBarLine(lines, static_cast<std::uint64_t>(i),
+                  ReadField<std::uint32_t>(record, offsetof(RateInfo, time)),
+                  {ReadField<double>(record, offsetof(RateInfo, open)),
+                   ReadField<double>(record, offsetof(RateInfo, low)),
+                   ReadField<double>(record, offsetof(RateInfo, high)),
+                   ReadField<double>(record, offsetof(RateInfo, close)),
+                   ReadField<double>(record, offsetof(RateInfo, vol))},
+                  symbols);
   }
   return lines;
 }

@@ -10,7 +10,8 @@
 
 namespace mplnet {
 
-// The lines for `rates_total` bars, highest index first, each ending in CR LF.
+// The lines for `rates_total` bars, highest index first, in the bar log's line format
+// (persistence/bar_log_line.h).
 std::string FormatBarLines(const RateInfo* rates, int rates_total, const NumberSymbols& symbols);
 
 // Checks the arguments in order and appends the bars to the log at `log_path`; the status text.

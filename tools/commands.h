@@ -1,5 +1,6 @@
-// Subcommands of the mplnet tool that live in files of their own. Each registers itself on the
-// tool's command line and hands back how to run it once the command line is parsed.
+// The subcommands of the mplnet tool, each in a file of its own (tools/<name>_command.cpp). Each
+// registers itself on the tool's command line and hands back how to run it once the command line
+// is parsed.
 #ifndef MPLNET_TOOLS_COMMANDS_H_
 #define MPLNET_TOOLS_COMMANDS_H_
 
@@ -13,6 +14,15 @@ struct Command {
   CLI::App* app = nullptr;
   std::function<int()> run;
 };
+
+// mplnet run: a network run on lines of inputs through the exports, as a host runs it.
+Command AddRunCommand(CLI::App& app);
+// mplnet new: a network of given layer sizes with random weights, saved into a new network file.
+Command AddNewCommand(CLI::App& app);
+// mplnet info: what a network file holds, and the checks of what the forward pass relies on.
+Command AddInfoCommand(CLI::App& app);
+// mplnet dot: a network drawn as a Graphviz graph.
+Command AddDotCommand(CLI::App& app);
 
 // mplnet bars: a bar log turned into a training table.
 Command AddBarsCommand(CLI::App& app);

@@ -36,6 +36,8 @@ bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
   return UpperAscii(s).find(UpperAscii(word)) != std::string::npos;
 }
 
+}  // namespace
+
 const char* ActivationName(unsigned atype) {
   static constexpr std::array<const char*, 4> kNames = {"Null", "TH", "SIGM", "EXP"};
   return atype < kNames.size() ? kNames[atype] : "?";
@@ -53,6 +55,8 @@ unsigned TypeOf(const Neuron& n, unsigned attr) {
 bool IsInputNeuron(const Neuron& n) {
   return TypeOf(n, Neuron::ATTR_NTYPE) == Neuron::NInput;
 }
+
+namespace {
 
 // Checks of the file as written: what the reader merges, refuses or reads from an unexpected entry.
 class RawFileCheck {
@@ -289,23 +293,6 @@ void CheckLoaded(const Perceptron& net,
   }
 }
 
-// A weight with three significant digits: enough to read a graph by.
-std::string ShortWeight(double w) {
-  if (!std::isfinite(w)) return std::isnan(w) ? "NaN" : (w > 0 ? "Infinity" : "-Infinity");
-  char buffer[32];
-  const std::to_chars_result r =
-      std::to_chars(buffer, buffer + sizeof buffer, w, std::chars_format::general, 3);
-  return std::string(buffer, r.ptr);
-}
-
-std::string NodeId(unsigned x, unsigned y) {
-  std::string id = "n";
-  id += std::to_string(x);
-  id += '_';
-  id += std::to_string(y);
-  return id;
-}
-
 }  // namespace
 
 void RequireNetworkFile(const std::string& path) {
@@ -386,55 +373,6 @@ void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out
   }
   out << "checks: " << Counted(problems.size(), "problem", "problems") << '\n';
   for (const std::string& p : problems) out << "  " << p << '\n';
-}
-
-void WriteDot(const Perceptron& net, std::ostream& out) {
-  const std::vector<std::shared_ptr<Elem>> elems = net.GetMPL();
-  out << "digraph mplnet {\n"
-         "  rankdir=LR;\n"
-         "  node [shape=circle, fontsize=10];\n"
-         "  edge [fontsize=8, arrowsize=0.6];\n";
-  std::map<unsigned, std::vector<const Elem*>> layers;
-  for (const std::shared_ptr<Elem>& e : elems) layers[e->x].push_back(e.get());
-  for (const auto& [layer, members] : layers) {
-    out << "  subgraph layer_" << layer << " {\n    rank=same;\n";
-    for (const Elem* e : members) {
-      const Neuron& n = *e->kernel;
-      out << "    " << NodeId(e->x, e->y) << " [label=\"" << e->x << "," << e->y << "\\n";
-      if (IsInputNeuron(n)) {
-        out << "input\", shape=box];\n";
-      } else {
-        out << ActivationName(TypeOf(n, Neuron::ATTR_ATYPE)) << "\", tooltip=\"threshold "
-            << ShortWeight(n.getThreshold()) << ", alpha "
-            << ShortWeight(n.GetAttr(Neuron::ATTR_ALPHA)) << "\"];\n";
-      }
-    }
-    out << "  }\n";
-  }
-  std::set<std::string> missing;
-  for (const std::shared_ptr<Elem>& e : elems) {
-    if (e->x == 0) continue;
-    for (const SynapseWeight& w : e->kernel->getSynapses()) {
-      const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
-      std::string from;
-      if (source != nullptr) {
-        from =
-            NodeId(source->x, source->y);  // what the forward pass reads, even under a shared key
-      } else {
-        from = "missing_" + std::to_string(w.x) + "_" + std::to_string(w.y);
-        if (missing.insert(from).second) {
-          out << "  " << from << " [label=\"" << w.x << "," << w.y
-              << "\\nmissing\", style=dashed];\n";
-        }
-      }
-      const double magnitude = std::fabs(w.weight);
-      const double width = std::isfinite(magnitude) ? std::clamp(0.5 + magnitude, 0.5, 6.0) : 6.0;
-      const char* colour = w.weight > 0 ? "blue" : (w.weight < 0 ? "red" : "gray");
-      out << "  " << from << " -> " << NodeId(e->x, e->y) << " [label=\"" << ShortWeight(w.weight)
-          << "\", color=" << colour << ", penwidth=" << ShortWeight(width) << "];\n";
-    }
-  }
-  out << "}\n";
 }
 
 }  // namespace mplnet::tool

@@ -1,4 +1,5 @@
-// What `mplnet info` and `mplnet dot` say about a network file.
+// What the tool's commands say about a network file: loading it with the library's reader, the
+// checks and description `mplnet info` prints, and the names of types shared with `mplnet dot`.
 //
 // The checks look for what the forward pass relies on but no load refuses: every position of a
 // layer's range present, every link naming an existing element, input elements fed through their
@@ -40,9 +41,14 @@ std::vector<std::string> CheckNetwork(const std::string& path, const Perceptron&
 // Writes the layers, counts, types and checks of `net`, loaded from `path`.
 void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out);
 
-// Writes `net` as a Graphviz graph: one node per element, one rank per layer, one edge per link of
-// every element beyond the input layer (an input element's links carry the external input).
-void WriteDot(const Perceptron& net, std::ostream& out);
+// The name of activation type `atype` ("SIGM"), "?" for one the library does not know.
+const char* ActivationName(unsigned atype);
+// The name of neuron type `ntype` ("NHiden"), "?" for one the library does not know.
+const char* NeuronTypeName(unsigned ntype);
+// Attribute `attr` of `n` (one of Neuron::ATTR_…), a type, as a whole number.
+unsigned TypeOf(const Neuron& n, unsigned attr);
+// Whether `n` is an input element's neuron, fed from outside through its 0_0 link.
+bool IsInputNeuron(const Neuron& n);
 
 }  // namespace mplnet::tool
 

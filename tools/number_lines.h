@@ -1,7 +1,7 @@
 // Lines of numbers as `mplnet run` reads and writes them.
 //
 // Input lines are read by the one reader the trainer's data tables use as well
-// (training/number_line.h): numbers separated by commas, semicolons or blanks, "#" starting a
+// (datasets/number_line.h): numbers separated by commas, semicolons or blanks, "#" starting a
 // comment, "." as the decimal point, and a comma as the decimal point only where semicolons or
 // blanks separate the numbers. Output numbers are written as the shortest text that reads back to
 // the same double, so nothing of a result is lost between the tool and whatever reads its output.
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "training/number_line.h"
+#include "datasets/number_line.h"
 
 namespace mplnet::tool {
 

@@ -11,8 +11,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "datasets/row_checks.h"
 #include "mplnet/train.h"
-#include "training/row_checks.h"
 
 namespace mplnet::training {
 namespace {

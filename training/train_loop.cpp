@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "datasets/row_checks.h"
 #include "mplnet/train.h"
-#include "training/row_checks.h"
 
 namespace mplnet {
 

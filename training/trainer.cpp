@@ -15,17 +15,19 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "datasets/row_checks.h"
 #include "mplnet/train.h"
 #include "training/chunk_pool.h"
 #include "training/network_layout.h"
-#include "training/row_checks.h"
 #include "training/trainer_internal.h"
 
 namespace mplnet {
@@ -653,6 +655,25 @@ const std::vector<double>& Trainer::InputMeans() const {
 }
 const std::vector<double>& Trainer::InputScales() const {
   return impl_->scales();
+}
+
+std::string_view AlgorithmName(Algorithm algorithm) {
+  switch (algorithm) {
+    case Algorithm::kAdam:
+      return "adam";
+    case Algorithm::kBackprop:
+      return "backprop";
+    case Algorithm::kRprop:
+      break;
+  }
+  return "rprop";
+}
+
+std::optional<Algorithm> AlgorithmNamed(std::string_view name) {
+  for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
+    if (AlgorithmName(a) == name) return a;
+  }
+  return std::nullopt;
 }
 
 }  // namespace mplnet

@@ -7,7 +7,7 @@
 // position decided at the close of a row's bar comes from that row's output alone and earns the
 // log return to the next row's close, less the cost of changing it.
 //
-// Part of the training library (mplnet::train), never of the DLL.
+// Part of the trading library (mplnet::trading), never of the DLL.
 #ifndef MPLNET_BACKTEST_H_
 #define MPLNET_BACKTEST_H_
 

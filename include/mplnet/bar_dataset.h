@@ -12,7 +12,7 @@
 // byte for byte, and rows stay in time order, which keeps a validation slice taken from the end of
 // the table out of the past.
 //
-// Part of the training library (mplnet::train), never of the DLL.
+// Part of the datasets library (mplnet::datasets), never of the DLL.
 #ifndef MPLNET_BAR_DATASET_H_
 #define MPLNET_BAR_DATASET_H_
 

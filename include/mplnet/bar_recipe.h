@@ -8,7 +8,7 @@
 // "Neuron" nor "Synapse": the host's reader passes over it, and the host's save, which keeps
 // every section it does not write, keeps it.
 //
-// Part of the training library (mplnet::train), never of the DLL.
+// Part of the datasets library (mplnet::datasets), never of the DLL.
 #ifndef MPLNET_BAR_RECIPE_H_
 #define MPLNET_BAR_RECIPE_H_
 

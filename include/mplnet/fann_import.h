@@ -14,7 +14,7 @@
 // weights that are not finite numbers. A neuron without connections outputs 1, as in fann_run.
 // Nothing is built then.
 //
-// Part of the training library (mplnet::train), never of the DLL.
+// Part of the interop library (mplnet::interop), never of the DLL.
 #ifndef MPLNET_FANN_IMPORT_H_
 #define MPLNET_FANN_IMPORT_H_
 

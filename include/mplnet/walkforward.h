@@ -8,7 +8,7 @@
 // test bar. The folds' test rows form one account: the position carries from one fold's last row
 // into the next fold, and the figures are those of a backtest of the joined rows.
 //
-// Part of the training library (mplnet::train), never of the DLL.
+// Part of the trading library (mplnet::trading), never of the DLL.
 #ifndef MPLNET_WALKFORWARD_H_
 #define MPLNET_WALKFORWARD_H_
 

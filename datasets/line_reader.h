@@ -2,8 +2,8 @@
 // size the user does not decide (data tables, bar logs, inputs): memory stays within one block and
 // one line however large the file, and a file without line ends (/dev/zero, a binary file) is
 // refused at the limit instead of read whole.
-#ifndef MPLNET_TRAINING_LINE_READER_H_
-#define MPLNET_TRAINING_LINE_READER_H_
+#ifndef MPLNET_DATASETS_LINE_READER_H_
+#define MPLNET_DATASETS_LINE_READER_H_
 
 #include <cstddef>
 #include <istream>
@@ -45,4 +45,4 @@ class LineReader {
 
 }  // namespace mplnet
 
-#endif  // MPLNET_TRAINING_LINE_READER_H_
+#endif  // MPLNET_DATASETS_LINE_READER_H_

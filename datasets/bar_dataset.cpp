@@ -12,45 +12,21 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "datasets/line_reader.h"
+#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
+#include "persistence/bar_log_line.h"
 #include "persistence/file_io.h"
-#include "persistence/number_text.h"
 #include "persistence/shown_text.h"
-#include "training/line_reader.h"
-#include "training/shortest_text.h"
 
 namespace mplnet {
 namespace {
 
-constexpr std::string_view kLineForm = "Bar: i Time: t Open: o Low: l High: h Close: c Vol: v";
 constexpr std::size_t kShownLength = 48;
 
 // A piece of a line as an error message shows it.
 std::string Shown(std::string_view text) {
   return QuotedText(text, kShownLength);
-}
-
-// Splits a line at blanks and tabs.
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t pos = 0;
-  while (pos < line.size()) {
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
-    const std::size_t start = pos;
-    while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t') ++pos;
-    if (pos > start) words.push_back(line.substr(start, pos - start));
-  }
-  return words;
-}
-
-template <typename T>
-std::optional<T> ParseWhole(std::string_view text) {
-  T value{};
-  const char* end = text.data() + text.size();
-  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
 }
 
 // Parses one bar line; the reason it does not parse otherwise.
@@ -61,32 +37,28 @@ struct ParsedLine {
 
 ParsedLine ParseBarLine(std::string_view line) {
   ParsedLine parsed;
-  const std::vector<std::string_view> words = Words(line);
-  constexpr std::string_view kLabels[] = {
-      "Bar:", "Time:", "Open:", "Low:", "High:", "Close:", "Vol:"};
-  constexpr std::size_t kWords = 2 * std::size(kLabels);
-  for (std::size_t i = 0; i < std::size(kLabels); ++i) {
-    if (2 * i + 1 >= words.size() || words[2 * i] != kLabels[i]) {
+  const std::vector<std::string_view> words = BarLineWords(line);
+  for (std::size_t i = 0; i < std::size(kBarLineLabels); ++i) {
+    if (2 * i + 1 >= words.size() || words[2 * i] != kBarLineLabels[i]) {
       parsed.error = "not a bar line (" + Shown(line) + "; a bar line reads \"" +
-                     std::string(kLineForm) + "\")";
+                     std::string(kBarLineForm) + "\")";
       return parsed;
     }
   }
-  if (words.size() != kWords) {
-    parsed.error = "text after the volume: " + Shown(words[kWords]);
+  if (words.size() != kBarLineWords) {
+    parsed.error = "text after the volume: " + Shown(words[kBarLineWords]);
     return parsed;
   }
-  if (!ParseWhole<std::uint64_t>(words[1])) {
+  if (!ReadBarLineWhole<std::uint64_t>(words[1])) {
     parsed.error = "bar index " + Shown(words[1]) + " is not a whole number";
     return parsed;
   }
-  const std::optional<std::uint32_t> time = ParseWhole<std::uint32_t>(words[3]);
+  const std::optional<std::uint32_t> time = ReadBarLineWhole<std::uint32_t>(words[3]);
   if (!time) {
     parsed.error = "time " + Shown(words[3]) + " is not a whole number from 0 to 4294967295";
     return parsed;
   }
   parsed.bar.time = *time;
-  const NumberSymbols symbols;  // "." and "," both read as the decimal point whatever these say
   struct Field {
     std::string_view name;
     double Bar::*member;
@@ -98,7 +70,7 @@ ParsedLine ParseBarLine(std::string_view line) {
                                {"volume", &Bar::vol}};
   for (std::size_t i = 0; i < std::size(kFields); ++i) {
     const std::string_view text = words[5 + 2 * i];
-    const std::optional<double> value = ParseReal(text, symbols);
+    const std::optional<double> value = ReadBarLineValue(text);
     const bool volume = kFields[i].member == &Bar::vol;
     if (!value || !std::isfinite(*value) || (volume ? *value < 0.0 : *value <= 0.0)) {
       parsed.error = std::string(kFields[i].name) + " " + Shown(text) + " is not a " +
@@ -181,7 +153,7 @@ BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
     const bool complete = lines.ended();
     if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     if (text.ends_with('\r')) text.remove_suffix(1);
-    if (Words(text).empty()) continue;
+    if (BarLineWords(text).empty()) continue;
     ParsedLine parsed = complete ? ParseBarLine(text) : ParsedLine{{}, "cut short (no line end)"};
     if (!parsed.error.empty()) {
       if (!skip_bad) {

@@ -6,11 +6,11 @@
 #include <memory>
 #include <random>
 
+#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
 #include "persistence/shown_text.h"
-#include "training/shortest_text.h"
 
 namespace mplnet {
 namespace {

@@ -1,4 +1,4 @@
-#include "training/line_reader.h"
+#include "datasets/line_reader.h"
 
 #include <algorithm>
 #include <ostream>

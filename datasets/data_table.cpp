@@ -1,5 +1,7 @@
 // Data tables: rows of inputs and targets in memory and in files, and the checks that make them fit
 // a network.
+#include "mplnet/data_table.h"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -8,12 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "mplnet/train.h"
+#include "datasets/line_reader.h"
+#include "datasets/number_line.h"
+#include "datasets/row_checks.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
-#include "training/line_reader.h"
-#include "training/number_line.h"
-#include "training/row_checks.h"
 
 namespace mplnet {
 namespace training {
@@ -208,25 +209,6 @@ DataTable ReadDataTable(std::istream& in, std::string_view name, const Perceptro
   if (table.rows() == 0) throw TrainingError(file + " holds no rows");
   table.ShrinkToFit();
   return table;
-}
-
-std::string_view AlgorithmName(Algorithm algorithm) {
-  switch (algorithm) {
-    case Algorithm::kAdam:
-      return "adam";
-    case Algorithm::kBackprop:
-      return "backprop";
-    case Algorithm::kRprop:
-      break;
-  }
-  return "rprop";
-}
-
-std::optional<Algorithm> AlgorithmNamed(std::string_view name) {
-  for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
-    if (AlgorithmName(a) == name) return a;
-  }
-  return std::nullopt;
 }
 
 }  // namespace mplnet

@@ -9,8 +9,8 @@
 // between its numbers ("0,5") reads every comma as a separator. A line whose commas would be
 // decimal points in some places and separators in others ("1,5, 2,5": is it 1.5 and 2.5, or 1, 5,
 // 2 and 5?) is refused as ambiguous rather than guessed, wherever the commas stand.
-#ifndef MPLNET_TRAINING_NUMBER_LINE_H_
-#define MPLNET_TRAINING_NUMBER_LINE_H_
+#ifndef MPLNET_DATASETS_NUMBER_LINE_H_
+#define MPLNET_DATASETS_NUMBER_LINE_H_
 
 #include <string>
 #include <string_view>
@@ -41,4 +41,4 @@ std::string DescribeBadPiece(const NumberLine& line);
 
 }  // namespace mplnet
 
-#endif  // MPLNET_TRAINING_NUMBER_LINE_H_
+#endif  // MPLNET_DATASETS_NUMBER_LINE_H_

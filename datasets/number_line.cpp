@@ -1,4 +1,4 @@
-#include "training/number_line.h"
+#include "datasets/number_line.h"
 
 #include <optional>
 #include <utility>

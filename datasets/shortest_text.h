@@ -1,8 +1,8 @@
-// Numbers the training library writes for other programs to read (tables, backtest lines and
+// Numbers the offline libraries write for other programs to read (tables, backtest lines and
 // reports): each the shortest text that reads back to the very same double, "." as the decimal
 // point, so nothing of a value is lost on the way.
-#ifndef MPLNET_TRAINING_SHORTEST_TEXT_H_
-#define MPLNET_TRAINING_SHORTEST_TEXT_H_
+#ifndef MPLNET_DATASETS_SHORTEST_TEXT_H_
+#define MPLNET_DATASETS_SHORTEST_TEXT_H_
 
 #include <string>
 
@@ -14,4 +14,4 @@ void AppendShortest(std::string& out, double v);
 
 }  // namespace mplnet
 
-#endif  // MPLNET_TRAINING_SHORTEST_TEXT_H_
+#endif  // MPLNET_DATASETS_SHORTEST_TEXT_H_

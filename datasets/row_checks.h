@@ -1,8 +1,8 @@
 // What rows must be to fit a network: the counts of its input and output layers, finite values,
 // and targets its output neurons can come near. Shared by the data table reader, the trainer and
 // the evaluation, so that a table refused in one place is refused in all.
-#ifndef MPLNET_TRAINING_ROW_CHECKS_H_
-#define MPLNET_TRAINING_ROW_CHECKS_H_
+#ifndef MPLNET_DATASETS_ROW_CHECKS_H_
+#define MPLNET_DATASETS_ROW_CHECKS_H_
 
 #include <cstddef>
 #include <span>
@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mplnet/data_table.h"
 #include "mplnet/engine.h"
-#include "mplnet/train.h"
 
 namespace mplnet::training {
 
@@ -43,4 +43,4 @@ std::string RowName(const DataTable& table, std::size_t i);
 
 }  // namespace mplnet::training
 
-#endif  // MPLNET_TRAINING_ROW_CHECKS_H_
+#endif  // MPLNET_DATASETS_ROW_CHECKS_H_

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "mplnet/bar_dataset.h"
+#include "mplnet/data_table.h"
 #include "mplnet/engine.h"
-#include "mplnet/train.h"
 
 namespace mplnet {
 namespace {

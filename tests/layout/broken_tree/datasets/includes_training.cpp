@@ -1,0 +1,1 @@
+#include "training/network_layout.h"

@@ -1,0 +1,1 @@
+#include "datasets/row_checks.h"

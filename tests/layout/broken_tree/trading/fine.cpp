@@ -1,0 +1,2 @@
+#include "datasets/row_checks.h"
+#include "training/network_layout.h"

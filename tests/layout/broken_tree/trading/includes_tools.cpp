@@ -1,0 +1,2 @@
+#include "datasets/number_line.h"
+#include "tools/commands.h"
