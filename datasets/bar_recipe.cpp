@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <initializer_list>
 #include <system_error>
 #include <vector>
 
@@ -21,6 +22,16 @@ struct Named {
   std::string_view key;
   std::string_view text;
 };
+
+// The one of `choices` that `name_of` calls `name`, or nullopt.
+template <typename Choice>
+std::optional<Choice> ChoiceNamed(std::string_view name, std::initializer_list<Choice> choices,
+                                  std::string_view (*name_of)(Choice)) {
+  for (const Choice choice : choices) {
+    if (name == name_of(choice)) return choice;
+  }
+  return std::nullopt;
+}
 
 std::optional<int> PositiveWhole(std::string_view text) {
   int value = 0;
@@ -67,14 +78,11 @@ std::string SetEntry(BarDatasetOptions& recipe, std::string_view key, std::strin
 }  // namespace
 
 std::string_view FeaturesName(BarFeatures features) {
-  return features == BarFeatures::kReturns ? "returns" : "returns,range,volume";
+  return BarFeaturesName(features);  // one spelling for the recipe, the table header and --features
 }
 
 std::optional<BarFeatures> FeaturesNamed(std::string_view name) {
-  for (const BarFeatures f : {BarFeatures::kReturns, BarFeatures::kReturnsRangeVolume}) {
-    if (name == FeaturesName(f)) return f;
-  }
-  return std::nullopt;
+  return ChoiceNamed(name, {BarFeatures::kReturns, BarFeatures::kReturnsRangeVolume}, FeaturesName);
 }
 
 std::string_view TargetName(BarTarget target) {
@@ -82,10 +90,7 @@ std::string_view TargetName(BarTarget target) {
 }
 
 std::optional<BarTarget> TargetNamed(std::string_view name) {
-  for (const BarTarget t : {BarTarget::kDirection, BarTarget::kReturn}) {
-    if (name == TargetName(t)) return t;
-  }
-  return std::nullopt;
+  return ChoiceNamed(name, {BarTarget::kDirection, BarTarget::kReturn}, TargetName);
 }
 
 std::string RecipeText(const BarDatasetOptions& recipe) {

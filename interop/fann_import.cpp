@@ -267,40 +267,41 @@ class FannReader {
     return *value;
   }
 
+  // The tuples of the `key` line, each made a value by `read(tuple, index)`. There must be
+  // `expected` of them, a count that `counted_by` gives ("layer_sizes gives" 10 `what`).
+  template <typename Read>
+  auto ReadTuples(std::string_view key, std::size_t fields, std::size_t expected,
+                  std::string_view counted_by, std::string_view what, Read read) const {
+    const auto tuples = Tuples(key, fields);
+    if (tuples.size() != expected) {
+      Fail(Line(key), std::string(counted_by) + " " + std::to_string(expected) + " " +
+                          std::string(what) + ", the " + std::string(what) + " line holds " +
+                          std::to_string(tuples.size()));
+    }
+    std::vector<decltype(read(tuples.front(), std::size_t{0}))> values;
+    values.reserve(tuples.size());
+    for (std::size_t i = 0; i < tuples.size(); ++i) values.push_back(read(tuples[i], i));
+    return values;
+  }
+
   std::vector<FannNeuron> ReadNeurons(const std::vector<unsigned>& sizes) const {
-    const auto tuples = Tuples(kNeuronsKey, 3);
     std::size_t expected = 0;
     for (const unsigned size : sizes) expected += size;
-    if (tuples.size() != expected) {
-      Fail(Line(kNeuronsKey), "layer_sizes gives " + std::to_string(expected) +
-                                  " neurons, the neurons line holds " +
-                                  std::to_string(tuples.size()));
-    }
-    std::vector<FannNeuron> neurons;
-    neurons.reserve(tuples.size());
-    for (std::size_t i = 0; i < tuples.size(); ++i) {
-      neurons.push_back({Whole(tuples[i][0], kNeuronsKey, i), Whole(tuples[i][1], kNeuronsKey, i),
-                         Real(tuples[i][2], kNeuronsKey, i)});
-    }
-    return neurons;
+    return ReadTuples(kNeuronsKey, 3, expected, "layer_sizes gives", "neurons",
+                      [this](const auto& t, std::size_t i) {
+                        return FannNeuron{Whole(t[0], kNeuronsKey, i), Whole(t[1], kNeuronsKey, i),
+                                          Real(t[2], kNeuronsKey, i)};
+                      });
   }
 
   std::vector<FannConnection> ReadConnections(const std::vector<FannNeuron>& neurons) const {
-    const auto tuples = Tuples(kConnectionsKey, 2);
     std::size_t expected = 0;
     for (const FannNeuron& n : neurons) expected += n.inputs;
-    if (tuples.size() != expected) {
-      Fail(Line(kConnectionsKey), "the neurons take " + std::to_string(expected) +
-                                      " connections, the connections line holds " +
-                                      std::to_string(tuples.size()));
-    }
-    std::vector<FannConnection> connections;
-    connections.reserve(tuples.size());
-    for (std::size_t i = 0; i < tuples.size(); ++i) {
-      connections.push_back(
-          {Whole(tuples[i][0], kConnectionsKey, i), Real(tuples[i][1], kConnectionsKey, i)});
-    }
-    return connections;
+    return ReadTuples(
+        kConnectionsKey, 2, expected, "the neurons take", "connections",
+        [this](const auto& t, std::size_t i) {
+          return FannConnection{Whole(t[0], kConnectionsKey, i), Real(t[1], kConnectionsKey, i)};
+        });
   }
 
   // Decides every neuron's layer, index and whether it is a bias neuron.

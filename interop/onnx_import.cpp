@@ -129,27 +129,17 @@ T LittleEndianAt(const std::string& raw, std::size_t i) {
   return value;
 }
 
+// The element types a message may name; any other is "an unsupported type".
 const char* TypeName(int type) {
-  switch (type) {
-    case TensorProto::FLOAT:
-      return "float";
-    case TensorProto::DOUBLE:
-      return "double";
-    case TensorProto::FLOAT16:
-      return "float16";
-    case TensorProto::INT64:
-      return "int64";
-    case TensorProto::INT32:
-      return "int32";
-    case TensorProto::BFLOAT16:
-      return "bfloat16";
-    case TensorProto::STRING:
-      return "string";
-    case TensorProto::BOOL:
-      return "bool";
-    default:
-      return "an unsupported type";
+  static constexpr std::pair<int, const char*> kNames[] = {
+      {TensorProto::FLOAT, "float"},     {TensorProto::DOUBLE, "double"},
+      {TensorProto::FLOAT16, "float16"}, {TensorProto::INT64, "int64"},
+      {TensorProto::INT32, "int32"},     {TensorProto::BFLOAT16, "bfloat16"},
+      {TensorProto::STRING, "string"},   {TensorProto::BOOL, "bool"}};
+  for (const auto& [code, name] : kNames) {
+    if (code == type) return name;
   }
+  return "an unsupported type";
 }
 
 class Importer {
@@ -351,52 +341,41 @@ class Importer {
     const auto n = static_cast<std::size_t>(*count);
     const std::string& raw = t.raw_data();
     const bool has_raw = t.has_raw_data();
-    auto wrong_count = [&](std::size_t found) {
-      Fail(what + " declares " + std::to_string(n) + " values but holds " + std::to_string(found));
+    // Reads the n values into `out`: the raw bytes as little-endian values of raw_type's type, or
+    // else the typed `field`; each passes through `convert` with its index.
+    auto read = [&](auto raw_type, const auto& field, auto& out, auto convert) {
+      constexpr std::size_t width = sizeof(raw_type);
+      const std::size_t found =
+          has_raw ? raw.size() / width : static_cast<std::size_t>(field.size());
+      if (found != n || (has_raw && raw.size() % width != 0)) {
+        Fail(what + " declares " + std::to_string(n) + " values but holds " +
+             std::to_string(found));
+      }
+      out.resize(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        out[i] = convert(
+            has_raw ? LittleEndianAt<decltype(raw_type)>(raw, i) : field.Get(static_cast<int>(i)),
+            i);
+      }
     };
+    const auto as_is = [](auto value, std::size_t) { return value; };
     switch (t.data_type()) {
       case TensorProto::FLOAT:
-        if (has_raw ? raw.size() != n * 4 : static_cast<std::size_t>(t.float_data_size()) != n) {
-          wrong_count(has_raw ? raw.size() / 4 : static_cast<std::size_t>(t.float_data_size()));
-        }
-        c->reals.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          c->reals[i] = has_raw ? LittleEndianAt<float>(raw, i) : t.float_data(static_cast<int>(i));
-        }
+        read(float{}, t.float_data(), c->reals, as_is);
         break;
       case TensorProto::DOUBLE:
-        if (has_raw ? raw.size() != n * 8 : static_cast<std::size_t>(t.double_data_size()) != n) {
-          wrong_count(has_raw ? raw.size() / 8 : static_cast<std::size_t>(t.double_data_size()));
-        }
-        c->reals.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          c->reals[i] =
-              has_raw ? LittleEndianAt<double>(raw, i) : t.double_data(static_cast<int>(i));
-        }
+        read(double{}, t.double_data(), c->reals, as_is);
         break;
-      case TensorProto::FLOAT16:
-        if (has_raw ? raw.size() != n * 2 : static_cast<std::size_t>(t.int32_data_size()) != n) {
-          wrong_count(has_raw ? raw.size() / 2 : static_cast<std::size_t>(t.int32_data_size()));
-        }
-        c->reals.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          std::uint32_t bits = has_raw
-                                   ? LittleEndianAt<std::uint16_t>(raw, i)
-                                   : static_cast<std::uint32_t>(t.int32_data(static_cast<int>(i)));
+      case TensorProto::FLOAT16:  // without raw bytes, in int32_data, each in its low 16 bits
+        read(std::uint16_t{}, t.int32_data(), c->reals, [&](std::int32_t value, std::size_t i) {
+          const auto bits = static_cast<std::uint32_t>(value);
           if (bits > 0xFFFF) Fail(what + ": float16 value " + std::to_string(i) + " is malformed");
-          c->reals[i] = HalfToDouble(static_cast<std::uint16_t>(bits));
-        }
+          return HalfToDouble(static_cast<std::uint16_t>(bits));
+        });
         break;
       case TensorProto::INT64:
-        if (has_raw ? raw.size() != n * 8 : static_cast<std::size_t>(t.int64_data_size()) != n) {
-          wrong_count(has_raw ? raw.size() / 8 : static_cast<std::size_t>(t.int64_data_size()));
-        }
         c->whole = true;
-        c->wholes.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          c->wholes[i] =
-              has_raw ? LittleEndianAt<std::int64_t>(raw, i) : t.int64_data(static_cast<int>(i));
-        }
+        read(std::int64_t{}, t.int64_data(), c->wholes, as_is);
         break;
       default:
         Fail(what + " holds " + TypeName(t.data_type()) +

@@ -49,10 +49,10 @@ class CIniFile {
   // Works on the platform's fixed network file until SetFileName accepts another name.
   CIniFile();
   ~CIniFile();
-  CIniFile(const CIniFile&) = delete;
-  CIniFile& operator=(const CIniFile&) = delete;
   CIniFile(CIniFile&&) noexcept;
   CIniFile& operator=(CIniFile&&) noexcept;
+  CIniFile(const CIniFile&) = delete;
+  CIniFile& operator=(const CIniFile&) = delete;
 
   // Writes the entry (replaced in place, or appended); 1 when written, 0 when refused or not
   // written.

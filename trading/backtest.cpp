@@ -190,18 +190,18 @@ std::string FormatFigures(const BacktestFigures& f) {
 std::string FormatAccountCsv(const std::vector<AccountLine>& lines) {
   std::string out = "time,close,output,position,pnl,equity\n";
   out.reserve(out.size() + lines.size() * 80);
+  auto field = [&out](double v) {
+    out += ',';
+    AppendNumber(out, v);
+  };
   for (const AccountLine& line : lines) {
     out += std::to_string(line.time);
-    out += ',';
-    AppendNumber(out, line.close);
-    out += ',';
-    AppendNumber(out, line.output);
+    field(line.close);
+    field(line.output);
     out += ',';
     out += std::to_string(line.position);
-    out += ',';
-    AppendNumber(out, line.pnl);
-    out += ',';
-    AppendNumber(out, line.equity);
+    field(line.pnl);
+    field(line.equity);
     out += '\n';
   }
   return out;

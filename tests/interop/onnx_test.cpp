@@ -305,6 +305,26 @@ TEST(OnnxImportTest, RefusesWhatANetworkCannotComputeNamingTheNode) {
          });
        },
        "declares 200000 values but holds 4"},
+      {"raw bytes a byte short",
+       [] {
+         return OneLayer("Sigmoid", [](ModelBuilder& b) {
+           onnx::TensorProto* w = b.model().mutable_graph()->mutable_initializer(0);
+           w->clear_float_data();
+           w->set_raw_data(std::string(15, '\0'));
+         });
+       },
+       "initializer \"w\" declares 4 values but holds 3"},
+      {"float16 bits beyond 16",
+       [] {
+         return OneLayer("Sigmoid", [](ModelBuilder& b) {
+           onnx::TensorProto* w = b.model().mutable_graph()->mutable_initializer(0);
+           w->clear_float_data();
+           w->set_data_type(kFloat16);
+           for (const std::int32_t bits : {0x3C00, 0x3C00, 0x3C00, 0x13C00})
+             w->add_int32_data(bits);
+         });
+       },
+       "initializer \"w\": float16 value 3 is malformed"},
       {"cycle",
        [] {
          return Model([](ModelBuilder& b) {
