@@ -427,14 +427,14 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
          p.SetAttr(1, 0, Neuron::ATTR_NTYPE, Neuron::NInput);
          return p;
        },
-       "element (1, 0): an input neuron outside the input layer"},
+       "element (1, 0) beyond the input layer is an input neuron"},
       {"another neuron type in layer 0",
        [&] {
          Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
          p.SetAttr(0, 1, Neuron::ATTR_NTYPE, Neuron::NHiden);
          return p;
        },
-       "element (0, 1): the input layer holds input neurons only"},
+       "element (0, 1) of the input layer has neuron type NHiden"},
       {"colliding coordinate keys",
        [&] {
          // (1, 10) holds the key "110", so position (11, 0) resolves to it.
@@ -443,19 +443,19 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
          for (unsigned y = 0; y <= 10; ++y) b.Neuron(1, y, Neuron::SIGM, 1, {{0, 0}});
          return b.Neuron(11, 1, Neuron::SIGM, 1, {{1, 0}}).Build();
        },
-       "position (11, 0) shares its coordinate key \"110\" with element (1, 10)"},
+       "layer 11: position (11, 0) has the coordinate key of (1, 10)"},
       {"a link to a missing element",
        [&] {
          return base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {0, 7}}).Build();
        },
-       "element (1, 0): its link from (0, 7) names no element"},
+       "element (1, 0): the link from (0, 7) names no element"},
       {"an input element without its 0_0 link",
        [&] {
          Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
          p.DelLink(0, 1, 0, 0);
          return p;
        },
-       "element (0, 1): an input element takes its input through its last link"},
+       "input element (0, 1) has no 0_0 link"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
