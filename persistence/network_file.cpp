@@ -183,13 +183,13 @@ constexpr const char* kUnreadable = "the file exists but cannot be read";
 }  // namespace
 
 NetworkFileError::NetworkFileError(const std::string& file, const std::string& reason)
-    : std::runtime_error("network file \"" + file + "\": " + reason),
+    : Error("network file \"" + file + "\": " + reason),
       place_(std::make_shared<const Place>(Place{file, {}, {}, reason})) {}
 
 NetworkFileError::NetworkFileError(const std::string& file, const std::string& section,
                                    const std::string& key, const std::string& reason)
-    : std::runtime_error("network file \"" + file + "\", section [" + ShownText(section) +
-                         "], key \"" + ShownText(key) + "\": " + reason),
+    : Error("network file \"" + file + "\", section [" + ShownText(section) + "], key \"" +
+            ShownText(key) + "\": " + reason),
       place_(std::make_shared<const Place>(Place{file, section, key, reason})) {}
 
 NetworkFileError::~NetworkFileError() = default;

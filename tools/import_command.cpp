@@ -19,16 +19,10 @@ struct ImportArguments {
 
 int RunImport(const ImportArguments& args) {
   CheckOutputPath(args.out_path, args.force);
-  try {
-    // The format is told by the content: an ONNX model is binary, a FANN file text.
-    SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
-                                                           : ImportFannFile(args.fann_path),
-                         args.out_path);
-  } catch (const FannImportError& e) {
-    throw ToolError(e.what());
-  } catch (const OnnxImportError& e) {
-    throw ToolError(e.what());
-  }
+  // The format is told by the content: an ONNX model is binary, a FANN file text.
+  SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
+                                                         : ImportFannFile(args.fann_path),
+                       args.out_path);
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/structure_check.h"
 #include "mplnet/bar_recipe.h"
 #include "persistence/ini_file.h"
 #include "persistence/network_file.h"
@@ -218,77 +219,6 @@ class RawFileCheck {
   std::set<std::pair<unsigned, unsigned>> refused_ntype_;
 };
 
-// Checks of the loaded network against what the forward pass relies on.
-void CheckLoaded(const Perceptron& net,
-                 const std::set<std::pair<unsigned, unsigned>>& refused_ntype,
-                 std::vector<std::string>& problems) {
-  const std::vector<int> counts = net.GetNCount();
-  for (std::size_t i = 0; i < counts.size(); ++i) {
-    for (int j = 0; j < counts[i]; ++j) {
-      const auto x = static_cast<unsigned>(i);
-      const auto y = static_cast<unsigned>(j);
-      const std::shared_ptr<Elem> e = net.getElem(static_cast<int>(x), j);
-      if (e == nullptr) {
-        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
-                           " is missing; the forward pass skips it");
-      } else if (e->x != x || e->y != y) {
-        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
-                           " has the coordinate key of " + Position(e->x, e->y) +
-                           ", which the forward pass finds in its place");
-      }
-    }
-  }
-  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
-    const Neuron& neuron = *e->kernel;
-    const int count = e->x < counts.size() ? counts[e->x] : 0;
-    if (static_cast<int>(e->y) >= count) {
-      problems.push_back("element " + Position(e->x, e->y) + " lies beyond the range of layer " +
-                         std::to_string(e->x) + " (" +
-                         Counted(static_cast<std::size_t>(count), "position", "positions") +
-                         "): the forward pass never computes it");
-    }
-    const std::vector<SynapseWeight> links = neuron.getSynapses();
-    if (e->x == 0) {
-      if (!IsInputNeuron(neuron)) {
-        problems.push_back("element " + Position(e->x, e->y) +
-                           " of the input layer has neuron type " +
-                           NeuronTypeName(TypeOf(neuron, Neuron::ATTR_NTYPE)) +
-                           ": it computes an activation of its input instead of passing it on");
-        continue;
-      }
-      const auto is_entry = [](const SynapseWeight& w) { return CoordinateKey(w.x, w.y) == "00"; };
-      if (std::none_of(links.begin(), links.end(), is_entry)) {
-        problems.push_back("input element " + Position(e->x, e->y) +
-                           " has no 0_0 link: it never receives its input and outputs 0");
-      } else if (!is_entry(links.back())) {
-        problems.push_back(
-            "input element " + Position(e->x, e->y) +
-            " has links after 0_0: it passes on the last one's value (0) instead of its input");
-      }
-      continue;
-    }
-    if (IsInputNeuron(neuron) && refused_ntype.count({e->x, e->y}) == 0) {
-      // The message stays in one piece, as a user would search for it.
-      // clang-format off
-      problems.push_back("element " + Position(e->x, e->y) +
-          " beyond the input layer is an input neuron: it passes on its last link's value instead of computing");
-      // clang-format on
-    }
-    for (const SynapseWeight& w : links) {
-      const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
-      const std::string from = Position(static_cast<unsigned>(w.x), static_cast<unsigned>(w.y));
-      if (source == nullptr) {
-        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
-                           " names no element and feeds 0");
-      } else if (static_cast<int>(source->x) != w.x || static_cast<int>(source->y) != w.y) {
-        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
-                           " reads " + Position(source->x, source->y) +
-                           ", which has the same coordinate key");
-      }
-    }
-  }
-}
-
 // A weight with three significant digits: enough to read a graph by.
 std::string ShortWeight(double w) {
   if (!std::isfinite(w)) return std::isnan(w) ? "NaN" : (w > 0 ? "Infinity" : "-Infinity");
@@ -325,19 +255,23 @@ std::unique_ptr<Perceptron> LoadNetworkFile(const std::string& path) {
   ini.SetFileName(path);
   if (ini.GetFileName() != path) throw ToolError("network file \"" + path + "\" is not accepted");
   const char* code = nullptr;
-  try {
-    return ini.LoadMPL(code);
-  } catch (const std::exception& e) {
-    // The reader's errors name the file, the section, the key and the reason.
-    throw ToolError(e.what());
-  }
+  // The reader's errors name the file, the section, the key and the reason.
+  return ini.LoadMPL(code);
 }
 
 std::vector<std::string> CheckNetwork(const std::string& path, const Perceptron& net) {
   std::vector<std::string> problems;
   RawFileCheck raw(path, net, problems);
   raw.Run();
-  CheckLoaded(net, raw.refused_ntype(), problems);
+  // An input neuron beyond layer 0 whose type the file gave as one the reader refuses is reported
+  // above, with the section that gave it.
+  for (StructureFinding& finding : CheckStructure(net)) {
+    if (finding.problem == StructureProblem::kInputBeyondLayerZero &&
+        raw.refused_ntype().count({finding.x, finding.y}) != 0) {
+      continue;
+    }
+    problems.push_back(std::move(finding.text));
+  }
   return problems;
 }
 

@@ -10,18 +10,18 @@
 
 #include <memory>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
 
 namespace mplnet::tool {
 
 // A failure the tool reports as its one message line.
-class ToolError : public std::runtime_error {
+class ToolError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // Loads the network file at `path` with the library's reader. Raises ToolError naming the file
