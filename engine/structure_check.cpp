@@ -1,39 +1,15 @@
 #include "engine/structure_check.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <unordered_set>
 
 namespace mplnet {
 namespace {
 
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::to_string(...).
-std::string Position(long long x, long long y) {
-  std::string text = "(";
-  text += std::to_string(x);
-  text += ", ";
-  text += std::to_string(y);
-  text += ')';
-  return text;
-}
-
 bool IsInputNeuron(const Neuron& n) {
   return static_cast<unsigned>(n.GetAttr(Neuron::ATTR_NTYPE)) == Neuron::NInput;
-}
-
-const char* NeuronTypeName(const Neuron& n) {
-  switch (static_cast<unsigned>(n.GetAttr(Neuron::ATTR_NTYPE))) {
-    case Neuron::Null:
-      return "Null";
-    case Neuron::NInput:
-      return "NInput";
-    case Neuron::NHiden:
-      return "NHiden";
-    case Neuron::NOutput:
-      return "NOutput";
-    default:
-      return "?";
-  }
 }
 
 // Checks of each position of every layer's range: the forward pass runs exactly these.
@@ -44,13 +20,13 @@ void CheckPositions(const Perceptron& net, std::vector<StructureFinding>& found)
       const auto x = static_cast<unsigned>(i);
       const auto y = static_cast<unsigned>(j);
       const std::shared_ptr<Elem> e = net.getElem(static_cast<int>(x), j);
-      const std::string where = "layer " + std::to_string(i) + ": position " + Position(x, y);
+      const std::string where = "layer " + std::to_string(i) + ": position " + PositionText(x, y);
       if (e == nullptr) {
         found.push_back({StructureProblem::kMissingPosition, x, y,
                          where + " is missing; the forward pass skips it"});
       } else if (e->x != x || e->y != y) {
         found.push_back({StructureProblem::kSharedKey, x, y,
-                         where + " has the coordinate key of " + Position(e->x, e->y) +
+                         where + " has the coordinate key of " + PositionText(e->x, e->y) +
                              ", which the forward pass finds in its place"});
       }
     }
@@ -60,11 +36,11 @@ void CheckPositions(const Perceptron& net, std::vector<StructureFinding>& found)
 // Checks of an input element: an input neuron, fed through its last link 0_0.
 void CheckInputElement(const Elem& e, std::vector<StructureFinding>& found) {
   const Neuron& neuron = *e.kernel;
-  const std::string element = Position(e.x, e.y);
+  const std::string element = PositionText(e.x, e.y);
   if (!IsInputNeuron(neuron)) {
     found.push_back({StructureProblem::kInputLayerComputes, e.x, e.y,
                      "element " + element + " of the input layer has neuron type " +
-                         NeuronTypeName(neuron) +
+                         NeuronTypeName(static_cast<unsigned>(neuron.GetAttr(Neuron::ATTR_NTYPE))) +
                          ": it computes an activation of its input instead of passing it on"});
     return;
   }
@@ -85,7 +61,7 @@ void CheckInputElement(const Elem& e, std::vector<StructureFinding>& found) {
 // Checks of an element beyond the input layer: it computes, from the elements its links name.
 void CheckComputingElement(const Perceptron& net, const Elem& e,
                            std::vector<StructureFinding>& found) {
-  const std::string element = Position(e.x, e.y);
+  const std::string element = PositionText(e.x, e.y);
   if (IsInputNeuron(*e.kernel)) {
     // The message stays in one piece, as a user would search for it.
     // clang-format off
@@ -95,7 +71,7 @@ void CheckComputingElement(const Perceptron& net, const Elem& e,
   }
   for (const SynapseWeight& w : e.kernel->getSynapses()) {
     const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
-    const std::string from = Position(w.x, w.y);
+    const std::string from = PositionText(w.x, w.y);
     if (source == nullptr) {
       found.push_back(
           {StructureProblem::kLinkToNothing, e.x, e.y,
@@ -103,12 +79,28 @@ void CheckComputingElement(const Perceptron& net, const Elem& e,
     } else if (static_cast<int>(source->x) != w.x || static_cast<int>(source->y) != w.y) {
       found.push_back({StructureProblem::kLinkThroughSharedKey, e.x, e.y,
                        "element " + element + ": the link from " + from + " reads " +
-                           Position(source->x, source->y) + ", which has the same coordinate key"});
+                           PositionText(source->x, source->y) +
+                           ", which has the same coordinate key"});
     }
   }
 }
 
 }  // namespace
+
+// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::to_string(...).
+std::string PositionText(long long x, long long y) {
+  std::string text = "(";
+  text += std::to_string(x);
+  text += ", ";
+  text += std::to_string(y);
+  text += ')';
+  return text;
+}
+
+const char* NeuronTypeName(unsigned ntype) {
+  static constexpr std::array<const char*, 4> kNames = {"Null", "NInput", "NHiden", "NOutput"};
+  return ntype < kNames.size() ? kNames[ntype] : "?";
+}
 
 std::vector<StructureFinding> CheckStructure(const Perceptron& net) {
   std::vector<StructureFinding> found;
@@ -117,7 +109,7 @@ std::vector<StructureFinding> CheckStructure(const Perceptron& net) {
   std::unordered_set<const Neuron*> neurons;
   for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
     if (e == nullptr) continue;
-    const std::string element = Position(e->x, e->y);
+    const std::string element = PositionText(e->x, e->y);
     if (e->kernel == nullptr) {
       found.push_back({StructureProblem::kNoNeuron, e->x, e->y,
                        "element " + element + " has no neuron: the forward pass cannot run it"});
@@ -167,9 +159,9 @@ std::optional<SharedKey> FirstSharedKey(const std::vector<std::size_t>& sizes) {
 }
 
 std::string SharedKeyText(const SharedKey& shared) {
-  return "position " + Position(shared.x, shared.y) + " has the same coordinate key \"" +
+  return "position " + PositionText(shared.x, shared.y) + " has the same coordinate key \"" +
          CoordinateKey(shared.x, shared.y) + "\" as position " +
-         Position(shared.first_x, shared.first_y) + "; the network cannot hold both";
+         PositionText(shared.first_x, shared.first_y) + "; the network cannot hold both";
 }
 
 }  // namespace mplnet

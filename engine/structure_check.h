@@ -20,6 +20,12 @@
 
 namespace mplnet {
 
+// "(x, y)": a position as every message of ours shows it.
+std::string PositionText(long long x, long long y);
+
+// The name of a neuron type: "Null", "NInput", "NHiden" or "NOutput"; "?" for another number.
+const char* NeuronTypeName(unsigned ntype);
+
 // What a finding is about.
 enum class StructureProblem {
   kMissingPosition,       // a position of a layer's range has no element

@@ -96,9 +96,8 @@ Command AddBarsCommand(CLI::App& app) {
       "Nothing is measured over the whole log, and rows stay in time order, so the last rows make "
       "an honest validation slice.");
   bars->add_option("LOG", args->log_path, "bar log")->required();
-  bars->add_option("-o,--output", args->table_path, "the table to write")
-      ->required()
-      ->type_name("TABLE");
+  AddOutputOption(bars, args->table_path, "TABLE", "the table to write");
+  AddForceFlag(bars, args->force, "TABLE");
   AddSetting(bars, kWindowSetting, args->options);
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
@@ -111,7 +110,6 @@ Command AddBarsCommand(CLI::App& app) {
       ->check(CLI::IsMember({std::string(TargetName(BarTarget::kDirection)),
                              std::string(TargetName(BarTarget::kReturn))}));
   bars->add_flag("--skip-bad", args->skip_bad, "pass over lines that do not parse, and count them");
-  bars->add_flag("--force", args->force, "replace TABLE if it exists");
   return {bars, [args] { return RunBars(*args); }};
 }
 

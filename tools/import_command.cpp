@@ -53,10 +53,8 @@ Command AddImportCommand(CLI::App& app) {
       OnnxImportHelp());
   import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
       ->required();
-  import->add_option("-o,--output", args->out_path, "the network file to write")
-      ->required()
-      ->type_name("OUT");
-  import->add_flag("--force", args->force, "replace OUT if it exists");
+  AddOutputOption(import, args->out_path, "OUT", "the network file to write");
+  AddForceFlag(import, args->force, "OUT");
   return {import, [args] { return RunImport(*args); }};
 }
 

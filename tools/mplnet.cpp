@@ -218,10 +218,8 @@ int Main(int argc, char** argv) {
   make->add_option("SIZES", sizes, "layer sizes, each from 1 to " + std::to_string(kMostPositions))
       ->type_name("UINT")
       ->required();
-  make->add_option("-o,--output", out_path, "the network file to write")
-      ->required()
-      ->type_name("FILE");
-  make->add_flag("--force", force, "replace FILE if it exists");
+  AddOutputOption(make, out_path, "FILE", "the network file to write");
+  AddForceFlag(make, force, "FILE");
   make->add_option("--seed", seed, "draw from a fast generator seeded with N")
       ->type_name("N")
       ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}));

@@ -23,16 +23,6 @@
 namespace mplnet::tool {
 namespace {
 
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::to_string(...).
-std::string Position(unsigned x, unsigned y) {
-  std::string text = "(";
-  text += std::to_string(x);
-  text += ", ";
-  text += std::to_string(y);
-  text += ')';
-  return text;
-}
-
 bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
   return UpperAscii(s).find(UpperAscii(word)) != std::string::npos;
 }
@@ -40,11 +30,6 @@ bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
 const char* ActivationName(unsigned atype) {
   static constexpr std::array<const char*, 4> kNames = {"Null", "TH", "SIGM", "EXP"};
   return atype < kNames.size() ? kNames[atype] : "?";
-}
-
-const char* NeuronTypeName(unsigned ntype) {
-  static constexpr std::array<const char*, 4> kNames = {"Null", "NInput", "NHiden", "NOutput"};
-  return ntype < kNames.size() ? kNames[ntype] : "?";
 }
 
 unsigned TypeOf(const Neuron& n, unsigned attr) {
@@ -134,7 +119,7 @@ class RawFileCheck {
   void CheckName(const std::string& section, std::string_view kind, unsigned x, unsigned y) {
     const std::string expected = std::string(kind) + CoordinateKey(x, y);
     if (section != expected) {
-      problems_.push_back("section [" + section + "] describes " + Position(x, y) +
+      problems_.push_back("section [" + section + "] describes " + PositionText(x, y) +
                           ", which a save writes as [" + expected +
                           "]: this section would stay beside it");
     }
@@ -149,14 +134,14 @@ class RawFileCheck {
       const auto& [first_section, first] = seen->second;
       if (first == std::make_pair(x, y)) {
         problems_.push_back("sections [" + first_section + "] and [" + section +
-                            "] both describe " + Position(x, y) + ": the attributes of [" +
+                            "] both describe " + PositionText(x, y) + ": the attributes of [" +
                             section + "] overwrite those of [" + first_section + "]");
       } else {
         problems_.push_back(
-            "sections [" + first_section + "] " + Position(first.first, first.second) + " and [" +
-            section + "] " + Position(x, y) + " share the coordinate key " + key + ": only " +
-            Position(first.first, first.second) + " is loaded, and the attributes of [" + section +
-            "] overwrite its own");
+            "sections [" + first_section + "] " + PositionText(first.first, first.second) +
+            " and [" + section + "] " + PositionText(x, y) + " share the coordinate key " + key +
+            ": only " + PositionText(first.first, first.second) +
+            " is loaded, and the attributes of [" + section + "] overwrite its own");
       }
     }
     // A probe neuron decides what the engine accepts, so the check cannot drift from it.
@@ -164,8 +149,8 @@ class RawFileCheck {
       Neuron probe;
       if (!probe.SetAttr(Neuron::ATTR_ATYPE, *atype)) {
         problems_.push_back("section [" + section + "]: activation type " +
-                            FormatReal(*atype, symbols_) + " is not 0 to 3, so " + Position(x, y) +
-                            " keeps type 0 (computed as SIGM)");
+                            FormatReal(*atype, symbols_) + " is not 0 to 3, so " +
+                            PositionText(x, y) + " keeps type 0 (computed as SIGM)");
       }
     }
     if (const std::optional<double> ntype = Real(section, keys, "NTYPE")) {
@@ -174,7 +159,7 @@ class RawFileCheck {
         refused_ntype_.emplace(x, y);
         problems_.push_back(
             "section [" + section + "]: neuron type " + FormatReal(*ntype, symbols_) +
-            " is not 1, 2 or 3, so " + Position(x, y) +
+            " is not 1, 2 or 3, so " + PositionText(x, y) +
             " loads as an input neuron and passes on its last link's value instead of computing");
       }
     }
@@ -187,12 +172,12 @@ class RawFileCheck {
     CheckName(section, "Synapse_", x, y);
     const std::shared_ptr<Elem> owner = net_.getElem(static_cast<int>(x), static_cast<int>(y));
     if (owner == nullptr) {
-      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
+      problems_.push_back("section [" + section + "] gives links to " + PositionText(x, y) +
                           ", which has no neuron section: they are dropped");
     } else if (owner->x != x || owner->y != y) {
-      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
-                          ", whose coordinate key belongs to " + Position(owner->x, owner->y) +
-                          ": they go to " + Position(owner->x, owner->y));
+      problems_.push_back("section [" + section + "] gives links to " + PositionText(x, y) +
+                          ", whose coordinate key belongs to " + PositionText(owner->x, owner->y) +
+                          ": they go to " + PositionText(owner->x, owner->y));
     }
     std::map<std::string, std::string> link_entries;  // coordinate key -> first entry naming it
     for (const std::string& key : keys) {

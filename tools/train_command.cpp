@@ -389,10 +389,8 @@ Command AddTrainCommand(CLI::App& app) {
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
   train->add_option("NET", args->net_path, "the starting network file")->required();
   train->add_option("DATA", args->data_path, "the data table")->required();
-  train->add_option("-o,--output", args->out_path, "the network file to write")
-      ->required()
-      ->type_name("OUT");
-  train->add_flag("--force", args->force, "replace OUT if it exists, even when it is NET");
+  AddOutputOption(train, args->out_path, "OUT", "the network file to write");
+  AddForceFlag(train, args->force, "OUT", "even when it is NET");
   std::vector<std::string> algorithms;
   for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
     algorithms.emplace_back(AlgorithmName(a));

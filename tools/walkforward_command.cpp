@@ -105,9 +105,7 @@ Command AddWalkForwardCommand(CLI::App& app) {
       "window. The folds' test rows make one account (the position carries from one fold into "
       "the next): the report is mplnet backtest's, then one line per fold.");
   cmd->add_option("LOG", args->log_path, "bar log")->required();
-  cmd->add_option("-o,--output", args->dir, "the folder for the folds' network files")
-      ->required()
-      ->type_name("DIR");
+  AddOutputOption(cmd, args->dir, "DIR", "the folder for the folds' network files");
   AddSetting(cmd, kTrainBarsSetting, args->settings);
   AddSetting(cmd, kTestBarsSetting, args->settings);
   AddSetting(cmd, kHiddenSetting, args->settings);
