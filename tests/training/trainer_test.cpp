@@ -468,6 +468,39 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
   }
 }
 
+// Each described setting is held to its range by the library itself, with the range in the message.
+TEST(TrainerTest, RefusesSettingsOutsideTheirDescribedRanges) {
+  const DataTable rows = Xor();
+  const Perceptron net =
+      NetBuilder(1).Inputs(2).Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {0, 1}}).Build();
+  const struct {
+    std::function<void(TrainSettings&, EveryRowRules&)> set;
+    std::string refusal;
+  } cases[] = {
+      {[](TrainSettings& s, EveryRowRules&) { s.momentum = 0.9995; }, kMomentumSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.batch_size = 0; }, kBatchSizeSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.threads = 257; }, kThreadsSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.learning_rate = -1; },
+       kLearningRateSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.holdout = 0.995; }, kHoldoutSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.stop.max_epochs = 0; },
+       kMaxEpochsSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.stop.patience = 0; }, kPatienceSetting.Refusal()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    TrainSettings settings;
+    EveryRowRules rules;
+    c.set(settings, rules);
+    try {
+      TrainOnEveryRow(net, rows, settings, rules, {});
+      ADD_FAILURE() << "not refused";
+    } catch (const TrainingError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(DataTableTest, ReadsWhatTheRuleSaysAndRefusesTheRest) {
   TempDir dir;
   // Two inputs; outputs: (1, 0) a sigmoid, (1, 1) a TH.
