@@ -223,8 +223,8 @@ std::size_t BarInputCount(const BarDatasetOptions& options) {
 }
 
 std::vector<BarRow> MakeBarRows(const std::vector<Bar>& bars, const BarDatasetOptions& options) {
-  if (options.window < 1) throw BarDataError("the window must hold at least 1 bar");
-  if (options.horizon < 1) throw BarDataError("the horizon must be at least 1 bar");
+  if (!kWindowSetting.Accepts(options)) throw BarDataError(kWindowSetting.Refusal());
+  if (!kHorizonSetting.Accepts(options)) throw BarDataError(kHorizonSetting.Refusal());
   const auto window = static_cast<std::size_t>(options.window);
   const auto horizon = static_cast<std::size_t>(options.horizon);
   const bool extra = options.features == BarFeatures::kReturnsRangeVolume;

@@ -30,15 +30,6 @@ std::string NumberText(double v) {
 
 }  // namespace
 
-std::string PositionText(long long x, long long y) {
-  std::string text = "(";
-  text += std::to_string(x);
-  text += ", ";
-  text += std::to_string(y);
-  text += ')';
-  return text;
-}
-
 RowShape ShapeOf(const Perceptron& net) {
   const int layers = net.GetLCount();
   if (layers < 2 || net.GetLayerSize(0) <= 0 || net.GetLayerSize(layers - 1) <= 0) {

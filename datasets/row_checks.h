@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mplnet/data_table.h"
+#include "engine/structure_check.h"
 #include "mplnet/engine.h"
 
 namespace mplnet::training {
@@ -22,9 +23,6 @@ struct RowShape {
   std::vector<bool> tanh_output;  // per output: a `TH` neuron, whose range is [-1, 1], not [0, 1]
   std::vector<std::string> output_names;  // per output: "(2, 0)"
 };
-
-// "(x, y)".
-std::string PositionText(long long x, long long y);
 
 // The shape of `net`'s rows. Throws TrainingError for a network without an input layer and a
 // later output layer.

@@ -13,14 +13,11 @@
 namespace mplnet {
 namespace {
 
-// Positions in network files are 16-bit, so no network has more layers than this. The bound keeps a
-// stray layer number from growing the layer table without limit.
-constexpr unsigned kMaxLayers = 65536;
-
 // Applies the layer growth rule for layer `x` to the layer table; false when the layer lies beyond
 // what a network can hold.
 bool GrowTo(std::vector<int>& ncount, unsigned x) {
-  if (x >= kMaxLayers) return false;
+  // The bound keeps a stray layer number from growing the layer table without limit.
+  if (x >= kMostPositions) return false;
   if (x >= ncount.size()) ncount.resize(static_cast<std::size_t>(x) + 1, 0);
   return true;
 }

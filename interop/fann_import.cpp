@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/structure_check.h"
 #include "persistence/file_io.h"
 #include "persistence/number_text.h"
 
@@ -72,9 +73,6 @@ constexpr double kClipTolerance = 0x1p-52;
 // A neuron of ours without links and with this threshold outputs exactly 1 under SIGM of Alpha 1:
 // e^-1000 is far below half a unit in the last place of 1.
 constexpr double kAlwaysOneThreshold = -1000.0;
-
-// Positions in a network file are 16-bit numbers.
-constexpr std::size_t kMostPositions = 65536;
 
 std::string_view Trim(std::string_view t) {
   while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
@@ -378,15 +376,14 @@ class FannReader {
                       const std::vector<FannConnection>& connections) const {
     const unsigned last_layer = places_.back().layer;
     // Different positions can share a coordinate key; a network of ours holds only one of them.
-    std::map<std::string, std::size_t> keys;
-    for (std::size_t n = 0; n < places_.size(); ++n) {
-      const Place& p = places_[n];
-      if (p.bias) continue;
-      const auto [it, added] = keys.try_emplace(CoordinateKey(p.layer, p.index), n);
-      if (!added) {
-        FailNeuron(n, "its position has the coordinate key \"" + it->first + "\" of " +
-                          NeuronName(it->second) + "; a network of ours cannot hold both");
-      }
+    std::vector<std::size_t> sizes(layer_starts_.size());
+    for (const Place& p : places_) sizes[p.layer] += p.bias ? 0 : 1;
+    if (const std::optional<SharedKey> shared = FirstSharedKey(sizes)) {
+      // A layer's bias neuron comes after its other neurons, so index y is neuron first + y.
+      FailNeuron(layer_starts_[shared->x] + shared->y,
+                 "its position has the coordinate key \"" + CoordinateKey(shared->x, shared->y) +
+                     "\" of " + NeuronName(layer_starts_[shared->first_x] + shared->first_y) +
+                     "; a network of ours cannot hold both");
     }
 
     Perceptron net;
@@ -456,6 +453,12 @@ class FannReader {
       }
       next += neuron.inputs;
       net.setThreshold(p.layer, p.index, threshold);
+    }
+    // What the forward pass needs, as every user of a network checks it: an import is exact or
+    // refused.
+    const std::vector<StructureFinding> findings = CheckStructure(net);
+    if (!findings.empty()) {
+      Fail(Line(kNeuronsKey), "the network would not compute as FANN's: " + findings.front().text);
     }
     return net;
   }

@@ -17,20 +17,11 @@
 #include <set>
 #include <vector>
 
+#include "engine/structure_check.h"
 #include "mplnet/onnx.h"
 
 namespace mplnet {
 namespace {
-
-std::string At(int x, int y) {
-  // Appended piece by piece: GCC 12 warns falsely about a chain of + on a temporary here.
-  std::string text = "(";
-  text += std::to_string(x);
-  text += ", ";
-  text += std::to_string(y);
-  text += ")";
-  return text;
-}
 
 // A layer past the input, as the export reads it.
 struct Layer {
@@ -79,10 +70,10 @@ class Exporter {
       if (sizes_[x] < 1) Fail("layer " + std::to_string(x) + " holds no element");
       for (int y = 0; y < sizes_[x]; ++y) {
         const std::shared_ptr<Elem> e = net_.getElem(x, y);
-        if (e == nullptr) Fail("position " + At(x, y) + " holds no element");
+        if (e == nullptr) Fail("position " + PositionText(x, y) + " holds no element");
         if (static_cast<int>(e->x) != x || static_cast<int>(e->y) != y) {
-          Fail("position " + At(x, y) + " resolves to element " +
-               At(static_cast<int>(e->x), static_cast<int>(e->y)) +
+          Fail("position " + PositionText(x, y) + " resolves to element " +
+               PositionText(static_cast<int>(e->x), static_cast<int>(e->y)) +
                " (their coordinate keys are the same)");
         }
       }
@@ -91,7 +82,8 @@ class Exporter {
     for (const std::shared_ptr<Elem>& e : net_.GetMPL()) {
       const int x = static_cast<int>(e->x), y = static_cast<int>(e->y);
       if (x >= static_cast<int>(sizes_.size()) || y >= sizes_[x]) {
-        Fail("element " + At(x, y) + " lies outside its layer's range; the forward pass skips it");
+        Fail("element " + PositionText(x, y) +
+             " lies outside its layer's range; the forward pass skips it");
       }
     }
     if (net_.GetMPL().size() != total) Fail("the elements do not match the layer table");
@@ -102,10 +94,10 @@ class Exporter {
       const Neuron& n = *net_.getElem(0, y)->kernel;
       const std::vector<SynapseWeight> links = n.getSynapses();
       if (n.GetAttr(Neuron::ATTR_NTYPE) != Neuron::NInput) {
-        Fail("element " + At(0, y) + " in the input layer is not an input neuron");
+        Fail("element " + PositionText(0, y) + " in the input layer is not an input neuron");
       }
       if (links.size() != 1 || links[0].x != 0 || links[0].y != 0) {
-        Fail("input element " + At(0, y) +
+        Fail("input element " + PositionText(0, y) +
              " does not have its link 0_0 alone, so it does not pass its input on");
       }
     }
@@ -115,31 +107,33 @@ class Exporter {
     Layer layer;
     for (int y = 0; y < sizes_[x]; ++y) {
       const std::shared_ptr<Neuron> n = net_.getElem(x, y)->kernel;
-      const std::string where = "element " + At(x, y);
+      const std::string where = "element " + PositionText(x, y);
       if (n->GetAttr(Neuron::ATTR_NTYPE) == Neuron::NInput) {
         Fail(where + " is an input neuron outside layer 0");
       }
       const bool tanh = n->GetAttr(Neuron::ATTR_ATYPE) == Neuron::TH;
       if (y == 0) layer.tanh = tanh;
       if (tanh != layer.tanh) {
-        Fail(where + " computes " + (tanh ? "TH" : "a sigmoid") + " while element " + At(x, 0) +
-             " computes " + (tanh ? "a sigmoid" : "TH") + "; a layer has one activation");
+        Fail(where + " computes " + (tanh ? "TH" : "a sigmoid") + " while element " +
+             PositionText(x, 0) + " computes " + (tanh ? "a sigmoid" : "TH") +
+             "; a layer has one activation");
       }
       if (!std::isfinite(n->GetAttr(Neuron::ATTR_ALPHA)) || !std::isfinite(n->getThreshold())) {
         Fail(where + " has an alpha or threshold that is not finite");
       }
       n->ForEachLink([&](int lx, int ly, double weight) {
         const std::shared_ptr<Elem> source = net_.getElem(lx, ly);
-        if (source == nullptr) Fail(where + ": its link " + At(lx, ly) + " names no element");
+        if (source == nullptr)
+          Fail(where + ": its link " + PositionText(lx, ly) + " names no element");
         const int sx = static_cast<int>(source->x), sy = static_cast<int>(source->y);
         if (sx >= x) {
-          Fail(where + ": its link from " + At(sx, sy) +
+          Fail(where + ": its link from " + PositionText(sx, sy) +
                (sx > x || sy >= y ? " reads that element's output of the previous pass"
                                   : " reads an element of its own layer") +
                "; ONNX computes each layer from earlier layers only");
         }
         if (!std::isfinite(weight)) {
-          Fail(where + ": its link from " + At(sx, sy) + " is not finite");
+          Fail(where + ": its link from " + PositionText(sx, sy) + " is not finite");
         }
         layer.sources.insert(sx);
       });
@@ -209,8 +203,8 @@ class Exporter {
         const std::shared_ptr<Elem> source = net_.getElem(lx, ly);
         const std::size_t column = first_column.at(static_cast<int>(source->x)) + source->y;
         if (column < next) {
-          Fail("element " + At(x, static_cast<int>(y)) + ": its link from " +
-               At(static_cast<int>(source->x), static_cast<int>(source->y)) +
+          Fail("element " + PositionText(x, static_cast<int>(y)) + ": its link from " +
+               PositionText(static_cast<int>(source->x), static_cast<int>(source->y)) +
                " comes after a link from a later source; a Gemm sums a layer's inputs in one "
                "order, and the same sums in another order may round differently");
         }

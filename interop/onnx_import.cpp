@@ -32,14 +32,13 @@
 #include <utility>
 #include <vector>
 
+#include "engine/structure_check.h"
 #include "mplnet/onnx.h"
 #include "persistence/file_io.h"
 
 namespace mplnet {
 namespace {
 
-// Positions in a network file are 16-bit numbers.
-constexpr std::size_t kMostPositions = 65536;
 // The most terms one folded tensor may hold, and the most steps (multiplications, copied terms) one
 // import may take: a small model whose linear layers widen and narrow again would otherwise fold
 // into billions. The largest layers a model within the size limit holds take far fewer.
@@ -158,7 +157,18 @@ class Importer {
     ++uses_[graph.output(0).name()];
     const Value out = Evaluate(graph.output(0).name());
     CheckEndsInLayer(out, graph.output(0).name());
-    return Assemble();
+    // Positions whose coordinate keys collide are one element of ours: a later layer's neuron
+    // would silently take an earlier one's place.
+    if (const std::optional<SharedKey> shared = FirstSharedKey(layer_sizes_)) {
+      Fail(SharedKeyText(*shared));
+    }
+    Perceptron net = Assemble();
+    // What the forward pass needs, as every user of a network checks it: an import is exact or
+    // refused.
+    const std::vector<StructureFinding> findings = CheckStructure(net);
+    if (!findings.empty())
+      Fail("the network would not compute the graph: " + findings.front().text);
+    return net;
   }
 
  private:

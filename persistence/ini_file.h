@@ -19,11 +19,11 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mplnet/error.h"
 #include "persistence/network_file.h"
 
 namespace mplnet {
@@ -33,9 +33,9 @@ class ProfileDocument;
 
 // The errors CIniFile raises; what() is the reason alone ("Section", "Section or Key", ...), the
 // caller adds the file, section and key.
-class IniError : public std::runtime_error {
+class IniError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // A single value is read into a buffer of 255 characters, so at most this many come back.

@@ -26,6 +26,11 @@
 namespace mplnet {
 namespace {
 
+// The highest position a file may give, as messages show it.
+std::string LastPosition() {
+  return std::to_string(kMostPositions - 1);
+}
+
 // Reads one section of the file, raising NetworkFileError with the place and the reason. Keys and
 // values are views into the file's parsed copy: nothing is copied per entry.
 class SectionReader {
@@ -59,7 +64,9 @@ class SectionReader {
     const std::size_t entry = Find(pattern);
     const std::string_view value = Value(entry);
     const std::optional<std::uint16_t> number = ParseUInt16(value);
-    if (!number) Fail(keys_[entry], QuotedText(value) + " is not a whole number from 0 to 65535");
+    if (!number) {
+      Fail(keys_[entry], QuotedText(value) + " is not a whole number from 0 to " + LastPosition());
+    }
     return *number;
   }
 
@@ -77,7 +84,7 @@ class SectionReader {
   // A digit group of a link entry's name as a 16-bit position.
   std::uint16_t LinkPosition(std::string_view key, std::string_view digits) const {
     const std::optional<std::uint16_t> number = ParseUInt16(digits);
-    if (!number) Fail(key, "link position " + ShownText(digits) + " lies beyond 65535");
+    if (!number) Fail(key, "link position " + ShownText(digits) + " lies beyond " + LastPosition());
     return *number;
   }
 
@@ -176,13 +183,13 @@ constexpr const char* kUnreadable = "the file exists but cannot be read";
 }  // namespace
 
 NetworkFileError::NetworkFileError(const std::string& file, const std::string& reason)
-    : std::runtime_error("network file \"" + file + "\": " + reason),
+    : Error("network file \"" + file + "\": " + reason),
       place_(std::make_shared<const Place>(Place{file, {}, {}, reason})) {}
 
 NetworkFileError::NetworkFileError(const std::string& file, const std::string& section,
                                    const std::string& key, const std::string& reason)
-    : std::runtime_error("network file \"" + file + "\", section [" + ShownText(section) +
-                         "], key \"" + ShownText(key) + "\": " + reason),
+    : Error("network file \"" + file + "\", section [" + ShownText(section) + "], key \"" +
+            ShownText(key) + "\": " + reason),
       place_(std::make_shared<const Place>(Place{file, section, key, reason})) {}
 
 NetworkFileError::~NetworkFileError() = default;

@@ -303,7 +303,7 @@ std::optional<std::uint16_t> ParseUInt16(std::string_view text) {
   std::uint32_t value = 0;
   for (const char c : t) {
     value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value > 65535) return std::nullopt;
+    if (value > std::numeric_limits<std::uint16_t>::max()) return std::nullopt;
   }
   if (negative && value != 0) return std::nullopt;
   return static_cast<std::uint16_t>(value);

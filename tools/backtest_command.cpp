@@ -26,20 +26,16 @@ struct BacktestArguments {
 int RunBacktestCommand(const BacktestArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckTradingOutputs(args.trading);
-  try {
-    const BarDatasetOptions recipe =
-        ChooseRecipe(ReadNetworkRecipe(args.net_path), args.recipe, args.net_path);
-    const BarLog log = ReadBarLogFile(args.log_path, false);
-    BacktestOptions options;
-    options.rules = args.trading.rules;
-    options.from = args.from;
-    options.to = args.to;
-    const Backtest backtest = RunBacktest(*net, log.bars, recipe, options);
-    WriteTradingOutputs(args.trading, backtest.lines, "backtest of " + args.net_path);
-    PrintReport(FormatFigures(backtest.figures));
-  } catch (const BarDataError& e) {
-    throw ToolError(e.what());
-  }
+  const BarDatasetOptions recipe =
+      ChooseRecipe(ReadNetworkRecipe(args.net_path), args.recipe, args.net_path);
+  const BarLog log = ReadBarLogFile(args.log_path, false);
+  BacktestOptions options;
+  options.rules = args.trading.rules;
+  options.from = args.from;
+  options.to = args.to;
+  const Backtest backtest = RunBacktest(*net, log.bars, recipe, options);
+  WriteTradingOutputs(args.trading, backtest.lines, "backtest of " + args.net_path);
+  PrintReport(FormatFigures(backtest.figures));
   return 0;
 }
 

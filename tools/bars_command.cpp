@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "mplnet/bar_dataset.h"
+#include "mplnet/bar_recipe.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
 #include "tools/commands.h"
@@ -20,10 +21,9 @@ namespace {
 struct BarsArguments {
   std::string log_path;
   std::string table_path;
-  int window = 10;
-  std::string features = "returns";
-  int horizon = 1;
-  std::string target = "direction";
+  BarDatasetOptions options;  // window and horizon; the names below give the rest
+  std::string features{BarFeaturesName(BarDatasetOptions{}.features)};
+  std::string target{TargetName(BarDatasetOptions{}.target)};
   bool skip_bad = false;
   bool force = false;
 };
@@ -44,40 +44,34 @@ void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars)
 }
 
 int RunBars(const BarsArguments& args) {
-  BarDatasetOptions options;
-  options.window = args.window;
-  options.horizon = args.horizon;
+  BarDatasetOptions options = args.options;
   options.features = ReadBarFeatures(args.features);
-  options.target = args.target == "direction" ? BarTarget::kDirection : BarTarget::kReturn;
+  options.target = *TargetNamed(args.target);
 
   CheckOutputPath(args.table_path, args.force);
   std::error_code ec;
   if (std::filesystem::equivalent(args.log_path, args.table_path, ec)) {
     throw ToolError("the table \"" + args.table_path + "\" would replace the bar log");
   }
-  try {
-    const BarLog log = ReadBarLogFile(args.log_path, args.skip_bad);
-    Report(args, log.summary, log.bars.size());
-    const std::vector<BarRow> rows = MakeBarRows(log.bars, options);
-    if (rows.empty()) {
-      throw ToolError("no rows: " + Counted(log.bars.size(), "bar is", "bars are") +
-                      " too few for a window of " + std::to_string(args.window) +
-                      " and a horizon of " + std::to_string(args.horizon) +
-                      (options.target == BarTarget::kReturn
-                           ? " with a return target, which needs 100 earlier returns"
-                           : ""));
-    }
-    const std::string table = FormatBarTable(rows, options);
-    if (!ReplaceFileAtomically(args.table_path,
-                               [&table](const ContentSink& sink) { return sink(table); })) {
-      throw ToolError("cannot write \"" + args.table_path + "\"");
-    }
-    std::cerr << "table \"" << args.table_path << "\": " << Counted(rows.size(), "row", "rows")
-              << " of " << Counted(BarInputCount(options), "input", "inputs") << " and a "
-              << args.target << " target\n";
-  } catch (const BarDataError& e) {
-    throw ToolError(e.what());
+  const BarLog log = ReadBarLogFile(args.log_path, args.skip_bad);
+  Report(args, log.summary, log.bars.size());
+  const std::vector<BarRow> rows = MakeBarRows(log.bars, options);
+  if (rows.empty()) {
+    throw ToolError("no rows: " + Counted(log.bars.size(), "bar is", "bars are") +
+                    " too few for a window of " + std::to_string(options.window) +
+                    " and a horizon of " + std::to_string(options.horizon) +
+                    (options.target == BarTarget::kReturn
+                         ? " with a return target, which needs 100 earlier returns"
+                         : ""));
   }
+  const std::string table = FormatBarTable(rows, options);
+  if (!ReplaceFileAtomically(args.table_path,
+                             [&table](const ContentSink& sink) { return sink(table); })) {
+    throw ToolError("cannot write \"" + args.table_path + "\"");
+  }
+  std::cerr << "table \"" << args.table_path << "\": " << Counted(rows.size(), "row", "rows")
+            << " of " << Counted(BarInputCount(options), "input", "inputs") << " and a "
+            << args.target << " target\n";
   return 0;
 }
 
@@ -102,27 +96,20 @@ Command AddBarsCommand(CLI::App& app) {
       "Nothing is measured over the whole log, and rows stay in time order, so the last rows make "
       "an honest validation slice.");
   bars->add_option("LOG", args->log_path, "bar log")->required();
-  bars->add_option("-o,--output", args->table_path, "the table to write")
-      ->required()
-      ->type_name("TABLE");
-  bars->add_option("--window", args->window, "bars per row, the row's own bar last")
-      ->capture_default_str()
-      ->transform(WholeIn({1, 100000}))
-      ->type_name("N");
+  AddOutputOption(bars, args->table_path, "TABLE", "the table to write");
+  AddForceFlag(bars, args->force, "TABLE");
+  AddSetting(bars, kWindowSetting, args->options);
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
       ->type_name("LIST")
       ->transform(BarFeatureList());
-  bars->add_option("--horizon", args->horizon, "bars ahead the target looks")
-      ->capture_default_str()
-      ->transform(WholeIn({1, 100000}))
-      ->type_name("H");
+  AddSetting(bars, kHorizonSetting, args->options);
   bars->add_option("--target", args->target, "direction or return")
       ->capture_default_str()
       ->type_name("KIND")
-      ->check(CLI::IsMember({"direction", "return"}));
+      ->check(CLI::IsMember({std::string(TargetName(BarTarget::kDirection)),
+                             std::string(TargetName(BarTarget::kReturn))}));
   bars->add_flag("--skip-bad", args->skip_bad, "pass over lines that do not parse, and count them");
-  bars->add_flag("--force", args->force, "replace TABLE if it exists");
   return {bars, [args] { return RunBars(*args); }};
 }
 

@@ -52,10 +52,8 @@ Command AddExportCommand(CLI::App& app) {
       "layer mixing TH with sigmoids, links out of their sources' order) is refused, naming the "
       "element, and nothing is written. An existing OUT is replaced only with --force.");
   exporting->add_option("NET", args->net_path, "network file")->required();
-  exporting->add_option("-o,--output", args->out_path, "the ONNX model to write")
-      ->required()
-      ->type_name("OUT");
-  exporting->add_flag("--force", args->force, "replace OUT if it exists");
+  AddOutputOption(exporting, args->out_path, "OUT", "the ONNX model to write");
+  AddForceFlag(exporting, args->force, "OUT");
   return {exporting, [args] { return RunExport(*args); }};
 }
 

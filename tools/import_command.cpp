@@ -19,16 +19,10 @@ struct ImportArguments {
 
 int RunImport(const ImportArguments& args) {
   CheckOutputPath(args.out_path, args.force);
-  try {
-    // The format is told by the content: an ONNX model is binary, a FANN file text.
-    SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
-                                                           : ImportFannFile(args.fann_path),
-                         args.out_path);
-  } catch (const FannImportError& e) {
-    throw ToolError(e.what());
-  } catch (const OnnxImportError& e) {
-    throw ToolError(e.what());
-  }
+  // The format is told by the content: an ONNX model is binary, a FANN file text.
+  SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
+                                                         : ImportFannFile(args.fann_path),
+                       args.out_path);
   return 0;
 }
 
@@ -59,10 +53,8 @@ Command AddImportCommand(CLI::App& app) {
       OnnxImportHelp());
   import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
       ->required();
-  import->add_option("-o,--output", args->out_path, "the network file to write")
-      ->required()
-      ->type_name("OUT");
-  import->add_flag("--force", args->force, "replace OUT if it exists");
+  AddOutputOption(import, args->out_path, "OUT", "the network file to write");
+  AddForceFlag(import, args->force, "OUT");
   return {import, [args] { return RunImport(*args); }};
 }
 

@@ -72,7 +72,9 @@ int Main(int argc, char** argv) {
     if (eval.app->parsed()) return eval.run();
     if (backtest.app->parsed()) return backtest.run();
     if (walkforward.app->parsed()) return walkforward.run();
-  } catch (const ToolError& e) {
+  } catch (const Error& e) {
+    // The one place a failure becomes the tool's message: the tool's own and every library's
+    // errors name the place and the reason, and are printed as they are.
     std::cerr << "mplnet: " << e.what() << '\n';
     return 1;
   } catch (const std::exception& e) {

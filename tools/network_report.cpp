@@ -13,6 +13,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/structure_check.h"
 #include "mplnet/bar_recipe.h"
 #include "persistence/ini_file.h"
 #include "persistence/network_file.h"
@@ -21,16 +22,6 @@
 
 namespace mplnet::tool {
 namespace {
-
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::to_string(...).
-std::string Position(unsigned x, unsigned y) {
-  std::string text = "(";
-  text += std::to_string(x);
-  text += ", ";
-  text += std::to_string(y);
-  text += ')';
-  return text;
-}
 
 bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
   return UpperAscii(s).find(UpperAscii(word)) != std::string::npos;
@@ -41,11 +32,6 @@ bool ContainsIgnoringCase(std::string_view s, std::string_view word) {
 const char* ActivationName(unsigned atype) {
   static constexpr std::array<const char*, 4> kNames = {"Null", "TH", "SIGM", "EXP"};
   return atype < kNames.size() ? kNames[atype] : "?";
-}
-
-const char* NeuronTypeName(unsigned ntype) {
-  static constexpr std::array<const char*, 4> kNames = {"Null", "NInput", "NHiden", "NOutput"};
-  return ntype < kNames.size() ? kNames[ntype] : "?";
 }
 
 unsigned TypeOf(const Neuron& n, unsigned attr) {
@@ -137,7 +123,7 @@ class RawFileCheck {
   void CheckName(const std::string& section, std::string_view kind, unsigned x, unsigned y) {
     const std::string expected = std::string(kind) + CoordinateKey(x, y);
     if (section != expected) {
-      problems_.push_back("section [" + section + "] describes " + Position(x, y) +
+      problems_.push_back("section [" + section + "] describes " + PositionText(x, y) +
                           ", which a save writes as [" + expected +
                           "]: this section would stay beside it");
     }
@@ -152,14 +138,14 @@ class RawFileCheck {
       const auto& [first_section, first] = seen->second;
       if (first == std::make_pair(x, y)) {
         problems_.push_back("sections [" + first_section + "] and [" + section +
-                            "] both describe " + Position(x, y) + ": the attributes of [" +
+                            "] both describe " + PositionText(x, y) + ": the attributes of [" +
                             section + "] overwrite those of [" + first_section + "]");
       } else {
         problems_.push_back(
-            "sections [" + first_section + "] " + Position(first.first, first.second) + " and [" +
-            section + "] " + Position(x, y) + " share the coordinate key " + key + ": only " +
-            Position(first.first, first.second) + " is loaded, and the attributes of [" + section +
-            "] overwrite its own");
+            "sections [" + first_section + "] " + PositionText(first.first, first.second) +
+            " and [" + section + "] " + PositionText(x, y) + " share the coordinate key " + key +
+            ": only " + PositionText(first.first, first.second) +
+            " is loaded, and the attributes of [" + section + "] overwrite its own");
       }
     }
     // A probe neuron decides what the engine accepts, so the check cannot drift from it.
@@ -167,8 +153,8 @@ class RawFileCheck {
       Neuron probe;
       if (!probe.SetAttr(Neuron::ATTR_ATYPE, *atype)) {
         problems_.push_back("section [" + section + "]: activation type " +
-                            FormatReal(*atype, symbols_) + " is not 0 to 3, so " + Position(x, y) +
-                            " keeps type 0 (computed as SIGM)");
+                            FormatReal(*atype, symbols_) + " is not 0 to 3, so " +
+                            PositionText(x, y) + " keeps type 0 (computed as SIGM)");
       }
     }
     if (const std::optional<double> ntype = Real(section, keys, "NTYPE")) {
@@ -177,7 +163,7 @@ class RawFileCheck {
         refused_ntype_.emplace(x, y);
         problems_.push_back(
             "section [" + section + "]: neuron type " + FormatReal(*ntype, symbols_) +
-            " is not 1, 2 or 3, so " + Position(x, y) +
+            " is not 1, 2 or 3, so " + PositionText(x, y) +
             " loads as an input neuron and passes on its last link's value instead of computing");
       }
     }
@@ -190,12 +176,12 @@ class RawFileCheck {
     CheckName(section, "Synapse_", x, y);
     const std::shared_ptr<Elem> owner = net_.getElem(static_cast<int>(x), static_cast<int>(y));
     if (owner == nullptr) {
-      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
+      problems_.push_back("section [" + section + "] gives links to " + PositionText(x, y) +
                           ", which has no neuron section: they are dropped");
     } else if (owner->x != x || owner->y != y) {
-      problems_.push_back("section [" + section + "] gives links to " + Position(x, y) +
-                          ", whose coordinate key belongs to " + Position(owner->x, owner->y) +
-                          ": they go to " + Position(owner->x, owner->y));
+      problems_.push_back("section [" + section + "] gives links to " + PositionText(x, y) +
+                          ", whose coordinate key belongs to " + PositionText(owner->x, owner->y) +
+                          ": they go to " + PositionText(owner->x, owner->y));
     }
     std::map<std::string, std::string> link_entries;  // coordinate key -> first entry naming it
     for (const std::string& key : keys) {
@@ -222,77 +208,6 @@ class RawFileCheck {
   std::set<std::pair<unsigned, unsigned>> refused_ntype_;
 };
 
-// Checks of the loaded network against what the forward pass relies on.
-void CheckLoaded(const Perceptron& net,
-                 const std::set<std::pair<unsigned, unsigned>>& refused_ntype,
-                 std::vector<std::string>& problems) {
-  const std::vector<int> counts = net.GetNCount();
-  for (std::size_t i = 0; i < counts.size(); ++i) {
-    for (int j = 0; j < counts[i]; ++j) {
-      const auto x = static_cast<unsigned>(i);
-      const auto y = static_cast<unsigned>(j);
-      const std::shared_ptr<Elem> e = net.getElem(static_cast<int>(x), j);
-      if (e == nullptr) {
-        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
-                           " is missing; the forward pass skips it");
-      } else if (e->x != x || e->y != y) {
-        problems.push_back("layer " + std::to_string(i) + ": position " + Position(x, y) +
-                           " has the coordinate key of " + Position(e->x, e->y) +
-                           ", which the forward pass finds in its place");
-      }
-    }
-  }
-  for (const std::shared_ptr<Elem>& e : net.GetMPL()) {
-    const Neuron& neuron = *e->kernel;
-    const int count = e->x < counts.size() ? counts[e->x] : 0;
-    if (static_cast<int>(e->y) >= count) {
-      problems.push_back("element " + Position(e->x, e->y) + " lies beyond the range of layer " +
-                         std::to_string(e->x) + " (" +
-                         Counted(static_cast<std::size_t>(count), "position", "positions") +
-                         "): the forward pass never computes it");
-    }
-    const std::vector<SynapseWeight> links = neuron.getSynapses();
-    if (e->x == 0) {
-      if (!IsInputNeuron(neuron)) {
-        problems.push_back("element " + Position(e->x, e->y) +
-                           " of the input layer has neuron type " +
-                           NeuronTypeName(TypeOf(neuron, Neuron::ATTR_NTYPE)) +
-                           ": it computes an activation of its input instead of passing it on");
-        continue;
-      }
-      const auto is_entry = [](const SynapseWeight& w) { return CoordinateKey(w.x, w.y) == "00"; };
-      if (std::none_of(links.begin(), links.end(), is_entry)) {
-        problems.push_back("input element " + Position(e->x, e->y) +
-                           " has no 0_0 link: it never receives its input and outputs 0");
-      } else if (!is_entry(links.back())) {
-        problems.push_back(
-            "input element " + Position(e->x, e->y) +
-            " has links after 0_0: it passes on the last one's value (0) instead of its input");
-      }
-      continue;
-    }
-    if (IsInputNeuron(neuron) && refused_ntype.count({e->x, e->y}) == 0) {
-      // The message stays in one piece, as a user would search for it.
-      // clang-format off
-      problems.push_back("element " + Position(e->x, e->y) +
-          " beyond the input layer is an input neuron: it passes on its last link's value instead of computing");
-      // clang-format on
-    }
-    for (const SynapseWeight& w : links) {
-      const std::shared_ptr<Elem> source = net.getElem(w.x, w.y);
-      const std::string from = Position(static_cast<unsigned>(w.x), static_cast<unsigned>(w.y));
-      if (source == nullptr) {
-        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
-                           " names no element and feeds 0");
-      } else if (static_cast<int>(source->x) != w.x || static_cast<int>(source->y) != w.y) {
-        problems.push_back("element " + Position(e->x, e->y) + ": the link from " + from +
-                           " reads " + Position(source->x, source->y) +
-                           ", which has the same coordinate key");
-      }
-    }
-  }
-}
-
 }  // namespace
 
 void RequireNetworkFile(const std::string& path) {
@@ -312,19 +227,23 @@ std::unique_ptr<Perceptron> LoadNetworkFile(const std::string& path) {
   ini.SetFileName(path);
   if (ini.GetFileName() != path) throw ToolError("network file \"" + path + "\" is not accepted");
   const char* code = nullptr;
-  try {
-    return ini.LoadMPL(code);
-  } catch (const std::exception& e) {
-    // The reader's errors name the file, the section, the key and the reason.
-    throw ToolError(e.what());
-  }
+  // The reader's errors name the file, the section, the key and the reason.
+  return ini.LoadMPL(code);
 }
 
 std::vector<std::string> CheckNetwork(const std::string& path, const Perceptron& net) {
   std::vector<std::string> problems;
   RawFileCheck raw(path, net, problems);
   raw.Run();
-  CheckLoaded(net, raw.refused_ntype(), problems);
+  // An input neuron beyond layer 0 whose type the file gave as one the reader refuses is reported
+  // above, with the section that gave it.
+  for (StructureFinding& finding : CheckStructure(net)) {
+    if (finding.problem == StructureProblem::kInputBeyondLayerZero &&
+        raw.refused_ntype().count({finding.x, finding.y}) != 0) {
+      continue;
+    }
+    problems.push_back(std::move(finding.text));
+  }
   return problems;
 }
 

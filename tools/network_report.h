@@ -11,18 +11,18 @@
 
 #include <memory>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
 
 namespace mplnet::tool {
 
 // A failure the tool reports as its one message line.
-class ToolError : public std::runtime_error {
+class ToolError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // Loads the network file at `path` with the library's reader. Raises ToolError naming the file
@@ -43,8 +43,6 @@ void WriteInfo(const std::string& path, const Perceptron& net, std::ostream& out
 
 // The name of activation type `atype` ("SIGM"), "?" for one the library does not know.
 const char* ActivationName(unsigned atype);
-// The name of neuron type `ntype` ("NHiden"), "?" for one the library does not know.
-const char* NeuronTypeName(unsigned ntype);
 // Attribute `attr` of `n` (one of Neuron::ATTR_…), a type, as a whole number.
 unsigned TypeOf(const Neuron& n, unsigned attr);
 // Whether `n` is an input element's neuron, fed from outside through its 0_0 link.

@@ -107,10 +107,8 @@ Command AddNewCommand(CLI::App& app) {
                    "layer sizes, each from 1 to " + std::to_string(kMostPositions))
       ->type_name("UINT")
       ->required();
-  make->add_option("-o,--output", args->out_path, "the network file to write")
-      ->required()
-      ->type_name("FILE");
-  make->add_flag("--force", args->force, "replace FILE if it exists");
+  AddOutputOption(make, args->out_path, "FILE", "the network file to write");
+  AddForceFlag(make, args->force, "FILE");
   make->add_option("--seed", args->seed, "draw from a fast generator seeded with N")
       ->type_name("N")
       ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}));

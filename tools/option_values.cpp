@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "engine/structure_check.h"
 #include "persistence/number_text.h"
 #include "persistence/shown_text.h"
 #include "tools/network_report.h"
@@ -15,15 +16,6 @@ namespace {
 
 // A refused value is quoted up to this many bytes: a pasted 400-digit number stays one short line.
 constexpr std::size_t kShownBytes = 24;
-
-std::string RealRangeText(const RealRange& range) {
-  if (range.above_low) return "a finite number above " + ShortestText(range.low);
-  return "a number from " + ShortestText(range.low) + " to " + ShortestText(range.high);
-}
-
-std::string WholeRangeText(const WholeRange& range) {
-  return "a whole number from " + std::to_string(range.low) + " to " + std::to_string(range.high);
-}
 
 // `v` as a hexadecimal floating-point text. CLI11 converts an option's text with strtold and then
 // narrows to double; a decimal text could round twice on the way, a hexadecimal one of a double's
@@ -44,42 +36,17 @@ std::string Answer(const Read& read) {
   try {
     read();
     return {};
-  } catch (const ToolError& e) {
-    return e.what();
-  } catch (const BarDataError& e) {
+  } catch (const Error& e) {
     return e.what();
   }
-}
-
-// The first position of these layer sizes whose coordinate key (layer and index digits run
-// together) another position has too, if any. Positions (a, j) and (b, k) with a < b collide only
-// when a's digits begin b's and the rest of b's digits, r (not starting with 0), begin j's: then j
-// is at least r followed by a 0, and k = 0 collides whenever any k does. So the first collision, in
-// the order of layers and indices, is at (b, 0) for the lowest such b with a layer a of more than
-// 10 * r elements. This finds it without building a key for each of millions of positions.
-std::optional<std::size_t> FirstCollidingLayer(const std::vector<int>& sizes) {
-  for (std::size_t b = 10; b < sizes.size(); ++b) {
-    const std::string digits = std::to_string(b);
-    for (std::size_t cut = 1; cut < digits.size(); ++cut) {
-      if (digits[cut] == '0') continue;
-      const std::size_t a = std::stoul(digits.substr(0, cut));
-      const std::uint64_t rest = std::stoull(digits.substr(cut));
-      if (static_cast<std::uint64_t>(sizes[a]) > 10 * rest) return b;
-    }
-  }
-  return std::nullopt;
 }
 
 }  // namespace
 
 double ReadReal(std::string_view text, const RealRange& range) {
   const std::optional<double> v = ParseReal(text, NumberSymbols{});
-  // Written so that NaN, which compares false with everything, fails every test.
-  if (v && std::isfinite(*v) && (range.above_low ? *v > range.low : *v >= range.low) &&
-      *v <= range.high) {
-    return *v;
-  }
-  throw ToolError(QuotedText(text, kShownBytes) + " is not " + RealRangeText(range));
+  if (v && range.Contains(*v)) return *v;
+  throw ToolError(QuotedText(text, kShownBytes) + " is not " + RangeText(range));
 }
 
 std::uint64_t ReadWhole(std::string_view text, const WholeRange& range) {
@@ -91,10 +58,10 @@ std::uint64_t ReadWhole(std::string_view text, const WholeRange& range) {
   const std::from_chars_result r = std::from_chars(digits.data(), end, value);
   // from_chars takes no sign for an unsigned type, so "+-1" stops at the second sign.
   if (!digits.empty() && r.ec == std::errc() && r.ptr == end && (!negative || value == 0) &&
-      value >= range.low && value <= range.high) {
+      range.Contains(value)) {
     return value;
   }
-  throw ToolError(QuotedText(text, kShownBytes) + " is not " + WholeRangeText(range));
+  throw ToolError(QuotedText(text, kShownBytes) + " is not " + RangeText(range));
 }
 
 CLI::Validator RealIn(const RealRange& range) {
@@ -153,12 +120,9 @@ std::vector<int> ReadLayerSizes(const std::vector<std::string>& texts) {
   }
   // The engine finds elements by the digits of layer and index run together: with more than ten
   // layers, (1, 10) and (11, 0) would be one element, and the second would silently be missing.
-  if (const std::optional<std::size_t> layer = FirstCollidingLayer(sizes)) {
-    // The message stays in one piece, as a user would search for it.
-    // clang-format off
-    throw ToolError("position (" + std::to_string(*layer) +
-        ", 0) has the same coordinate key as another position of these sizes; the network cannot hold both");
-    // clang-format on
+  if (const std::optional<SharedKey> shared =
+          FirstSharedKey(std::vector<std::size_t>(sizes.begin(), sizes.end()))) {
+    throw ToolError(SharedKeyText(*shared));
   }
   return sizes;
 }

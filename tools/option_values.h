@@ -17,24 +17,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "mplnet/bar_dataset.h"
+#include "mplnet/setting.h"
 
 namespace mplnet::tool {
-
-// The real numbers an option takes: from `low` to `high`, or above `low` when `above_low`.
-struct RealRange {
-  double low = 0.0;
-  double high = 0.0;
-  bool above_low = false;
-};
-
-// The whole numbers an option takes: from `low` to `high`.
-struct WholeRange {
-  std::uint64_t low = 0;
-  std::uint64_t high = 0;
-};
 
 // Reads a real-number option value; raises ToolError unless it is a finite number in `range`.
 double ReadReal(std::string_view text, const RealRange& range);
@@ -49,11 +38,25 @@ CLI::Validator RealIn(const RealRange& range);
 // read.
 CLI::Validator WholeIn(const WholeRange& range);
 
+// Adds the option --name of a library's setting, bound to its field in `owner`, with the library's
+// name, help and range; the default shown is the value `owner` holds, when the range holds it.
+template <typename Owner, typename Value>
+CLI::Option* AddSetting(CLI::App* app, const Setting<Owner, Value>& setting, Owner& owner) {
+  CLI::Option* option = app->add_option("--" + std::string(setting.name), owner.*setting.field,
+                                        std::string(setting.help));
+  if (!setting.value_name.empty()) option->type_name(std::string(setting.value_name));
+  if constexpr (std::is_floating_point_v<Value>) {
+    option->transform(RealIn(setting.range));
+  } else {
+    option->transform(WholeIn(setting.range));
+  }
+  if (setting.Accepts(owner)) option->capture_default_str();
+  return option;
+}
+
 // The check of the --features list of `mplnet bars`: the names the bar dataset knows.
 CLI::Validator BarFeatureList();
 
-// The largest layer size and layer count a network file can hold: positions are 16-bit numbers.
-inline constexpr std::uint64_t kMostPositions = 65536;
 // The most weights and thresholds `mplnet new` draws: larger networks take minutes to write and
 // gigabytes to hold; nobody means them on a command line.
 inline constexpr std::uint64_t kMostDraws = 10'000'000;

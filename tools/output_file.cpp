@@ -8,6 +8,16 @@
 
 namespace mplnet::tool {
 
+void AddOutputOption(CLI::App* app, std::string& path, const std::string& name,
+                     const std::string& what) {
+  app->add_option("-o,--output", path, what)->required()->type_name(name);
+}
+
+void AddForceFlag(CLI::App* app, bool& force, const std::string& name, const std::string& also) {
+  app->add_flag("--force", force,
+                "replace " + name + " if it exists" + (also.empty() ? "" : ", " + also));
+}
+
 void CheckOutputPath(const std::string& path, bool force) {
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);

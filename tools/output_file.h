@@ -2,6 +2,7 @@
 #ifndef MPLNET_TOOLS_OUTPUT_FILE_H_
 #define MPLNET_TOOLS_OUTPUT_FILE_H_
 
+#include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,16 @@
 #include "mplnet/engine.h"
 
 namespace mplnet::tool {
+
+// Adds the required -o,--output option: the file (or folder) a command writes, called `name` in
+// the help ("OUT"), described by `what`.
+void AddOutputOption(CLI::App* app, std::string& path, const std::string& name,
+                     const std::string& what);
+
+// Adds --force: replace the file called `name` in the help if it exists, and `also` ("even when
+// it is NET").
+void AddForceFlag(CLI::App* app, bool& force, const std::string& name,
+                  const std::string& also = "");
 
 // Raises ToolError when `path` is a folder, exists without `force`, or lies in a folder that does
 // not exist.

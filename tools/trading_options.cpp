@@ -6,13 +6,11 @@
 #include "mplnet/bar_recipe.h"
 #include "persistence/file_io.h"
 #include "tools/network_report.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 
 namespace mplnet::tool {
 namespace {
-
-// The largest window and horizon mplnet bars takes.
-constexpr int kLongest = 100000;
 
 void WriteText(const std::string& path, const std::string& text) {
   if (!ReplaceFileAtomically(path, [&text](const ContentSink& sink) { return sink(text); })) {
@@ -26,16 +24,23 @@ std::string Disagreement(const std::string& net_path, const char* option, const 
          ", not " + option + " " + given + " as given";
 }
 
+// Adds the option of a recipe's whole-number setting, given or not.
+void AddRecipeSetting(CLI::App* app, const Setting<BarDatasetOptions, int>& setting,
+                      std::optional<int>& value, const std::string& when) {
+  app->add_option(
+         "--" + std::string(setting.name), value,
+         std::string(setting.help) + when + " (default " + std::to_string(setting.Default()) + ")")
+      ->transform(WholeIn(setting.range))
+      ->type_name(std::string(setting.value_name));
+}
+
 }  // namespace
 
 void AddRecipeOptions(CLI::App* app, RecipeArguments& args, bool for_network) {
   const BarDatasetOptions defaults;
   // With a network the options only stand in for a recipe it does not keep.
   const std::string when = for_network ? ", for a network without a recipe" : "";
-  app->add_option("--window", args.window,
-                  "bars per row" + when + " (default " + std::to_string(defaults.window) + ")")
-      ->check(CLI::Range(1, kLongest))
-      ->type_name("N");
+  AddRecipeSetting(app, kWindowSetting, args.window, when);
   app->add_option("--features", args.features,
                   "returns, or returns,range,volume" + when + " (default " +
                       std::string(FeaturesName(defaults.features)) + ")")
@@ -46,11 +51,7 @@ void AddRecipeOptions(CLI::App* app, RecipeArguments& args, bool for_network) {
             return "\"" + value + "\" is neither returns nor returns,range,volume";
           },
           ""));
-  app->add_option("--horizon", args.horizon,
-                  "bars ahead the target looks" + when + " (default " +
-                      std::to_string(defaults.horizon) + ")")
-      ->check(CLI::Range(1, kLongest))
-      ->type_name("H");
+  AddRecipeSetting(app, kHorizonSetting, args.horizon, when);
   app->add_option("--target", args.target,
                   "direction or return" + when + " (default " +
                       std::string(TargetName(defaults.target)) + ")")
@@ -108,11 +109,7 @@ void AddTradingOptions(CLI::App* app, TradingArguments& args) {
 }
 
 void CheckTradingOutputs(const TradingArguments& args) {
-  try {
-    CheckTradingRules(args.rules);
-  } catch (const BarDataError& e) {
-    throw ToolError(e.what());
-  }
+  CheckTradingRules(args.rules);
   if (!args.bars_out.empty()) CheckOutputPath(args.bars_out, args.force);
   if (!args.plot.empty()) {
     if (std::filesystem::path(args.plot).extension() != ".svg") {

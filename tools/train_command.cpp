@@ -156,14 +156,6 @@ void CheckOutput(const std::string& out, const std::string& net, bool force) {
   CheckOutputPath(out, force);
 }
 
-DataTable ReadTable(const std::string& path, const Perceptron& net) {
-  try {
-    return ReadDataTable(path, net);
-  } catch (const TrainingError& e) {
-    throw ToolError(e.what());
-  }
-}
-
 void PrintErrors(const std::string& prefix, const Errors& errors) {
   std::cout << prefix << "rows: " << errors.rows << '\n';
   std::cout << prefix << "mse: " << ShortestText(errors.mse) << '\n';
@@ -197,21 +189,18 @@ struct TrainArguments {
   std::string data_path;
   std::string out_path;
   bool force = false;
-  std::string algorithm = "rprop";
-  std::size_t epochs = StopRules{}.max_epochs;
-  double target_mse = 0.0;
-  double validate = EveryRowRules{}.holdout;
+  std::string algorithm{AlgorithmName(TrainSettings{}.algorithm)};
   std::string validation_path;
-  std::size_t patience = StopRules{}.patience;
-  bool refit = EveryRowRules{}.refit;
   // Given or not: only when it is not do the defaults try the raw inputs as well.
   const CLI::Option* standardize_option = nullptr;
-  std::uint64_t seed = 1;
-  unsigned threads = 0;
-  bool standardize = true;
-  double learning_rate = 0.0;
-  std::size_t batch_size = 32;
-  double momentum = 0.0;
+  // The library's settings, set by the options bound to them; the tool trains on every core
+  // unless told otherwise.
+  TrainSettings settings = [] {
+    TrainSettings s;
+    s.threads = 0;
+    return s;
+  }();
+  EveryRowRules rules;
 };
 
 struct EvalArguments {
@@ -223,42 +212,28 @@ struct EvalArguments {
 // The recipe OUT keeps: the one stated in DATA's header (and in the validation table's), else the
 // one NET keeps; refused when two of them disagree or it does not fit the network.
 std::optional<BarDatasetOptions> TrainedRecipe(const TrainArguments& args, const Perceptron& net) {
-  try {
-    std::optional<BarDatasetOptions> recipe = ReadTableRecipe(args.data_path);
-    std::string source = "the table \"" + args.data_path + "\"";
-    auto merge = [&](const std::optional<BarDatasetOptions>& other, const std::string& where) {
-      if (!other) return;
-      if (recipe && !SameRecipe(*recipe, *other)) {
-        throw ToolError(source + " was made with the recipe (" + RecipeText(*recipe) + "), " +
-                        where + " with (" + RecipeText(*other) + ")");
-      }
-      if (!recipe) source = where;
-      recipe = other;
-    };
-    if (!args.validation_path.empty()) {
-      merge(ReadTableRecipe(args.validation_path), "the table \"" + args.validation_path + "\"");
+  std::optional<BarDatasetOptions> recipe = ReadTableRecipe(args.data_path);
+  std::string source = "the table \"" + args.data_path + "\"";
+  auto merge = [&](const std::optional<BarDatasetOptions>& other, const std::string& where) {
+    if (!other) return;
+    if (recipe && !SameRecipe(*recipe, *other)) {
+      throw ToolError(source + " was made with the recipe (" + RecipeText(*recipe) + "), " + where +
+                      " with (" + RecipeText(*other) + ")");
     }
-    merge(ReadNetworkRecipe(args.net_path), "the network \"" + args.net_path + "\"");
-    if (recipe) CheckRecipeFits(*recipe, net);
-    return recipe;
-  } catch (const BarDataError& e) {
-    throw ToolError(e.what());
+    if (!recipe) source = where;
+    recipe = other;
+  };
+  if (!args.validation_path.empty()) {
+    merge(ReadTableRecipe(args.validation_path), "the table \"" + args.validation_path + "\"");
   }
-}
-
-// Runs a command, turning the trainer's errors into the tool's one message line.
-template <typename Body>
-int Guarded(const Body& body) {
-  try {
-    return body();
-  } catch (const TrainingError& e) {
-    throw ToolError(e.what());
-  }
+  merge(ReadNetworkRecipe(args.net_path), "the network \"" + args.net_path + "\"");
+  if (recipe) CheckRecipeFits(*recipe, net);
+  return recipe;
 }
 
 int RunEval(const EvalArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
-  const DataTable rows = ReadTable(args.data_path, *net);
+  const DataTable rows = ReadDataTable(args.data_path, *net);
   if (!args.outputs) {
     PrintErrors("", Evaluate(*net, rows));
     return 0;
@@ -285,26 +260,16 @@ std::string Percent(double share) {
 int RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckOutput(args.out_path, args.net_path, args.force);
-  const DataTable rows = ReadTable(args.data_path, *net);
+  const DataTable rows = ReadDataTable(args.data_path, *net);
   DataTable validation;
-  if (!args.validation_path.empty()) validation = ReadTable(args.validation_path, *net);
+  if (!args.validation_path.empty()) validation = ReadDataTable(args.validation_path, *net);
 
   const std::optional<BarDatasetOptions> recipe = TrainedRecipe(args, *net);
 
-  TrainSettings settings;
+  TrainSettings settings = args.settings;
   settings.algorithm = *AlgorithmNamed(args.algorithm);
-  settings.learning_rate = args.learning_rate;
-  settings.batch_size = args.batch_size;
-  settings.momentum = args.momentum;
-  settings.seed = args.seed;
-  settings.threads = args.threads;
-  settings.standardize = args.standardize;
-  EveryRowRules rules;
-  rules.holdout = args.validation_path.empty() ? args.validate : 0.0;
-  rules.stop.max_epochs = args.epochs;
-  rules.stop.target_mse = args.target_mse;
-  rules.stop.patience = args.patience;
-  rules.refit = args.refit;
+  EveryRowRules rules = args.rules;
+  if (!args.validation_path.empty()) rules.holdout = 0.0;
   rules.try_raw_inputs = args.standardize_option->count() == 0;
 
   const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
@@ -357,7 +322,7 @@ int RunTrain(const TrainArguments& args) {
   const bool decided = validation.rows() > 0 || outcome.held_rows > 0;
   if (decided) {
     std::cout << "stopped after " << Counted(outcome.decided.epochs, "epoch", "epochs") << ": "
-              << StopText(outcome.decided.reason, args.patience) << '\n';
+              << StopText(outcome.decided.reason, rules.stop.patience) << '\n';
   }
   if (!std::isnan(outcome.other_validation_mse)) {
     std::cout << "inputs " << (outcome.standardized ? "standardised" : "raw")
@@ -373,12 +338,12 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "refit on all " << Counted(rows.rows(), "row", "rows") << " for "
               << Counted(outcome.refit.epochs, "epoch", "epochs");
     if (outcome.refit.reason != StopReason::kMaxEpochs) {
-      std::cout << ", then stopped: " << StopText(outcome.refit.reason, args.patience);
+      std::cout << ", then stopped: " << StopText(outcome.refit.reason, rules.stop.patience);
     }
     std::cout << '\n';
   } else if (outcome.refitted) {
     std::cout << "stopped after " << Counted(outcome.refit.epochs, "epoch", "epochs") << ": "
-              << StopText(outcome.refit.reason, args.patience) << '\n';
+              << StopText(outcome.refit.reason, rules.stop.patience) << '\n';
   } else {
     std::cout << "kept the network after " << Counted(outcome.decided.best_epoch, "epoch", "epochs")
               << ", whose validation error was lowest\n";
@@ -424,71 +389,36 @@ Command AddTrainCommand(CLI::App& app) {
       "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
   train->add_option("NET", args->net_path, "the starting network file")->required();
   train->add_option("DATA", args->data_path, "the data table")->required();
-  train->add_option("-o,--output", args->out_path, "the network file to write")
-      ->required()
-      ->type_name("OUT");
-  train->add_flag("--force", args->force, "replace OUT if it exists, even when it is NET");
+  AddOutputOption(train, args->out_path, "OUT", "the network file to write");
+  AddForceFlag(train, args->force, "OUT", "even when it is NET");
+  std::vector<std::string> algorithms;
+  for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
+    algorithms.emplace_back(AlgorithmName(a));
+  }
   train
       ->add_option("--algorithm", args->algorithm,
                    "rprop (iRPROP-), adam or backprop (incremental)")
-      ->check(CLI::IsMember({"rprop", "adam", "backprop"}))
+      ->check(CLI::IsMember(algorithms))
       ->capture_default_str();
-  train->add_option("--epochs", args->epochs, "at most this many epochs")
-      ->transform(WholeIn({1, 100'000'000}))
-      ->capture_default_str();
-  train
-      ->add_option("--target-mse", args->target_mse,
-                   "stop once the training error is at most X (0: never)")
-      ->type_name("X")
-      ->transform(RealIn({0.0, 1e300}))
-      ->capture_default_str();
-  CLI::Option* validate = train
-                              ->add_option("--validate", args->validate,
-                                           "the latest share F of the rows decides the epochs")
-                              ->type_name("F")
-                              ->transform(RealIn({0.0, 0.99}))
-                              ->capture_default_str();
+  AddSetting(train, kMaxEpochsSetting, args->rules.stop);
+  AddSetting(train, kTargetMseSetting, args->rules.stop);
+  CLI::Option* validate = AddSetting(train, kHoldoutSetting, args->rules);
   train->add_option("--validation", args->validation_path, "validate on this table instead")
       ->type_name("FILE")
       ->excludes(validate);
-  train
-      ->add_option("--patience", args->patience,
-                   "stop after K epochs without a better validation error")
-      ->type_name("K")
-      ->transform(WholeIn({1, 100'000'000}))
-      ->capture_default_str();
-  train->add_flag("--refit,!--no-refit", args->refit,
+  AddSetting(train, kPatienceSetting, args->rules.stop);
+  train->add_flag("--refit,!--no-refit", args->rules.refit,
                   "after deciding the epochs, train again on every row (default: on)");
-  train->add_option("--seed", args->seed, "order of rows (backprop) and mini-batches (adam)")
-      ->type_name("S")
-      ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}))
-      ->capture_default_str();
-  train
-      ->add_option("--threads", args->threads,
-                   "threads sharing each batch (0: one per core); never more than the parts "
-                   "the training rows are cut into, which depend on the rows and the network "
-                   "alone (a small table or network stays whole, on one thread)")
-      ->type_name("T")
-      ->transform(WholeIn({0, 256}))
-      ->capture_default_str();
+  AddSetting(train, kSeedSetting, args->settings);
+  AddSetting(train, kThreadsSetting, args->settings);
   args->standardize_option =
-      train->add_flag("--standardize,!--no-standardize", args->standardize,
+      train->add_flag("--standardize,!--no-standardize", args->settings.standardize,
                       "standardise inputs and fold the scaling into OUT (default: the inputs, "
                       "standardised or raw, whose deciding run's error is lower)");
-  train
-      ->add_option("--learning-rate", args->learning_rate,
-                   "step size of adam (default 0.01) and backprop (default 0.1)")
-      ->type_name("R")
-      ->transform(RealIn({0.0, std::numeric_limits<double>::max(), true}));
-  train->add_option("--batch-size", args->batch_size, "rows per mini-batch of adam")
-      ->type_name("B")
-      ->transform(WholeIn({1, 100'000'000}))
-      ->capture_default_str();
-  train->add_option("--momentum", args->momentum, "share of the previous step in backprop's step")
-      ->type_name("M")
-      ->transform(RealIn({0.0, 0.999}))
-      ->capture_default_str();
-  return {train, [args] { return Guarded([&] { return RunTrain(*args); }); }};
+  AddSetting(train, kLearningRateSetting, args->settings);
+  AddSetting(train, kBatchSizeSetting, args->settings);
+  AddSetting(train, kMomentumSetting, args->settings);
+  return {train, [args] { return RunTrain(*args); }};
 }
 
 Command AddEvalCommand(CLI::App& app) {
@@ -506,7 +436,7 @@ Command AddEvalCommand(CLI::App& app) {
   eval->add_option("NET", args->net_path, "network file")->required();
   eval->add_option("DATA", args->data_path, "the data table")->required();
   eval->add_flag("--outputs", args->outputs, "also print each row's outputs");
-  return {eval, [args] { return Guarded([&] { return RunEval(*args); }); }};
+  return {eval, [args] { return RunEval(*args); }};
 }
 
 }  // namespace mplnet::tool

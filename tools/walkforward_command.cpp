@@ -13,6 +13,7 @@
 #include "persistence/file_io.h"
 #include "tools/commands.h"
 #include "tools/network_report.h"
+#include "tools/option_values.h"
 #include "tools/output_file.h"
 #include "tools/trading_options.h"
 
@@ -56,39 +57,33 @@ int RunWalkForwardCommand(WalkForwardArguments& args) {
   settings.recipe = RecipeFromOptions(args.recipe);
   settings.rules = args.trading.rules;
   settings.train.threads = 0;  // as mplnet train: the machine's cores
-  try {
-    const BarLog log = ReadBarLogFile(args.log_path, false);
-    const WalkForward walk = RunWalkForward(log.bars, settings, [](const WalkForwardFold& fold) {
-      std::cerr << "fold " << fold.number << ": trained on " << fold.train_rows << " rows for "
-                << fold.epochs << " epochs\n";
-    });
-    // Every file is checked before any is written.
-    std::vector<std::string> paths;
-    for (const WalkForwardFold& fold : walk.folds) {
-      paths.push_back(FoldPath(args.dir, fold.number, walk.folds.size()));
-      if (!args.trading.force && std::filesystem::exists(paths.back())) {
-        throw ToolError("\"" + paths.back() + "\" exists; pass --force to replace it");
-      }
+  const BarLog log = ReadBarLogFile(args.log_path, false);
+  const WalkForward walk = RunWalkForward(log.bars, settings, [](const WalkForwardFold& fold) {
+    std::cerr << "fold " << fold.number << ": trained on " << fold.train_rows << " rows for "
+              << fold.epochs << " epochs\n";
+  });
+  // Every file is checked before any is written.
+  std::vector<std::string> paths;
+  for (const WalkForwardFold& fold : walk.folds) {
+    paths.push_back(FoldPath(args.dir, fold.number, walk.folds.size()));
+    if (!args.trading.force && std::filesystem::exists(paths.back())) {
+      throw ToolError("\"" + paths.back() + "\" exists; pass --force to replace it");
     }
-    std::error_code ec;
-    std::filesystem::create_directory(args.dir, ec);
-    if (ec) throw ToolError("cannot make the folder \"" + args.dir + "\": " + ec.message());
-    for (std::size_t i = 0; i < walk.folds.size(); ++i) {
-      const std::string& content = walk.folds[i].network_file;
-      if (!ReplaceFileAtomically(paths[i],
-                                 [&content](const ContentSink& sink) { return sink(content); })) {
-        throw ToolError("cannot write \"" + paths[i] + "\"");
-      }
-    }
-    WriteTradingOutputs(args.trading, walk.joined.lines, "walk forward on " + args.log_path);
-    std::string report = FormatFigures(walk.joined.figures);
-    for (const WalkForwardFold& fold : walk.folds) report += FormatFoldLine(walk, fold);
-    PrintReport(report);
-  } catch (const BarDataError& e) {
-    throw ToolError(e.what());
-  } catch (const TrainingError& e) {
-    throw ToolError(e.what());
   }
+  std::error_code ec;
+  std::filesystem::create_directory(args.dir, ec);
+  if (ec) throw ToolError("cannot make the folder \"" + args.dir + "\": " + ec.message());
+  for (std::size_t i = 0; i < walk.folds.size(); ++i) {
+    const std::string& content = walk.folds[i].network_file;
+    if (!ReplaceFileAtomically(paths[i],
+                               [&content](const ContentSink& sink) { return sink(content); })) {
+      throw ToolError("cannot write \"" + paths[i] + "\"");
+    }
+  }
+  WriteTradingOutputs(args.trading, walk.joined.lines, "walk forward on " + args.log_path);
+  std::string report = FormatFigures(walk.joined.figures);
+  for (const WalkForwardFold& fold : walk.folds) report += FormatFoldLine(walk, fold);
+  PrintReport(report);
   return 0;
 }
 
@@ -110,30 +105,12 @@ Command AddWalkForwardCommand(CLI::App& app) {
       "window. The folds' test rows make one account (the position carries from one fold into "
       "the next): the report is mplnet backtest's, then one line per fold.");
   cmd->add_option("LOG", args->log_path, "bar log")->required();
-  cmd->add_option("-o,--output", args->dir, "the folder for the folds' network files")
-      ->required()
-      ->type_name("DIR");
-  cmd->add_option("--train-bars", args->settings.train_bars, "bars of each training window")
-      ->capture_default_str()
-      ->check(CLI::Range(std::size_t{2}, std::size_t{100'000'000}))
-      ->type_name("N");
-  cmd->add_option("--test-bars", args->settings.test_bars,
-                  "bars of each test window, and the step between folds")
-      ->capture_default_str()
-      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
-      ->type_name("N");
-  cmd->add_option("--hidden", args->settings.hidden, "neurons of the hidden layer")
-      ->capture_default_str()
-      ->check(CLI::Range(1, 65536))
-      ->type_name("N");
-  cmd->add_option("--seed", args->settings.seed, "draws the starting network's weights")
-      ->capture_default_str()
-      ->type_name("S");
-  cmd->add_option("--epochs", args->settings.every_row.stop.max_epochs,
-                  "at most this many epochs a fold")
-      ->capture_default_str()
-      ->check(CLI::Range(std::size_t{1}, std::size_t{100'000'000}))
-      ->type_name("E");
+  AddOutputOption(cmd, args->dir, "DIR", "the folder for the folds' network files");
+  AddSetting(cmd, kTrainBarsSetting, args->settings);
+  AddSetting(cmd, kTestBarsSetting, args->settings);
+  AddSetting(cmd, kHiddenSetting, args->settings);
+  AddSetting(cmd, kStartSeedSetting, args->settings);
+  AddSetting(cmd, kMaxEpochsSetting, args->settings.every_row.stop);
   AddTradingOptions(cmd, args->trading);
   AddRecipeOptions(cmd, args->recipe, false);
   return {cmd, [args] { return RunWalkForwardCommand(*args); }};

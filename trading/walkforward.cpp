@@ -28,13 +28,10 @@ DataTable TableOf(const std::vector<BarRow>& rows, std::size_t inputs) {
 
 void CheckSettings(const std::vector<Bar>& bars, const WalkForwardSettings& s) {
   CheckTradingRules(s.rules);
-  if (s.train_bars < 2 || s.test_bars < 1) {
-    throw BarDataError("a fold needs at least 2 training bars and 1 test bar");
-  }
-  if (s.hidden < 1) throw BarDataError("the hidden layer needs at least 1 neuron");
-  if (!(s.every_row.holdout >= 0.0 && s.every_row.holdout < 1.0)) {
-    throw BarDataError("the share of the training rows that decides the epochs must lie in [0, 1)");
-  }
+  if (!kTrainBarsSetting.Accepts(s)) throw BarDataError(kTrainBarsSetting.Refusal());
+  if (!kTestBarsSetting.Accepts(s)) throw BarDataError(kTestBarsSetting.Refusal());
+  if (!kHiddenSetting.Accepts(s)) throw BarDataError(kHiddenSetting.Refusal());
+  if (!kHoldoutSetting.Accepts(s.every_row)) throw BarDataError(kHoldoutSetting.Refusal());
   if (s.train_bars >= bars.size()) {
     throw BarDataError("the log holds " + std::to_string(bars.size()) +
                        " bars: a training window of " + std::to_string(s.train_bars) +

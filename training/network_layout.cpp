@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "datasets/row_checks.h"
+#include "engine/structure_check.h"
 #include "mplnet/train.h"
 
 namespace mplnet::training {
@@ -50,38 +50,12 @@ Layout CompileLayout(const Perceptron& net) {
   const std::vector<int> ncount = net.GetNCount();
   const int layers = static_cast<int>(ncount.size());
 
-  // Every position of every layer's range must resolve to its own element, one neuron each; those
-  // are all the elements there are.
-  std::unordered_set<const Neuron*> neurons_seen;
-  for (int i = 0; i < layers; ++i) {
-    for (int j = 0; j < ncount[i]; ++j) {
-      const std::shared_ptr<Elem> elem = net.getElem(i, j);
-      if (elem == nullptr) {
-        throw TrainingError("position " + PositionText(i, j) +
-                            " has no element, so the forward pass skips it");
-      }
-      if (static_cast<int>(elem->x) != i || static_cast<int>(elem->y) != j) {
-        throw TrainingError("position " + PositionText(i, j) + " shares its coordinate key \"" +
-                            CoordinateKey(i, j) + "\" with element " +
-                            PositionText(elem->x, elem->y) +
-                            ", which the pass would run in its place");
-      }
-      if (elem->kernel == nullptr) Refuse(i, j, "it has no neuron");
-      if (!neurons_seen.insert(elem->kernel.get()).second) {
-        Refuse(i, j, "its neuron is also another element's");
-      }
-    }
-  }
+  // The checks every user of a network shares: each position of a layer's range its own element
+  // with a neuron of its own, nothing beyond the ranges, input neurons in layer 0 only and fed
+  // through 0_0, links naming their elements. What follows adds what the trainer's pass needs.
+  const std::vector<StructureFinding> findings = CheckStructure(net);
+  if (!findings.empty()) throw TrainingError(findings.front().text);
   const std::vector<std::shared_ptr<Elem>> elems = net.GetMPL();
-  for (const std::shared_ptr<Elem>& elem : elems) {
-    if (elem == nullptr) continue;
-    const bool in_range = static_cast<int>(elem->x) < layers &&
-                          static_cast<int>(elem->y) < ncount[elem->x] &&
-                          net.getElem(static_cast<int>(elem->x), static_cast<int>(elem->y)) == elem;
-    if (!in_range) {
-      Refuse(elem->x, elem->y, "it lies outside its layer's range, so the pass never computes it");
-    }
-  }
 
   Layout layout;
   layout.inputs = shape.inputs;
@@ -113,16 +87,7 @@ Layout CompileLayout(const Perceptron& net) {
                            Layout::kNone, {},     {}};
 
     if (x == 0) {
-      if (ntype != Neuron::NInput) {
-        Refuse(x, y,
-               "the input layer holds input neurons only, and this one has neuron type " +
-                   std::to_string(ntype));
-      }
-      const OrderedMap<SynapseWeight>& links = neuron.synapse_links;
-      if (links.empty() || (links.end() - 1)->first != CoordinateKey(0, 0)) {
-        Refuse(x, y, "an input element takes its input through its last link, which must be 0_0");
-      }
-      for (const auto& [key, link] : links) {
+      for (const auto& [key, link] : neuron.synapse_links) {
         if (link.x < 0 || link.y < 0) {
           Refuse(x, y,
                  "its link from " + PositionText(link.x, link.y) +
@@ -136,11 +101,6 @@ Layout CompileLayout(const Perceptron& net) {
       continue;
     }
 
-    if (ntype == Neuron::NInput) {
-      Refuse(x, y,
-             "an input neuron outside the input layer passes a link's input on instead of "
-             "computing");
-    }
     if (ntype == Neuron::Null) {
       Refuse(x, y,
              "neuron type 0 outside the input layer cannot be saved: a network file "
@@ -160,13 +120,6 @@ Layout CompileLayout(const Perceptron& net) {
       }
       if (!std::isfinite(link.weight)) {
         Refuse(x, y, "the weight of its link from " + from + " is not a finite number");
-      }
-      const std::shared_ptr<Elem> source = net.getElem(link.x, link.y);
-      if (source == nullptr) Refuse(x, y, "its link from " + from + " names no element");
-      if (static_cast<int>(source->x) != link.x || static_cast<int>(source->y) != link.y) {
-        Refuse(x, y,
-               "its link from " + from + " reaches element " + PositionText(source->x, source->y) +
-                   " through their shared key");
       }
       if (link.x > x || (link.x == x && link.y >= y)) {
         Refuse(x, y,

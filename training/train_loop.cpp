@@ -74,9 +74,10 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
                            const TrainSettings& settings, const EveryRowRules& rules,
                            const std::function<bool(const EpochProgress&)>& progress,
                            EveryRowOutcome* outcome) {
-  if (!(rules.holdout >= 0.0 && rules.holdout < 1.0)) {
-    throw TrainingError("setting holdout must lie in [0, 1)");
-  }
+  if (!kHoldoutSetting.Accepts(rules)) throw TrainingError(kHoldoutSetting.Refusal());
+  if (!kMaxEpochsSetting.Accepts(rules.stop)) throw TrainingError(kMaxEpochsSetting.Refusal());
+  if (!kTargetMseSetting.Accepts(rules.stop)) throw TrainingError(kTargetMseSetting.Refusal());
+  if (!kPatienceSetting.Accepts(rules.stop)) throw TrainingError(kPatienceSetting.Refusal());
   EveryRowOutcome done;
   done.standardized = settings.standardize;
   // The latest rows are held out: rows are often in time order, and the network will be used on

@@ -60,9 +60,6 @@ constexpr double kAdamBeta1 = 0.9;
 constexpr double kAdamBeta2 = 0.999;
 constexpr double kAdamEpsilon = 1e-8;
 
-// The most threads a trainer starts; more would only wait for each other.
-constexpr unsigned kMostThreads = 256;
-
 // One thread's working memory for one chunk of rows.
 struct Workspace {
   Matrix act;      // rows × nodes: the inputs, then every neuron's output
@@ -111,14 +108,13 @@ void CheckSettings(const TrainSettings& s) {
   if (!finite(s.rprop_initial_step) || s.rprop_initial_step <= 0.0) {
     refuse("rprop_initial_step must be above 0");
   }
-  if (!finite(s.learning_rate) || s.learning_rate < 0.0) {
-    refuse("learning rate must be above 0 (or 0 for the algorithm's default)");
+  // 0 stands for the algorithm's own learning rate.
+  if (s.learning_rate != 0.0 && !kLearningRateSetting.Accepts(s)) {
+    throw TrainingError(kLearningRateSetting.Refusal() + " (or 0 for the algorithm's own)");
   }
-  if (s.batch_size == 0) refuse("batch size must be at least 1");
-  if (!finite(s.momentum) || s.momentum < 0.0 || s.momentum >= 1.0) {
-    refuse("momentum must lie in [0, 1)");
-  }
-  if (s.threads > kMostThreads) refuse("threads must be at most " + std::to_string(kMostThreads));
+  if (!kBatchSizeSetting.Accepts(s)) throw TrainingError(kBatchSizeSetting.Refusal());
+  if (!kMomentumSetting.Accepts(s)) throw TrainingError(kMomentumSetting.Refusal());
+  if (!kThreadsSetting.Accepts(s)) throw TrainingError(kThreadsSetting.Refusal());
 }
 
 }  // namespace

@@ -19,18 +19,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "mplnet/error.h"
+#include "mplnet/setting.h"
 
 namespace mplnet {
 
 // A bar log that cannot be read, a line that does not parse, or options that make no rows;
 // what() names the file and the line.
-class BarDataError : public std::runtime_error {
+class BarDataError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // One price bar as the log holds it.
@@ -101,6 +103,12 @@ struct BarDatasetOptions {
   BarTarget target = BarTarget::kDirection;
 };
 
+// The window and horizon as a command line sets them; MakeBarRows refuses values outside.
+inline constexpr Setting<BarDatasetOptions, int> kWindowSetting{
+    "window", "N", "bars per row, the row's own bar last", &BarDatasetOptions::window, {1, 100000}};
+inline constexpr Setting<BarDatasetOptions, int> kHorizonSetting{
+    "horizon", "H", "bars ahead the target looks", &BarDatasetOptions::horizon, {1, 100000}};
+
 // One row of a table: the time of its bar, the inputs, then the target.
 struct BarRow {
   std::uint32_t time = 0;
@@ -112,8 +120,8 @@ struct BarRow {
 std::size_t BarInputCount(const BarDatasetOptions& options);
 
 // The rows for `bars` (in time order, distinct times), in time order. Raises BarDataError for a
-// window or horizon below 1, or a feature that is not a finite number (prices beyond the range of
-// double), naming the bar's time.
+// window or horizon outside its setting's range, or a feature that is not a finite number (prices
+// beyond the range of double), naming the bar's time.
 std::vector<BarRow> MakeBarRows(const std::vector<Bar>& bars, const BarDatasetOptions& options);
 
 // The comment lines a table starts with: what the columns are and which options made them.

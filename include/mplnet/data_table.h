@@ -10,19 +10,19 @@
 #include <istream>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
 
 namespace mplnet {
 
 // Why a network, a table or a setting cannot be trained with; what() says where and why.
-class TrainingError : public std::runtime_error {
+class TrainingError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // Rows of numbers, each the input values followed by the target values.

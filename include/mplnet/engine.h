@@ -24,6 +24,10 @@
 
 namespace mplnet {
 
+// The most layers a network holds, and the most elements a layer holds: a network file keeps
+// positions as 16-bit numbers, 0 to kMostPositions - 1.
+inline constexpr std::size_t kMostPositions = 65536;
+
 // The coordinate key of a pair: the decimal digits of `x` followed directly by those of `y`.
 MPLNET_API std::string CoordinateKey(std::int64_t x, std::int64_t y);
 

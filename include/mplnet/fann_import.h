@@ -19,19 +19,19 @@
 #define MPLNET_FANN_IMPORT_H_
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
 
 namespace mplnet {
 
 // A FANN network file that is malformed or holds something our networks cannot represent; what()
 // names the file and the line, the neuron (FANN's number, layer and index) and the reason.
-class FannImportError : public std::runtime_error {
+class FannImportError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // The largest FANN network file ImportFannFile reads: 256 MiB, some ten million connections, far

@@ -12,17 +12,17 @@
 #define MPLNET_NETWORK_FILE_H_
 
 #include <mplnet/engine.h>
+#include <mplnet/error.h>
 #include <mplnet/export.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 
 namespace mplnet {
 
 // Why a network file did not load or save. what() names the file, the section, the key and the
 // reason, and each is at hand on its own too.
-class MPLNET_API NetworkFileError : public std::runtime_error {
+class MPLNET_API NetworkFileError : public Error {
  public:
   // A fault of the file as a whole: it is missing, cannot be read, or cannot be written.
   NetworkFileError(const std::string& file, const std::string& reason);

@@ -20,11 +20,11 @@
 #define MPLNET_ONNX_H_
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
 
 namespace mplnet {
 
@@ -38,15 +38,15 @@ inline constexpr int kOnnxOpset = 17;
 
 // A model that is malformed or holds something our networks cannot represent; what() names the
 // model, the node (position, name, op type) or tensor, and the reason.
-class OnnxImportError : public std::runtime_error {
+class OnnxImportError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // A network that ONNX cannot express as export writes it; what() names the element and the reason.
-class OnnxExportError : public std::runtime_error {
+class OnnxExportError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // Whether `head`, the first bytes of a file, opens an ONNX model rather than a text file: a

@@ -27,7 +27,6 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,6 +34,8 @@
 
 #include "mplnet/data_table.h"
 #include "mplnet/engine.h"
+#include "mplnet/error.h"
+#include "mplnet/setting.h"
 
 namespace mplnet {
 
@@ -71,17 +72,49 @@ struct TrainSettings {
   double learning_rate = 0.0;
   // Adam: rows per mini-batch (the last batch of an epoch may be smaller).
   std::size_t batch_size = 32;
-  // Backpropagation: the share of the previous step added to each step, in [0, 1).
+  // Backpropagation: the share of the previous step added to each step (kMomentumSetting's range).
   double momentum = 0.0;
   // Draws the order of rows (backpropagation) and of mini-batches (Adam).
   std::uint64_t seed = 1;
-  // Threads that share each batch; 0 takes as many as help, at most the machine's cores.
+  // Threads that share each batch; 0 takes as many as help, at most the machine's cores. At most
+  // 256 (kThreadsSetting): more would only wait for each other.
   unsigned threads = 1;
   // Trains on inputs scaled to mean 0 and standard deviation 1 over the training rows, and folds
   // that scaling into the network it gives back, which then takes the raw inputs. The starting
   // network's weights are taken as acting on the scaled inputs.
   bool standardize = true;
 };
+
+// The settings of TrainSettings a command line sets, each with its name, help and range; the
+// trainer refuses a value outside its range (a learning rate of 0, the algorithm's own, aside).
+inline constexpr Setting<TrainSettings, double> kLearningRateSetting{
+    "learning-rate",
+    "R",
+    "step size of adam (default 0.01) and backprop (default 0.1)",
+    &TrainSettings::learning_rate,
+    {0.0, std::numeric_limits<double>::max(), true}};
+inline constexpr Setting<TrainSettings, std::size_t> kBatchSizeSetting{
+    "batch-size", "B", "rows per mini-batch of adam", &TrainSettings::batch_size, {1, 100'000'000}};
+inline constexpr Setting<TrainSettings, double> kMomentumSetting{
+    "momentum",
+    "M",
+    "share of the previous step in backprop's step",
+    &TrainSettings::momentum,
+    {0.0, 0.999}};
+inline constexpr Setting<TrainSettings, std::uint64_t> kSeedSetting{
+    "seed",
+    "S",
+    "order of rows (backprop) and mini-batches (adam)",
+    &TrainSettings::seed,
+    {0, std::numeric_limits<std::uint64_t>::max()}};
+inline constexpr Setting<TrainSettings, unsigned> kThreadsSetting{
+    "threads",
+    "T",
+    "threads sharing each batch (0: as many as help, at most one per core); never more than the "
+    "parts the training rows are cut into, which depend on the rows and the network alone (a small "
+    "table or network stays whole, on one thread)",
+    &TrainSettings::threads,
+    {0, 256}};
 
 // Trains one network. Building it checks the network, the rows and the settings; then each
 // RunEpoch() goes once over the rows.
@@ -150,6 +183,22 @@ struct StopRules {
   std::size_t patience = 100;
 };
 
+// The settings of StopRules a command line sets.
+inline constexpr Setting<StopRules, std::size_t> kMaxEpochsSetting{
+    "epochs", "", "at most this many epochs", &StopRules::max_epochs, {1, 100'000'000}};
+inline constexpr Setting<StopRules, double> kTargetMseSetting{
+    "target-mse",
+    "X",
+    "stop once the training error is at most X (0: never)",
+    &StopRules::target_mse,
+    {0.0, 1e300}};
+inline constexpr Setting<StopRules, std::size_t> kPatienceSetting{
+    "patience",
+    "K",
+    "stop after K epochs without a better validation error",
+    &StopRules::patience,
+    {1, 100'000'000}};
+
 // Where a run stands after an epoch.
 struct EpochProgress {
   bool refit = false;              // TrainOnEveryRow's run on every row (false: any other run)
@@ -186,8 +235,9 @@ TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRule
 
 // How TrainOnEveryRow decides the number of epochs and what it keeps.
 struct EveryRowRules {
-  // The latest share of the rows held out to decide the number of epochs, in [0, 1); 0 (or a
-  // table too small to hold out a row) trains `stop.max_epochs` epochs on every row instead.
+  // The latest share of the rows held out to decide the number of epochs (kHoldoutSetting's range);
+  // 0 (or a table too small to hold out a row) trains `stop.max_epochs` epochs on every row
+  // instead.
   double holdout = 0.2;
   // The deciding run's limits; `stop.max_epochs` also bounds the run on every row.
   StopRules stop;
@@ -199,6 +249,14 @@ struct EveryRowRules {
   // was lower.
   bool try_raw_inputs = true;
 };
+
+// The share of the rows held out, as a command line sets it.
+inline constexpr Setting<EveryRowRules, double> kHoldoutSetting{
+    "validate",
+    "F",
+    "the latest share F of the rows decides the epochs",
+    &EveryRowRules::holdout,
+    {0.0, 0.99}};
 
 // What TrainOnEveryRow did.
 struct EveryRowOutcome {

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,31 @@ struct WalkForwardSettings {
   TrainSettings train;      // as mplnet train's: iRPROP-, standardised inputs
   EveryRowRules every_row;  // as mplnet train's: the latest rows decide the epochs, then every row
 };
+
+// The settings of a walk forward a command line sets; RunWalkForward refuses values outside.
+inline constexpr Setting<WalkForwardSettings, std::size_t> kTrainBarsSetting{
+    "train-bars",
+    "N",
+    "bars of each training window",
+    &WalkForwardSettings::train_bars,
+    {2, 100'000'000}};
+inline constexpr Setting<WalkForwardSettings, std::size_t> kTestBarsSetting{
+    "test-bars",
+    "N",
+    "bars of each test window, and the step between folds",
+    &WalkForwardSettings::test_bars,
+    {1, 100'000'000}};
+inline constexpr Setting<WalkForwardSettings, int> kHiddenSetting{"hidden",
+                                                                  "N",
+                                                                  "neurons of the hidden layer",
+                                                                  &WalkForwardSettings::hidden,
+                                                                  {1, kMostPositions}};
+inline constexpr Setting<WalkForwardSettings, std::uint64_t> kStartSeedSetting{
+    "seed",
+    "S",
+    "draws the starting network's weights",
+    &WalkForwardSettings::seed,
+    {0, std::numeric_limits<std::uint64_t>::max()}};
 
 // One fold: its windows, what it trained on, and its lines in the joined account.
 struct WalkForwardFold {

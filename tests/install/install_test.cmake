@@ -33,6 +33,7 @@ if(config STREQUAL "")
 endif()
 set(expected
   include/mplnet/engine.h
+  include/mplnet/error.h
   include/mplnet/export.h
   include/mplnet/mplnet.h
   include/mplnet/network_file.h

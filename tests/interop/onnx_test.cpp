@@ -380,6 +380,24 @@ TEST(OnnxImportTest, RefusesWhatANetworkCannotComputeNamingTheNode) {
          });
        },
        "node 2 of 3 \"MatMul_2\" (MatMul): folding the model into a network takes more than"},
+      {"layers whose positions share coordinate keys",
+       [] {
+         // Eleven neurons in layer 1 and twelve layers: (11, 0) has the key "110" of (1, 10).
+         return Model([](ModelBuilder& b) {
+           b.Input("x", {1}).Init("w1", {1, 11}, std::vector<double>(11, 0.5));
+           b.Node("MatMul", {"x", "w1"}, "h1").Node("Sigmoid", {"h1"}, "a1");
+           std::string in = "a1";
+           for (int layer = 2; layer <= 11; ++layer) {
+             const std::string n = std::to_string(layer);
+             b.Init("w" + n, {layer == 2 ? 11 : 1, 1},
+                    std::vector<double>(layer == 2 ? 11 : 1, 0.5));
+             b.Node("MatMul", {in, "w" + n}, "h" + n).Node("Sigmoid", {"h" + n}, "a" + n);
+             in = "a" + n;
+           }
+           b.Output(in);
+         });
+       },
+       "position (11, 0) has the same coordinate key \"110\" as position (1, 10)"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);

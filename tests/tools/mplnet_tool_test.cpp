@@ -25,12 +25,16 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "mplnet/backtest.h"
 #include "mplnet/bar_dataset.h"
 #include "mplnet/engine.h"
 #include "mplnet/fann_import.h"
+#include "mplnet/setting.h"
+#include "mplnet/train.h"
+#include "mplnet/walkforward.h"
 #include "persistence/ini_file.h"
 #include "persistence/network_file.h"
 #include "test_support.h"
@@ -987,6 +991,66 @@ TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
                             "--patience K:UINT in [1 - 100000000]=100\n"}) {
     EXPECT_NE(t.out.find(shown), std::string::npos) << shown;
   }
+}
+
+// What a library setting's option shows in its command's help: the library's name, help, range and
+// default, so that the tool cannot drift from the library.
+struct ShownSetting {
+  const char* command;
+  std::string name;
+  std::string help;
+  std::string range;
+  std::string fallback;  // "=..." after the range; empty when no default is shown
+};
+
+std::string RangeShown(const RealRange& r) {
+  return r.above_low ? "> " + ShortestText(r.low)
+                     : "[" + ShortestText(r.low) + " - " + ShortestText(r.high) + "]";
+}
+std::string RangeShown(const WholeRange& r) {
+  return "[" + std::to_string(r.low) + " - " + std::to_string(r.high) + "]";
+}
+
+template <typename Owner, typename Value>
+ShownSetting Shown(const char* command, const Setting<Owner, Value>& s) {
+  std::string fallback;
+  if (s.Accepts(Owner{})) {
+    if constexpr (std::is_floating_point_v<Value>) {
+      fallback = "=" + ShortestText(s.Default());
+    } else {
+      fallback = "=" + std::to_string(s.Default());
+    }
+  }
+  return {command, "--" + std::string(s.name), std::string(s.help), RangeShown(s.range), fallback};
+}
+
+TEST(ToolArgumentsTest, HelpShowsTheLibrarysNamesRangesAndDefaults) {
+  TempDir dir;
+  const ShownSetting settings[] = {
+      Shown("train", kMaxEpochsSetting),    Shown("train", kHoldoutSetting),
+      Shown("train", kMomentumSetting),     Shown("train", kLearningRateSetting),
+      Shown("train", kBatchSizeSetting),    Shown("bars", kWindowSetting),
+      Shown("walkforward", kHiddenSetting), Shown("walkforward", kTrainBarsSetting),
+  };
+  for (const ShownSetting& s : settings) {
+    SCOPED_TRACE(std::string(s.command) + " " + s.name);
+    const std::string help = RunTool(dir, {s.command, "--help"}).out;
+    const std::size_t start = help.find("  " + s.name + " ");
+    ASSERT_NE(start, std::string::npos) << help;
+    // The option's entry: its name, value and default, then its help on the same line or the next.
+    const std::string entry = help.substr(start, help.find("\n  -", start + 1) - start);
+    const std::size_t shown = entry.find(s.range + s.fallback);
+    ASSERT_NE(shown, std::string::npos) << entry;
+    const std::size_t after = shown + s.range.size() + s.fallback.size();
+    EXPECT_TRUE(entry[after] == ' ' || entry[after] == '\n') << entry;  // the whole default
+    EXPECT_NE(entry.find(s.help, after), std::string::npos) << entry;
+  }
+  // The learning rates the help names are the trainer's own.
+  const std::string train = RunTool(dir, {"train", "--help"}).out;
+  EXPECT_NE(train.find("adam (default " + ShortestText(kAdamLearningRate) + ")"),
+            std::string::npos);
+  EXPECT_NE(train.find("backprop (default " + ShortestText(kBackpropLearningRate) + ")"),
+            std::string::npos);
 }
 
 // Every numeric option of every command refuses NaN, infinities and values beyond the range of

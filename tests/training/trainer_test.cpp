@@ -427,14 +427,14 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
          p.SetAttr(1, 0, Neuron::ATTR_NTYPE, Neuron::NInput);
          return p;
        },
-       "element (1, 0): an input neuron outside the input layer"},
+       "element (1, 0) beyond the input layer is an input neuron"},
       {"another neuron type in layer 0",
        [&] {
          Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
          p.SetAttr(0, 1, Neuron::ATTR_NTYPE, Neuron::NHiden);
          return p;
        },
-       "element (0, 1): the input layer holds input neurons only"},
+       "element (0, 1) of the input layer has neuron type NHiden"},
       {"colliding coordinate keys",
        [&] {
          // (1, 10) holds the key "110", so position (11, 0) resolves to it.
@@ -443,19 +443,19 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
          for (unsigned y = 0; y <= 10; ++y) b.Neuron(1, y, Neuron::SIGM, 1, {{0, 0}});
          return b.Neuron(11, 1, Neuron::SIGM, 1, {{1, 0}}).Build();
        },
-       "position (11, 0) shares its coordinate key \"110\" with element (1, 10)"},
+       "layer 11: position (11, 0) has the coordinate key of (1, 10)"},
       {"a link to a missing element",
        [&] {
          return base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {0, 7}}).Build();
        },
-       "element (1, 0): its link from (0, 7) names no element"},
+       "element (1, 0): the link from (0, 7) names no element"},
       {"an input element without its 0_0 link",
        [&] {
          Perceptron p = base().Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}}).Build();
          p.DelLink(0, 1, 0, 0);
          return p;
        },
-       "element (0, 1): an input element takes its input through its last link"},
+       "input element (0, 1) has no 0_0 link"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -464,6 +464,39 @@ TEST(TrainerTest, RefusesNetworksItCannotTrain) {
       ADD_FAILURE() << "not refused";
     } catch (const TrainingError& e) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+// Each described setting is held to its range by the library itself, with the range in the message.
+TEST(TrainerTest, RefusesSettingsOutsideTheirDescribedRanges) {
+  const DataTable rows = Xor();
+  const Perceptron net =
+      NetBuilder(1).Inputs(2).Neuron(1, 0, Neuron::SIGM, 1, {{0, 0}, {0, 1}}).Build();
+  const struct {
+    std::function<void(TrainSettings&, EveryRowRules&)> set;
+    std::string refusal;
+  } cases[] = {
+      {[](TrainSettings& s, EveryRowRules&) { s.momentum = 0.9995; }, kMomentumSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.batch_size = 0; }, kBatchSizeSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.threads = 257; }, kThreadsSetting.Refusal()},
+      {[](TrainSettings& s, EveryRowRules&) { s.learning_rate = -1; },
+       kLearningRateSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.holdout = 0.995; }, kHoldoutSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.stop.max_epochs = 0; },
+       kMaxEpochsSetting.Refusal()},
+      {[](TrainSettings&, EveryRowRules& r) { r.stop.patience = 0; }, kPatienceSetting.Refusal()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    TrainSettings settings;
+    EveryRowRules rules;
+    c.set(settings, rules);
+    try {
+      TrainOnEveryRow(net, rows, settings, rules, {});
+      ADD_FAILURE() << "not refused";
+    } catch (const TrainingError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
     }
   }
 }
