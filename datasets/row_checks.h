@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "mplnet/data_table.h"
 #include "engine/structure_check.h"
+#include "mplnet/data_table.h"
 #include "mplnet/engine.h"
 
 namespace mplnet::training {
