@@ -111,6 +111,7 @@ class Progress {
  private:
   static const char* Stage(const EpochProgress& p) {
     if (p.refit) return "refit epoch";
+    if (p.weight_decay > 0) return p.raw_inputs ? "raw inputs, decay epoch" : "decay epoch";
     return p.raw_inputs ? "raw inputs epoch" : "epoch";
   }
 
@@ -212,6 +213,9 @@ struct TrainArguments {
   double learning_rate = 0.0;
   std::size_t batch_size = 32;
   double momentum = 0.0;
+  // Given or not: only when it is not do the defaults try a weight decay as well.
+  const CLI::Option* weight_decay_option = nullptr;
+  double weight_decay = TrainSettings{}.weight_decay;
 };
 
 struct EvalArguments {
@@ -306,6 +310,8 @@ int RunTrain(const TrainArguments& args) {
   rules.stop.patience = args.patience;
   rules.refit = args.refit;
   rules.try_raw_inputs = args.standardize_option->count() == 0;
+  settings.weight_decay = args.weight_decay;
+  if (args.weight_decay_option->count() > 0) rules.try_weight_decay = 0;
 
   const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
   std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
@@ -359,11 +365,24 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "stopped after " << Counted(outcome.decided.epochs, "epoch", "epochs") << ": "
               << StopText(outcome.decided.reason, args.patience) << '\n';
   }
-  if (!std::isnan(outcome.other_validation_mse)) {
-    std::cout << "inputs " << (outcome.standardized ? "standardised" : "raw")
+  if (outcome.tried.size() > 1) {
+    // The deciding runs' inputs and decay, the one taken first.
+    const auto named = [](bool standardized, double decay) {
+      return std::string(standardized ? "standardised" : "raw") +
+             (decay > 0 ? ", weight decay " + Brief(decay) : "");
+    };
+    std::cout << "inputs " << named(outcome.standardized, outcome.weight_decay)
               << ": the latest rows' lowest error " << Brief(outcome.decided.best_validation_mse)
-              << " against " << Brief(outcome.other_validation_mse)
-              << (outcome.standardized ? " on raw inputs" : " standardised") << '\n';
+              << " against";
+    const char* separator = " ";
+    for (const EveryRowOutcome::Tried& t : outcome.tried) {
+      if (t.standardized == outcome.standardized && t.weight_decay == outcome.weight_decay)
+        continue;
+      std::cout << separator << Brief(t.best_validation_mse) << " ("
+                << named(t.standardized, t.weight_decay) << ")";
+      separator = ", ";
+    }
+    std::cout << '\n';
   }
   DataTable trained_on = rows;
   if (outcome.refitted && decided) {
@@ -415,8 +434,11 @@ Command AddTrainCommand(CLI::App& app) {
       "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
       "deciding run's best network instead). With --validation FILE every row of DATA trains "
       "and FILE decides when to stop. The deciding run is made on standardised and on raw "
-      "inputs, and the lower error of the latest rows picks (--standardize or --no-standardize "
-      "fixes it). Inputs are standardised on the rows that train OUT and the scaling folded "
+      "inputs, with and without a weight decay of " +
+      Brief(EveryRowRules{}.try_weight_decay) +
+      ", and the lowest error of the latest rows picks (--standardize or --no-standardize "
+      "fixes the inputs, --weight-decay the decay). Inputs are standardised on the rows that train "
+      "OUT and the scaling folded "
       "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
       "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
       "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
@@ -488,6 +510,15 @@ Command AddTrainCommand(CLI::App& app) {
       ->type_name("M")
       ->transform(RealIn({0.0, 0.999}))
       ->capture_default_str();
+  args->weight_decay_option =
+      train
+          ->add_option("--weight-decay", args->weight_decay,
+                       "adds L/2 times the sum of the squared weights and thresholds to each "
+                       "row's error (default: 0 or " +
+                           Brief(EveryRowRules{}.try_weight_decay) +
+                           ", whichever deciding run's error is lower)")
+          ->type_name("L")
+          ->transform(RealIn({0.0, 1e6}));
   return {train, [args] { return Guarded([&] { return RunTrain(*args); }); }};
 }
 

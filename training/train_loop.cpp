@@ -77,8 +77,12 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
   if (!(rules.holdout >= 0.0 && rules.holdout < 1.0)) {
     throw TrainingError("setting holdout must lie in [0, 1)");
   }
+  if (!(std::isfinite(rules.try_weight_decay) && rules.try_weight_decay >= 0.0)) {
+    throw TrainingError("setting try_weight_decay must be at least 0");
+  }
   EveryRowOutcome done;
   done.standardized = settings.standardize;
+  done.weight_decay = settings.weight_decay;
   // The latest rows are held out: rows are often in time order, and the network will be used on
   // rows that come after all of them.
   done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
@@ -87,31 +91,38 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
   if (done.held_rows > 0) {
     const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
     const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
-    // One deciding run per way of scaling the inputs. A later run is taken only when its
-    // held-out error is strictly lower. A run stopped by `progress` ends it all with its own best
-    // network.
-    std::vector<bool> scalings{settings.standardize};
-    if (settings.standardize && rules.try_raw_inputs) scalings.push_back(false);
+    // One deciding run per way of scaling the inputs and per weight decay. A later run is taken
+    // only when its held-out error is strictly lower. A run stopped by `progress` ends it all with
+    // its own best network.
+    std::vector<TrainSettings> candidates{settings};
+    if (settings.standardize && rules.try_raw_inputs) {
+      candidates.push_back(settings);
+      candidates.back().standardize = false;
+    }
+    if (settings.weight_decay == 0 && rules.try_weight_decay > 0) {
+      const std::size_t plain = candidates.size();
+      for (std::size_t i = 0; i < plain; ++i) {
+        candidates.push_back(candidates[i]);
+        candidates.back().weight_decay = rules.try_weight_decay;
+      }
+    }
     std::optional<Perceptron> kept;  // only without a refit: the network to give back
-    for (std::size_t i = 0; i < scalings.size(); ++i) {
-      TrainSettings these = settings;
-      these.standardize = scalings[i];
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const TrainSettings& these = candidates[i];
       Trainer deciding(net, earlier, these);
       done.threads = deciding.threads();
       const TrainOutcome run = Train(deciding, &latest, rules.stop, [&](const EpochProgress& p) {
         EpochProgress now = p;
         now.raw_inputs = !these.standardize;
+        now.weight_decay = these.weight_decay;
         return !progress || progress(now);
       });
+      done.tried.push_back({these.standardize, these.weight_decay, run.best_validation_mse});
       const bool stopped = run.reason == StopReason::kStopped;
-      const bool better = i == 0 || run.best_validation_mse < done.decided.best_validation_mse;
-      if (i > 0) {
-        done.other_validation_mse =
-            better || stopped ? done.decided.best_validation_mse : run.best_validation_mse;
-      }
-      if (better || stopped) {
+      if (i == 0 || run.best_validation_mse < done.decided.best_validation_mse || stopped) {
         done.decided = run;
         done.standardized = these.standardize;
+        done.weight_decay = these.weight_decay;
         chosen = these;
         if (!rules.refit || stopped) kept = deciding.Network();
       }
@@ -135,6 +146,7 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
     EpochProgress now = p;
     now.refit = true;
     now.raw_inputs = !chosen.standardize;
+    now.weight_decay = chosen.weight_decay;
     return !progress || progress(now);
   });
   if (outcome != nullptr) *outcome = done;

@@ -116,6 +116,7 @@ void CheckSettings(const TrainSettings& s) {
   if (!finite(s.momentum) || s.momentum < 0.0 || s.momentum >= 1.0) {
     refuse("momentum must lie in [0, 1)");
   }
+  if (!finite(s.weight_decay) || s.weight_decay < 0.0) refuse("weight decay must be at least 0");
   if (s.threads > kMostThreads) refuse("threads must be at most " + std::to_string(kMostThreads));
 }
 
@@ -273,7 +274,10 @@ class TrainerCore {
     AddParts(std::span<Vector>(gradients_.data(), parts));
     AddParts(std::span<double>(sses_.data(), parts));
     sse_ = sses_[0];
-    // Block entries that stand for no link get no gradient, so they stay 0.
+    // Block entries that stand for no link are 0 and get no gradient, so they stay 0.
+    if (settings_.weight_decay > 0) {
+      gradients_[0] += (settings_.weight_decay * static_cast<double>(count)) * params_;
+    }
     if (mask_.size() != 0) gradients_[0].array() *= mask_.array();
   }
 
@@ -607,9 +611,11 @@ class TrainerCore {
   mutable std::vector<Workspace> workspaces_;
 };
 
-Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse) {
+Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse,
+                      double weight_decay) {
   TrainSettings settings;
   settings.standardize = false;
+  settings.weight_decay = weight_decay;
   TrainerCore impl(net, rows, settings);
   impl.ComputeGradient(nullptr, 0, rows.rows());
   if (sse != nullptr) *sse = impl.sse();

@@ -221,14 +221,24 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
     EXPECT_EQ(results[0], results[1]);  // the same with any thread count
     EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 600));
     EXPECT_EQ(outcome.refitted, c.refit);
-    // With rows held out, the raw inputs were tried as well.
-    EXPECT_EQ(std::isnan(outcome.other_validation_mse), c.holdout == 0);
+    // With rows held out, the raw inputs and the weight decay were tried as well, and the run
+    // taken is the one whose held-out error was lowest.
+    ASSERT_EQ(outcome.tried.size(), c.holdout == 0 ? 0U : 4U);
+    for (const EveryRowOutcome::Tried& t : outcome.tried) {
+      EXPECT_LE(outcome.decided.best_validation_mse, t.best_validation_mse);
+      if (t.best_validation_mse == outcome.decided.best_validation_mse) {
+        EXPECT_EQ(t.standardized, outcome.standardized);
+        EXPECT_EQ(t.weight_decay, outcome.weight_decay);
+        break;
+      }
+    }
     EXPECT_EQ(refit_epochs_seen, 2 * outcome.refit.epochs);
     // What it gives is a plain run of the epochs it reports: on every row from the start, or
     // the deciding run on the earlier rows ended on its best epoch.
     const std::size_t earlier = 600 - outcome.held_rows;
     TrainSettings plain_settings;
     plain_settings.standardize = outcome.standardized;
+    plain_settings.weight_decay = outcome.weight_decay;
     Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), plain_settings);
     const std::size_t epochs = c.refit ? outcome.refit.epochs : outcome.decided.best_epoch;
     for (std::size_t e = 0; e < epochs; ++e) plain.RunEpoch();
@@ -244,6 +254,14 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
   EveryRowRules bad;
   bad.holdout = 1.0;
   EXPECT_THROW(TrainOnEveryRow(start, rows, TrainSettings{}, bad, {}), TrainingError);
+  bad = EveryRowRules{};
+  bad.try_weight_decay = -1e-4;
+  EXPECT_THROW(TrainOnEveryRow(start, rows, TrainSettings{}, bad, {}), TrainingError);
+  for (const double decay : {-1e-4, std::numeric_limits<double>::quiet_NaN()}) {
+    TrainSettings settings;
+    settings.weight_decay = decay;
+    EXPECT_THROW(Trainer(start, rows, settings), TrainingError) << decay;
+  }
 }
 
 // ½ Σ over rows of Σ (output − target)², as a host computes it: through MPLLoad and MPLRun.
