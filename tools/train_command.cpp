@@ -399,6 +399,13 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "stopped after " << Counted(outcome.refit.epochs, "epoch", "epochs") << ": "
               << StopText(outcome.refit.reason, args.patience) << '\n';
   } else {
+    if (!std::isnan(outcome.refit_mse)) {
+      std::cout << "refit on all " << Counted(rows.rows(), "row", "rows") << " for "
+                << Counted(outcome.refit.epochs, "epoch", "epochs")
+                << " dropped: its error on every row, " << Brief(outcome.refit_mse)
+                << ", was above the deciding run's network's, " << Brief(outcome.decided_mse)
+                << '\n';
+    }
     std::cout << "kept the network after " << Counted(outcome.decided.best_epoch, "epoch", "epochs")
               << ", whose validation error was lowest\n";
     if (validation.rows() == 0) {

@@ -12,6 +12,11 @@
 
 namespace mplnet {
 
+namespace {
+// How many times the deciding run's error on every row a refit with a weight decay may end with.
+constexpr double kLostRefit = 2.0;
+}  // namespace
+
 TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
                    const std::function<bool(const EpochProgress&)>& progress) {
   const bool validating = validation != nullptr && validation->rows() > 0;
@@ -88,9 +93,9 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
   done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
   TrainSettings chosen = settings;
   std::size_t epochs = rules.stop.max_epochs;
+  const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
+  const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
   if (done.held_rows > 0) {
-    const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
-    const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
     // One deciding run per way of scaling the inputs and per weight decay. A later run is taken
     // only when its held-out error is strictly lower. A run stopped by `progress` ends it all with
     // its own best network.
@@ -121,6 +126,11 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
       const bool stopped = run.reason == StopReason::kStopped;
       if (i == 0 || run.best_validation_mse < done.decided.best_validation_mse || stopped) {
         done.decided = run;
+        // Its error on every row: on the earlier rows it learnt from, and on the latest.
+        const auto n = static_cast<double>(rows.rows());
+        const auto held = static_cast<double>(done.held_rows);
+        done.decided_mse =
+            ((n - held) * deciding.MeanSquaredError(earlier) + held * run.best_validation_mse) / n;
         done.standardized = these.standardize;
         done.weight_decay = these.weight_decay;
         chosen = these;
@@ -149,6 +159,24 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
     now.weight_decay = chosen.weight_decay;
     return !progress || progress(now);
   });
+  if (done.held_rows > 0 && chosen.weight_decay > 0 && done.refit.reason != StopReason::kStopped) {
+    // A weight decay can pull a run from the same start on more rows to the network whose
+    // weights are all 0 (on parity problems: every output 0.5, chance itself) where the deciding
+    // run learnt. A refit that ends with more than twice the error on every row of the deciding
+    // run's network, which learnt from four fifths of them, has lost its way: the deciding run's
+    // network is made again and given back. (Refits without a decay, or within that factor, are
+    // kept: the same number of epochs on other rows need not fit them as closely.)
+    done.refit_mse = everything.MeanSquaredError(rows);
+    if (done.refit_mse > kLostRefit * done.decided_mse) {
+      done.refitted = false;
+      Trainer again(net, earlier, chosen);
+      StopRules best = rules.stop;
+      best.max_epochs = done.decided.best_epoch;
+      Train(again, nullptr, best, {});
+      if (outcome != nullptr) *outcome = done;
+      return again.Network();
+    }
+  }
   if (outcome != nullptr) *outcome = done;
   return everything.Network();
 }

@@ -294,7 +294,13 @@ struct EveryRowOutcome {
     double best_validation_mse = 0.0;
   };
   std::vector<Tried> tried;
-  TrainOutcome refit;    // the run on every row, when refitted or when nothing was held out
+  TrainOutcome refit;  // the run on every row, when refitted or when nothing was held out
+  // The errors on every row of the deciding run's network and of a refit with a weight decay (NaN
+  // when none were held out, or without such a refit). A refit whose error is more than twice the
+  // deciding network's has lost its way: it is dropped and the deciding run's network given back
+  // (`refitted` false).
+  double decided_mse = std::numeric_limits<double>::quiet_NaN();
+  double refit_mse = std::numeric_limits<double>::quiet_NaN();
   unsigned threads = 0;  // the threads that shared each batch
 };
 
