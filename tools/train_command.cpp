@@ -111,6 +111,7 @@ class Progress {
  private:
   static const char* Stage(const EpochProgress& p) {
     if (p.refit) return "refit epoch";
+    if (p.weight_decay > 0) return p.raw_inputs ? "raw inputs, decay epoch" : "decay epoch";
     return p.raw_inputs ? "raw inputs epoch" : "epoch";
   }
 
@@ -201,6 +202,8 @@ struct TrainArguments {
     return s;
   }();
   EveryRowRules rules;
+  // Given or not: only when it is not do the defaults try a weight decay as well.
+  const CLI::Option* weight_decay_option = nullptr;
 };
 
 struct EvalArguments {
@@ -271,6 +274,7 @@ int RunTrain(const TrainArguments& args) {
   EveryRowRules rules = args.rules;
   if (!args.validation_path.empty()) rules.holdout = 0.0;
   rules.try_raw_inputs = args.standardize_option->count() == 0;
+  if (args.weight_decay_option->count() > 0) rules.try_weight_decay = 0;
 
   const auto held = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
   std::cerr << "training a " << LayerSizes(*net) << " network with " << args.algorithm << " on "
@@ -324,11 +328,24 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "stopped after " << Counted(outcome.decided.epochs, "epoch", "epochs") << ": "
               << StopText(outcome.decided.reason, rules.stop.patience) << '\n';
   }
-  if (!std::isnan(outcome.other_validation_mse)) {
-    std::cout << "inputs " << (outcome.standardized ? "standardised" : "raw")
+  if (outcome.tried.size() > 1) {
+    // The deciding runs' inputs and decay, the one taken first.
+    const auto named = [](bool standardized, double decay) {
+      return std::string(standardized ? "standardised" : "raw") +
+             (decay > 0 ? ", weight decay " + Brief(decay) : "");
+    };
+    std::cout << "inputs " << named(outcome.standardized, outcome.weight_decay)
               << ": the latest rows' lowest error " << Brief(outcome.decided.best_validation_mse)
-              << " against " << Brief(outcome.other_validation_mse)
-              << (outcome.standardized ? " on raw inputs" : " standardised") << '\n';
+              << " against";
+    const char* separator = " ";
+    for (const EveryRowOutcome::Tried& t : outcome.tried) {
+      if (t.standardized == outcome.standardized && t.weight_decay == outcome.weight_decay)
+        continue;
+      std::cout << separator << Brief(t.best_validation_mse) << " ("
+                << named(t.standardized, t.weight_decay) << ")";
+      separator = ", ";
+    }
+    std::cout << '\n';
   }
   DataTable trained_on = rows;
   if (outcome.refitted && decided) {
@@ -345,6 +362,13 @@ int RunTrain(const TrainArguments& args) {
     std::cout << "stopped after " << Counted(outcome.refit.epochs, "epoch", "epochs") << ": "
               << StopText(outcome.refit.reason, rules.stop.patience) << '\n';
   } else {
+    if (!std::isnan(outcome.refit_mse)) {
+      std::cout << "refit on all " << Counted(rows.rows(), "row", "rows") << " for "
+                << Counted(outcome.refit.epochs, "epoch", "epochs")
+                << " dropped: its error on every row, " << Brief(outcome.refit_mse)
+                << ", was above the deciding run's network's, " << Brief(outcome.decided_mse)
+                << '\n';
+    }
     std::cout << "kept the network after " << Counted(outcome.decided.best_epoch, "epoch", "epochs")
               << ", whose validation error was lowest\n";
     if (validation.rows() == 0) {
@@ -380,8 +404,11 @@ Command AddTrainCommand(CLI::App& app) {
       "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
       "deciding run's best network instead). With --validation FILE every row of DATA trains "
       "and FILE decides when to stop. The deciding run is made on standardised and on raw "
-      "inputs, and the lower error of the latest rows picks (--standardize or --no-standardize "
-      "fixes it). Inputs are standardised on the rows that train OUT and the scaling folded "
+      "inputs, with and without a weight decay of " +
+      Brief(EveryRowRules{}.try_weight_decay) +
+      ", and the lowest error of the latest rows picks (--standardize or --no-standardize "
+      "fixes the inputs, --weight-decay the decay). Inputs are standardised on the rows that train "
+      "OUT and the scaling folded "
       "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
       "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
       "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
@@ -418,6 +445,8 @@ Command AddTrainCommand(CLI::App& app) {
   AddSetting(train, kLearningRateSetting, args->settings);
   AddSetting(train, kBatchSizeSetting, args->settings);
   AddSetting(train, kMomentumSetting, args->settings);
+  // Given, it fixes the decay: the deciding runs then try no other.
+  args->weight_decay_option = AddSetting(train, kWeightDecaySetting, args->settings);
   return {train, [args] { return RunTrain(*args); }};
 }
 

@@ -12,6 +12,11 @@
 
 namespace mplnet {
 
+namespace {
+// How many times the deciding run's error on every row a refit with a weight decay may end with.
+constexpr double kLostRefit = 2.0;
+}  // namespace
+
 TrainOutcome Train(Trainer& trainer, const DataTable* validation, const StopRules& rules,
                    const std::function<bool(const EpochProgress&)>& progress) {
   const bool validating = validation != nullptr && validation->rows() > 0;
@@ -78,41 +83,57 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
   if (!kMaxEpochsSetting.Accepts(rules.stop)) throw TrainingError(kMaxEpochsSetting.Refusal());
   if (!kTargetMseSetting.Accepts(rules.stop)) throw TrainingError(kTargetMseSetting.Refusal());
   if (!kPatienceSetting.Accepts(rules.stop)) throw TrainingError(kPatienceSetting.Refusal());
+  if (!kTryWeightDecaySetting.Accepts(rules)) {
+    throw TrainingError(kTryWeightDecaySetting.Refusal());
+  }
   EveryRowOutcome done;
   done.standardized = settings.standardize;
+  done.weight_decay = settings.weight_decay;
   // The latest rows are held out: rows are often in time order, and the network will be used on
   // rows that come after all of them.
   done.held_rows = static_cast<std::size_t>(rules.holdout * static_cast<double>(rows.rows()));
   TrainSettings chosen = settings;
   std::size_t epochs = rules.stop.max_epochs;
+  const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
+  const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
   if (done.held_rows > 0) {
-    const DataTable earlier = rows.Slice(0, rows.rows() - done.held_rows);
-    const DataTable latest = rows.Slice(rows.rows() - done.held_rows, done.held_rows);
-    // One deciding run per way of scaling the inputs. A later run is taken only when its
-    // held-out error is strictly lower. A run stopped by `progress` ends it all with its own best
-    // network.
-    std::vector<bool> scalings{settings.standardize};
-    if (settings.standardize && rules.try_raw_inputs) scalings.push_back(false);
+    // One deciding run per way of scaling the inputs and per weight decay. A later run is taken
+    // only when its held-out error is strictly lower. A run stopped by `progress` ends it all with
+    // its own best network.
+    std::vector<TrainSettings> candidates{settings};
+    if (settings.standardize && rules.try_raw_inputs) {
+      candidates.push_back(settings);
+      candidates.back().standardize = false;
+    }
+    if (settings.weight_decay == 0 && rules.try_weight_decay > 0) {
+      const std::size_t plain = candidates.size();
+      for (std::size_t i = 0; i < plain; ++i) {
+        candidates.push_back(candidates[i]);
+        candidates.back().weight_decay = rules.try_weight_decay;
+      }
+    }
     std::optional<Perceptron> kept;  // only without a refit: the network to give back
-    for (std::size_t i = 0; i < scalings.size(); ++i) {
-      TrainSettings these = settings;
-      these.standardize = scalings[i];
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const TrainSettings& these = candidates[i];
       Trainer deciding(net, earlier, these);
       done.threads = deciding.threads();
       const TrainOutcome run = Train(deciding, &latest, rules.stop, [&](const EpochProgress& p) {
         EpochProgress now = p;
         now.raw_inputs = !these.standardize;
+        now.weight_decay = these.weight_decay;
         return !progress || progress(now);
       });
+      done.tried.push_back({these.standardize, these.weight_decay, run.best_validation_mse});
       const bool stopped = run.reason == StopReason::kStopped;
-      const bool better = i == 0 || run.best_validation_mse < done.decided.best_validation_mse;
-      if (i > 0) {
-        done.other_validation_mse =
-            better || stopped ? done.decided.best_validation_mse : run.best_validation_mse;
-      }
-      if (better || stopped) {
+      if (i == 0 || run.best_validation_mse < done.decided.best_validation_mse || stopped) {
         done.decided = run;
+        // Its error on every row: on the earlier rows it learnt from, and on the latest.
+        const auto n = static_cast<double>(rows.rows());
+        const auto held = static_cast<double>(done.held_rows);
+        done.decided_mse =
+            ((n - held) * deciding.MeanSquaredError(earlier) + held * run.best_validation_mse) / n;
         done.standardized = these.standardize;
+        done.weight_decay = these.weight_decay;
         chosen = these;
         if (!rules.refit || stopped) kept = deciding.Network();
       }
@@ -136,8 +157,27 @@ Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
     EpochProgress now = p;
     now.refit = true;
     now.raw_inputs = !chosen.standardize;
+    now.weight_decay = chosen.weight_decay;
     return !progress || progress(now);
   });
+  if (done.held_rows > 0 && chosen.weight_decay > 0 && done.refit.reason != StopReason::kStopped) {
+    // A weight decay can pull a run from the same start on more rows to the network whose
+    // weights are all 0 (on parity problems: every output 0.5, chance itself) where the deciding
+    // run learnt. A refit that ends with more than twice the error on every row of the deciding
+    // run's network, which learnt from four fifths of them, has lost its way: the deciding run's
+    // network is made again and given back. (Refits without a decay, or within that factor, are
+    // kept: the same number of epochs on other rows need not fit them as closely.)
+    done.refit_mse = everything.MeanSquaredError(rows);
+    if (done.refit_mse > kLostRefit * done.decided_mse) {
+      done.refitted = false;
+      Trainer again(net, earlier, chosen);
+      StopRules best = rules.stop;
+      best.max_epochs = done.decided.best_epoch;
+      Train(again, nullptr, best, {});
+      if (outcome != nullptr) *outcome = done;
+      return again.Network();
+    }
+  }
   if (outcome != nullptr) *outcome = done;
   return everything.Network();
 }

@@ -115,6 +115,7 @@ void CheckSettings(const TrainSettings& s) {
   if (!kBatchSizeSetting.Accepts(s)) throw TrainingError(kBatchSizeSetting.Refusal());
   if (!kMomentumSetting.Accepts(s)) throw TrainingError(kMomentumSetting.Refusal());
   if (!kThreadsSetting.Accepts(s)) throw TrainingError(kThreadsSetting.Refusal());
+  if (!kWeightDecaySetting.Accepts(s)) throw TrainingError(kWeightDecaySetting.Refusal());
 }
 
 }  // namespace
@@ -271,7 +272,10 @@ class TrainerCore {
     AddParts(std::span<Vector>(gradients_.data(), parts));
     AddParts(std::span<double>(sses_.data(), parts));
     sse_ = sses_[0];
-    // Block entries that stand for no link get no gradient, so they stay 0.
+    // Block entries that stand for no link are 0 and get no gradient, so they stay 0.
+    if (settings_.weight_decay > 0) {
+      gradients_[0] += (settings_.weight_decay * static_cast<double>(count)) * params_;
+    }
     if (mask_.size() != 0) gradients_[0].array() *= mask_.array();
   }
 
@@ -605,9 +609,11 @@ class TrainerCore {
   mutable std::vector<Workspace> workspaces_;
 };
 
-Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse) {
+Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse,
+                      double weight_decay) {
   TrainSettings settings;
   settings.standardize = false;
+  settings.weight_decay = weight_decay;
   TrainerCore impl(net, rows, settings);
   impl.ComputeGradient(nullptr, 0, rows.rows());
   if (sse != nullptr) *sse = impl.sse();

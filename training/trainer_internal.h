@@ -9,8 +9,10 @@ namespace mplnet::training {
 
 // The gradient of ½ Σ (output − target)², summed over `rows` (raw inputs, no standardisation), as
 // the trainer computes it: a network like `net` whose every weight and threshold is the derivative
-// by that weight or threshold. `sse`, when given, gets Σ (output − target)².
-Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse = nullptr);
+// by that weight or threshold. `sse`, when given, gets Σ (output − target)². With `weight_decay`,
+// the gradient of the penalised error the trainer then minimises.
+Perceptron GradientOf(const Perceptron& net, const DataTable& rows, double* sse = nullptr,
+                      double weight_decay = 0.0);
 
 }  // namespace mplnet::training
 

@@ -83,6 +83,10 @@ struct TrainSettings {
   // that scaling into the network it gives back, which then takes the raw inputs. The starting
   // network's weights are taken as acting on the scaled inputs.
   bool standardize = true;
+  // Weight decay: adds λ/2 times the sum of the squared weights and thresholds to each row's
+  // error, so a batch's gradient gains λ · rows · each parameter, pulling it towards 0
+  // (kWeightDecaySetting's range).
+  double weight_decay = 0.0;
 };
 
 // The settings of TrainSettings a command line sets, each with its name, help and range; the
@@ -115,6 +119,12 @@ inline constexpr Setting<TrainSettings, unsigned> kThreadsSetting{
     "table or network stays whole, on one thread)",
     &TrainSettings::threads,
     {0, 256}};
+inline constexpr Setting<TrainSettings, double> kWeightDecaySetting{
+    "weight-decay",
+    "L",
+    "adds L/2 times the sum of the squared weights and thresholds to each row's error",
+    &TrainSettings::weight_decay,
+    {0.0, 1e6}};
 
 // Trains one network. Building it checks the network, the rows and the settings; then each
 // RunEpoch() goes once over the rows.
@@ -203,6 +213,7 @@ inline constexpr Setting<StopRules, std::size_t> kPatienceSetting{
 struct EpochProgress {
   bool refit = false;              // TrainOnEveryRow's run on every row (false: any other run)
   bool raw_inputs = false;         // a TrainOnEveryRow run on raw inputs
+  double weight_decay = 0.0;       // the run's TrainSettings::weight_decay
   std::size_t epoch = 0;           // epochs run
   std::size_t max_epochs = 0;      // the run's StopRules::max_epochs
   double train_mse = 0.0;          // the epoch's RunEpoch() result
@@ -248,6 +259,10 @@ struct EveryRowRules {
   // second time on the raw inputs, and the rest of the run takes the inputs whose held-out error
   // was lower.
   bool try_raw_inputs = true;
+  // Above 0 (and with TrainSettings::weight_decay 0): every deciding run is made once more with
+  // this weight decay, and the rest of the run takes the decay whose held-out error was lower.
+  // Decided on FANN's training files, see docs/training.md.
+  double try_weight_decay = 1e-4;
 };
 
 // The share of the rows held out, as a command line sets it.
@@ -257,6 +272,10 @@ inline constexpr Setting<EveryRowRules, double> kHoldoutSetting{
     "the latest share F of the rows decides the epochs",
     &EveryRowRules::holdout,
     {0.0, 0.99}};
+// The weight decay the deciding runs try, within kWeightDecaySetting's range (0: none tried).
+inline constexpr Setting<EveryRowRules, double> kTryWeightDecaySetting{
+    "try-weight-decay", "L", "the weight decay the deciding runs try beside none",
+    &EveryRowRules::try_weight_decay, kWeightDecaySetting.range};
 
 // What TrainOnEveryRow did.
 struct EveryRowOutcome {
@@ -264,19 +283,32 @@ struct EveryRowOutcome {
   TrainOutcome decided;       // the run on the earlier rows (empty when none were held out)
   bool refitted = false;      // whether the network kept was trained on every row
   bool standardized = false;  // whether the network kept was trained on standardised inputs
-  // The lowest held-out error of the deciding run on the inputs not taken; NaN without one.
-  double other_validation_mse = std::numeric_limits<double>::quiet_NaN();
-  TrainOutcome refit;    // the run on every row, when refitted or when nothing was held out
+  double weight_decay = 0.0;  // the weight decay of the network kept
+  // Every deciding run, in the order made: its inputs, its decay and its lowest held-out error.
+  struct Tried {
+    bool standardized = false;
+    double weight_decay = 0.0;
+    double best_validation_mse = 0.0;
+  };
+  std::vector<Tried> tried;
+  TrainOutcome refit;  // the run on every row, when refitted or when nothing was held out
+  // The errors on every row of the deciding run's network and of a refit with a weight decay (NaN
+  // when none were held out, or without such a refit). A refit whose error is more than twice the
+  // deciding network's has lost its way: it is dropped and the deciding run's network given back
+  // (`refitted` false).
+  double decided_mse = std::numeric_limits<double>::quiet_NaN();
+  double refit_mse = std::numeric_limits<double>::quiet_NaN();
   unsigned threads = 0;  // the threads that shared each batch
 };
 
 // The network trained on every row of `rows`, the run `mplnet train` makes with a single table.
 // The rows keep their order: the latest `rules.holdout` share validates a run on the earlier rows,
-// which stops early and decides the number of epochs (and, with `rules.try_raw_inputs`, whether
-// the inputs are standardised); then a trainer on every row, from `net` again and with any
-// standardisation measured over every row, runs that many epochs. `progress` (may be empty) is
-// called after every epoch of every run and stops the current one by returning false; a deciding
-// run so stopped ends it all, keeping its best network. Throws TrainingError as Trainer does.
+// which stops early and decides the number of epochs (and, with `rules.try_raw_inputs` and
+// `rules.try_weight_decay`, whether the inputs are standardised and the weights decay); then a
+// trainer on every row, from `net` again and with any standardisation measured over every row, runs
+// that many epochs. `progress` (may be empty) is called after every epoch of every run and stops
+// the current one by returning false; a deciding run so stopped ends it all, keeping its best
+// network. Throws TrainingError as Trainer does.
 Perceptron TrainOnEveryRow(const Perceptron& net, const DataTable& rows,
                            const TrainSettings& settings, const EveryRowRules& rules,
                            const std::function<bool(const EpochProgress&)>& progress,

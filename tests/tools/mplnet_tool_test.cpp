@@ -761,9 +761,10 @@ TEST(ToolTrainTest, DefaultsRefitOnEveryRowForTheEpochsTheLatestRowsDecided) {
   const std::string net = dir.file("net.ini");
   ASSERT_EQ(RunTool(dir, {"new", "2", "6", "1", "--seed", "4", "-o", net}).exit_code, 0);
   WriteFile(dir.file("data.txt"), SmoothTable(300, 5));
-  // --standardize leaves the scaling as it is: the plain run below needs to know it.
+  // --standardize and --weight-decay leave the scaling and the decay as they are: the plain run
+  // below needs to know them.
   const Outcome r = RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("out.ini"),
-                                  "--patience", "20", "--standardize"});
+                                  "--patience", "20", "--standardize", "--weight-decay", "1e-4"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_GE(lines.size(), 3u) << r.out;
@@ -782,7 +783,7 @@ TEST(ToolTrainTest, DefaultsRefitOnEveryRowForTheEpochsTheLatestRowsDecided) {
 
   const Outcome plain =
       RunTool(dir, {"train", net, dir.file("data.txt"), "-o", dir.file("plain.ini"), "--validate",
-                    "0", "--epochs", epochs, "--threads", "2"});
+                    "0", "--epochs", epochs, "--threads", "2", "--weight-decay", "0.0001"});
   ASSERT_EQ(plain.exit_code, 0) << plain.err;
   EXPECT_EQ(Lines(plain.out)[0], "stopped after " + epochs + " epochs: the epoch limit");
   EXPECT_EQ(ReadFile(dir.file("plain.ini")), ReadFile(dir.file("out.ini")));
@@ -940,6 +941,8 @@ TEST(ToolTrainTest, CountsOfOneAreSingular) {
                                      "--epochs",
                                      "1",
                                      "--standardize",
+                                     "--weight-decay",
+                                     "0",
                                      "--threads",
                                      "1"};
     args.insert(args.end(), c.options.begin() + 1, c.options.end());

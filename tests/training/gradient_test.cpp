@@ -117,17 +117,20 @@ TEST(GradientTest, MatchesCentralDifferencesOfTheForwardPass) {
     const char* name;
     Perceptron (*make)();
     std::size_t rows;  // more than one chunk's worth tests adding chunks up
+    double decay;      // adds ½ · decay · rows · Σ (weight or threshold)²
   } cases[] = {
-      {"dense, every activation type", DenseMixed, 7},
-      {"sparse, within and across layers", SparseAcrossLayers, 600},
-      {"wide and thin, read link by link", WideAndThin, 150},
+      {"dense, every activation type", DenseMixed, 7, 0.0},
+      {"sparse, within and across layers", SparseAcrossLayers, 600, 0.0},
+      {"wide and thin, read link by link", WideAndThin, 150, 0.0},
+      {"dense, weight decay", DenseMixed, 7, 0.3},
+      {"sparse, weight decay", SparseAcrossLayers, 600, 1e-3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Perceptron net = c.make();
     const DataTable rows = testing::RandomRows(net, c.rows, 5);
     double sse = 0;
-    const Perceptron gradient = training::GradientOf(net, rows, &sse);
+    const Perceptron gradient = training::GradientOf(net, rows, &sse, c.decay);
     EXPECT_NEAR(0.5 * sse, HalfSquaredError(net, rows), 1e-9 * c.rows);
 
     const double h = 1e-6;
@@ -140,7 +143,8 @@ TEST(GradientTest, MatchesCentralDifferencesOfTheForwardPass) {
         set(value - h);
         const double down = HalfSquaredError(net, rows);
         set(value);
-        const double numeric = (up - down) / (2 * h);
+        const double penalty = c.decay * static_cast<double>(c.rows) * value;
+        const double numeric = (up - down) / (2 * h) + penalty;
         EXPECT_NEAR(analytic, numeric, 1e-6 * std::max(1.0, std::abs(numeric)))
             << "element (" << e->x << ", " << e->y << ") " << what;
         ++checked;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,42 @@ TEST(TrainerTest, SameSeedGivesTheSameFileWithOneOrTwoThreads) {
   }
 }
 
+// A refit with a weight decay that fits every row far worse than the deciding run's network is
+// dropped for that network. Parity tables make such refits: the decay can pull a run on every row
+// to outputs of 0.5.
+TEST(TrainerTest, TrainOnEveryRowDropsARefitThatFitsEveryRowWorse) {
+  DataTable rows(6, 1);
+  for (unsigned i = 0; i < 64; ++i) {
+    std::vector<double> row;
+    for (unsigned b = 0; b < 6; ++b) row.push_back((i >> b) & 1U);
+    row.push_back(std::popcount(i) % 2);
+    rows.AddRow(row);
+  }
+  EveryRowRules rules;
+  rules.stop.max_epochs = 400;
+  std::size_t dropped = 0;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    const Perceptron start = Layered({6, 12, 1}, seed);
+    EveryRowOutcome outcome;
+    const Perceptron trained = TrainOnEveryRow(start, rows, TrainSettings{}, rules, {}, &outcome);
+    EXPECT_EQ(std::isnan(outcome.refit_mse), outcome.weight_decay == 0);
+    EXPECT_EQ(outcome.refitted, !(outcome.refit_mse > 2 * outcome.decided_mse));
+    TrainSettings chosen;
+    chosen.standardize = outcome.standardized;
+    chosen.weight_decay = outcome.weight_decay;
+    Trainer plain(start, outcome.refitted ? rows : rows.Slice(0, rows.rows() - outcome.held_rows),
+                  chosen);
+    const std::size_t epochs = outcome.refitted ? outcome.refit.epochs : outcome.decided.best_epoch;
+    for (std::size_t e = 0; e < epochs; ++e) plain.RunEpoch();
+    EXPECT_EQ(Numbers(trained), Numbers(plain.Network()));
+    dropped += outcome.refitted ? 0 : 1;
+  }
+  // Both ways are taken among these starts (7 of the 12 refits are dropped here).
+  EXPECT_GT(dropped, 0U);
+  EXPECT_LT(dropped, 12U);
+}
+
 TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
   const Perceptron start = Layered({4, 40, 2}, 8);
   // Enough rows for a batch to be cut into parts that two threads share, few enough for the
@@ -221,14 +258,24 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
     EXPECT_EQ(results[0], results[1]);  // the same with any thread count
     EXPECT_EQ(outcome.held_rows, static_cast<std::size_t>(c.holdout * 600));
     EXPECT_EQ(outcome.refitted, c.refit);
-    // With rows held out, the raw inputs were tried as well.
-    EXPECT_EQ(std::isnan(outcome.other_validation_mse), c.holdout == 0);
+    // With rows held out, the raw inputs and the weight decay were tried as well, and the run
+    // taken is the one whose held-out error was lowest.
+    ASSERT_EQ(outcome.tried.size(), c.holdout == 0 ? 0U : 4U);
+    for (const EveryRowOutcome::Tried& t : outcome.tried) {
+      EXPECT_LE(outcome.decided.best_validation_mse, t.best_validation_mse);
+      if (t.best_validation_mse == outcome.decided.best_validation_mse) {
+        EXPECT_EQ(t.standardized, outcome.standardized);
+        EXPECT_EQ(t.weight_decay, outcome.weight_decay);
+        break;
+      }
+    }
     EXPECT_EQ(refit_epochs_seen, 2 * outcome.refit.epochs);
     // What it gives is a plain run of the epochs it reports: on every row from the start, or
     // the deciding run on the earlier rows ended on its best epoch.
     const std::size_t earlier = 600 - outcome.held_rows;
     TrainSettings plain_settings;
     plain_settings.standardize = outcome.standardized;
+    plain_settings.weight_decay = outcome.weight_decay;
     Trainer plain(start, c.refit ? rows : rows.Slice(0, earlier), plain_settings);
     const std::size_t epochs = c.refit ? outcome.refit.epochs : outcome.decided.best_epoch;
     for (std::size_t e = 0; e < epochs; ++e) plain.RunEpoch();
@@ -244,6 +291,14 @@ TEST(TrainerTest, TrainOnEveryRowEndsOnANetworkTrainedOnEveryRow) {
   EveryRowRules bad;
   bad.holdout = 1.0;
   EXPECT_THROW(TrainOnEveryRow(start, rows, TrainSettings{}, bad, {}), TrainingError);
+  bad = EveryRowRules{};
+  bad.try_weight_decay = -1e-4;
+  EXPECT_THROW(TrainOnEveryRow(start, rows, TrainSettings{}, bad, {}), TrainingError);
+  for (const double decay : {-1e-4, std::numeric_limits<double>::quiet_NaN()}) {
+    TrainSettings settings;
+    settings.weight_decay = decay;
+    EXPECT_THROW(Trainer(start, rows, settings), TrainingError) << decay;
+  }
 }
 
 // ½ Σ over rows of Σ (output − target)², as a host computes it: through MPLLoad and MPLRun.
