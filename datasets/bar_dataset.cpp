@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "datasets/line_reader.h"
+#include "datasets/number_line.h"
 #include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
 #include "persistence/bar_log_line.h"
@@ -151,7 +152,7 @@ BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
     // Only the last line can come without a line end, and a bar line is always written with
     // its line end: without it the line was cut short.
     const bool complete = lines.ended();
-    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (number == 1) text = WithoutByteOrderMark(text);
     if (text.ends_with('\r')) text.remove_suffix(1);
     if (BarLineWords(text).empty()) continue;
     ParsedLine parsed = complete ? ParseBarLine(text) : ParsedLine{{}, "cut short (no line end)"};
