@@ -3,19 +3,17 @@
 #include "mplnet/bar_dataset.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <system_error>
 #include <unordered_map>
 
 #include "datasets/line_reader.h"
 #include "datasets/number_line.h"
-#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
+#include "mplnet/shortest_text.h"
 #include "persistence/bar_log_line.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
@@ -126,12 +124,6 @@ class RunningDeviation {
 constexpr std::size_t kLeastReturnsForScale = 100;
 
 }  // namespace
-
-void AppendShortest(std::string& out, double v) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, ec == std::errc() ? end : buffer);
-}
 
 BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
   BarLog log;

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <memory>
 
-#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
+#include "mplnet/shortest_text.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
 #include "persistence/shown_text.h"
