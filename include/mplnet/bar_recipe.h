@@ -46,8 +46,10 @@ bool SameRecipe(const BarDatasetOptions& a, const BarDatasetOptions& b);
 
 // The comment line a table's header states its recipe in, line end included.
 std::string RecipeHeaderLine(const BarDatasetOptions& recipe);
-// The recipe stated in the comment lines a table starts with; nullopt when they state none.
-// Raises BarDataError when the file cannot be opened, or states a recipe it cannot read.
+// The recipe stated in the comment lines a table starts with; nullopt when they state none. The
+// lines are read as ReadDataTable reads them (a byte-order mark passed over, none longer than
+// kTableLineMaxBytes). Raises BarDataError when the file cannot be opened or read, holds a line
+// beyond the limit, or states a recipe it cannot read.
 std::optional<BarDatasetOptions> ReadTableRecipe(const std::string& path);
 // ReadTableRecipe of the text `in` gives; `name` stands for the file in messages.
 std::optional<BarDatasetOptions> ReadTableRecipe(std::istream& in, std::string_view name);
