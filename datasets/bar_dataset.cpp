@@ -3,18 +3,17 @@
 #include "mplnet/bar_dataset.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <system_error>
 #include <unordered_map>
 
 #include "datasets/line_reader.h"
-#include "datasets/shortest_text.h"
+#include "datasets/number_line.h"
 #include "mplnet/bar_recipe.h"
+#include "mplnet/shortest_text.h"
 #include "persistence/bar_log_line.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
@@ -126,12 +125,6 @@ constexpr std::size_t kLeastReturnsForScale = 100;
 
 }  // namespace
 
-void AppendShortest(std::string& out, double v) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, ec == std::errc() ? end : buffer);
-}
-
 BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
   BarLog log;
   std::unordered_map<std::uint32_t, Bar> by_time;
@@ -151,7 +144,7 @@ BarLog ReadBarLog(std::istream& in, std::string_view name, bool skip_bad) {
     // Only the last line can come without a line end, and a bar line is always written with
     // its line end: without it the line was cut short.
     const bool complete = lines.ended();
-    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (number == 1) text = WithoutByteOrderMark(text);
     if (text.ends_with('\r')) text.remove_suffix(1);
     if (BarLineWords(text).empty()) continue;
     ParsedLine parsed = complete ? ParseBarLine(text) : ParsedLine{{}, "cut short (no line end)"};

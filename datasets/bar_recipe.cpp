@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "datasets/table_lines.h"
 #include "persistence/file_io.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
@@ -127,17 +128,23 @@ std::string RecipeHeaderLine(const BarDatasetOptions& recipe) {
 }
 
 std::optional<BarDatasetOptions> ReadTableRecipe(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw BarDataError("cannot open table \"" + path + "\"");
-  std::string line;
-  for (std::size_t number = 1; std::getline(in, line) && line.starts_with('#'); ++number) {
-    if (line.ends_with('\r')) line.pop_back();
+  std::ifstream in(NativePath(path), std::ios::binary);
+  return ReadTableRecipe(in, path);
+}
+
+std::optional<BarDatasetOptions> ReadTableRecipe(std::istream& in, std::string_view name) {
+  const std::string table = "table \"" + std::string(name) + "\"";
+  if (!in) throw BarDataError("cannot open " + table);
+  // The lines the table's reader reads, so that a header it takes for comments is looked at here.
+  TableLines lines(in, table);
+  std::string_view line;
+  while (lines.Next<BarDataError>(line) && line.starts_with('#')) {
+    if (line.ends_with('\r')) line.remove_suffix(1);
     if (!line.starts_with(kHeaderLead)) continue;
     const std::optional<BarDatasetOptions> recipe =
-        ParseRecipeText(std::string_view(line).substr(kHeaderLead.size()));
+        ParseRecipeText(line.substr(kHeaderLead.size()));
     if (!recipe) {
-      throw BarDataError("table \"" + path + "\", line " + std::to_string(number) +
-                         ": the recipe does not read (it reads \"" +
+      throw BarDataError(lines.Where() + ": the recipe does not read (it reads \"" +
                          RecipeText(BarDatasetOptions{}) + "\")");
     }
     return recipe;

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "datasets/line_reader.h"
 #include "datasets/number_line.h"
 #include "datasets/row_checks.h"
+#include "datasets/table_lines.h"
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
 
@@ -173,18 +173,10 @@ DataTable ReadDataTable(std::istream& in, std::string_view name, const Perceptro
 
   DataTable table(shape.inputs, shape.outputs);
   const std::size_t width = shape.inputs + shape.outputs;
-  LineReader lines(in, kTableLineMaxBytes);
+  TableLines lines(in, file);
   std::string_view line;
-  std::size_t number = 0;
-  for (LineReader::Status status; (status = lines.Next(line)) != LineReader::Status::kEnd;) {
-    ++number;
-    const std::string where = file + ", line " + std::to_string(number);
-    if (status == LineReader::Status::kFailed) throw TrainingError("cannot read " + file);
-    if (status == LineReader::Status::kTooLong) {
-      throw TrainingError(where + " is longer than " + std::to_string(kTableLineMaxBytes >> 20) +
-                          " MiB, the longest line a data table may hold");
-    }
-    if (number == 1) line = WithoutByteOrderMark(line);
+  while (lines.Next<TrainingError>(line)) {
+    const std::string where = lines.Where();
     const NumberLine parsed = ParseNumberLine(line);
     if (!parsed.bad_piece.empty()) throw TrainingError(where + ": " + DescribeBadPiece(parsed));
     if (parsed.values.empty()) continue;  // a blank or comment line
@@ -195,7 +187,7 @@ DataTable ReadDataTable(std::istream& in, std::string_view name, const Perceptro
                           std::to_string(parsed.values.size()));
     }
     training::CheckRowValues(shape, parsed.values, where);
-    table.AddRow(parsed.values, number);
+    table.AddRow(parsed.values, lines.number());
   }
   if (table.rows() == 0) throw TrainingError(file + " holds no rows");
   table.ShrinkToFit();

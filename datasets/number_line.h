@@ -9,6 +9,8 @@
 // between its numbers ("0,5") reads every comma as a separator. A line whose commas would be
 // decimal points in some places and separators in others ("1,5, 2,5": is it 1.5 and 2.5, or 1, 5,
 // 2 and 5?) is refused as ambiguous rather than guessed, wherever the commas stand.
+//
+// The format: docs/data-table.md.
 #ifndef MPLNET_DATASETS_NUMBER_LINE_H_
 #define MPLNET_DATASETS_NUMBER_LINE_H_
 
@@ -33,7 +35,8 @@ struct NumberLine {
 NumberLine ParseNumberLine(std::string_view line);
 
 // `first_line` without the UTF-8 byte-order mark that a file written by a Windows tool may start
-// with: every reader of lines of numbers passes its first line through this.
+// with: every reader of a text file passes its first line through this (tables, their recipe
+// header, bar logs, inputs).
 std::string_view WithoutByteOrderMark(std::string_view first_line);
 
 // Why the line's bad piece was not read, quoting it: "\"x\" is not a number", or the ambiguity.

@@ -1,16 +1,19 @@
 // The data table reader on arbitrary bytes, read from memory. Input: one byte choosing the
 // network's shape (1 to 4 inputs, 1 or 2 outputs, sigmoid or TH outputs), then the table's text.
 // A table is either refused with a message naming it, or every row it holds fits the network, and
-// its rows written back as text read back to the same bits.
+// its rows written back as text read back to the same bits. The same text's header is read for a
+// recipe too: one is found, or none, or it is refused naming the table.
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
+#include "mplnet/bar_recipe.h"
 #include "mplnet/data_table.h"
 #include "mplnet/engine.h"
 
@@ -47,6 +50,21 @@ bool Read(const std::string& text, const Perceptron& net, DataTable& table) {
   }
 }
 
+// Reads the recipe `text`'s header states, if any: one found writes back to a text that reads back
+// to it.
+void ReadRecipe(const std::string& text) {
+  std::istringstream in(text);
+  try {
+    const std::optional<mplnet::BarDatasetOptions> recipe = mplnet::ReadTableRecipe(in, "fuzz.txt");
+    if (!recipe) return;
+    const std::optional<mplnet::BarDatasetOptions> back =
+        mplnet::ParseRecipeText(mplnet::RecipeText(*recipe));
+    FUZZ_CHECK(back && mplnet::SameRecipe(*back, *recipe));
+  } catch (const mplnet::BarDataError& e) {
+    FUZZ_CHECK(std::string_view(e.what()).find("\"fuzz.txt\"") != std::string_view::npos);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,8 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t outputs = 1 + (data[0] >> 2 & 1U);
   const bool tanh = (data[0] & 8U) != 0;
   const Perceptron net = Network(inputs, outputs, tanh);
+  const std::string given(reinterpret_cast<const char*>(data) + 1, size - 1);
+  ReadRecipe(given);
   DataTable table;
-  if (!Read(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), net, table)) return 0;
+  if (!Read(given, net, table)) return 0;
 
   FUZZ_CHECK(table.inputs() == inputs && table.targets() == outputs && table.rows() > 0);
   std::string text;

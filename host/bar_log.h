@@ -1,4 +1,5 @@
 // The bar intake: checks the host's bar array and appends one line per bar to the bar log.
+// The log's format: docs/bar-log.md.
 #ifndef MPLNET_HOST_BAR_LOG_H_
 #define MPLNET_HOST_BAR_LOG_H_
 

@@ -10,6 +10,8 @@
 // reads with "." or "," as its decimal point whatever the locale (ParseReal).
 //
 // The reading helpers are inline, so the DLL, which only writes, carries none of them.
+//
+// The format, for users: docs/bar-log.md.
 #ifndef MPLNET_PERSISTENCE_BAR_LOG_LINE_H_
 #define MPLNET_PERSISTENCE_BAR_LOG_LINE_H_
 

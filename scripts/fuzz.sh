@@ -43,6 +43,7 @@ opt() { printf "\\x$(printf %02x "$1")"; }
 { opt 1; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle"
 { opt 9; cat examples/circle.txt; } > "$seeds/data_table_fuzzer/circle-tanh"
 { opt 2; printf '# comment\r\n0,5; 1,25 -2 0.9\n1 2 3 0.1 # 77\n'; } > "$seeds/data_table_fuzzer/commas"
+{ opt 0; printf '\xEF\xBB\xBF# from a bar log: window 1, features returns, horizon 1, target direction\r\n0.5 1\n'; } > "$seeds/data_table_fuzzer/recipe"
 # Short heads keep the fuzzer's pace (its longest input follows the longest seed); the return
 # target (option bit 64) needs 100 earlier returns before its first row.
 for o in 0 1 35; do

@@ -14,7 +14,6 @@
 
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
-#include "mplnet/walkforward.h"
 #include "tools/commands.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"

@@ -1,18 +1,17 @@
 #include "tools/number_lines.h"
 
-#include <charconv>
 #include <cmath>
-#include <system_error>
+
+#include "mplnet/shortest_text.h"
 
 namespace mplnet::tool {
 
 std::string ShortestText(double v) {
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
-  char buffer[32];
-  // Without a precision, to_chars gives the shortest text that reads back to the same double.
-  const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return std::string(buffer, r.ptr);
+  std::string text;
+  AppendShortest(text, v);
+  return text;
 }
 
 std::string JoinShortest(const std::vector<double>& values) {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
+#include "mplnet/shortest_text.h"
 
 namespace mplnet {
 namespace {

@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <random>
 
-#include "datasets/shortest_text.h"
 #include "mplnet/bar_recipe.h"
+#include "mplnet/shortest_text.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
 #include "persistence/shown_text.h"
@@ -40,15 +39,6 @@ void CheckSettings(const std::vector<Bar>& bars, const WalkForwardSettings& s) {
 }
 
 }  // namespace
-
-Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed) {
-  std::mt19937_64 generator(seed);
-  // 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
-  // standard distributions are not).
-  const ScopedRandomSource source(
-      [&generator] { return static_cast<double>(generator() >> 11) * 0x1.0p-53; });
-  return Perceptron(sizes);
-}
 
 FoldFigures ComputeFoldFigures(const WalkForward& walk, const WalkForwardFold& fold) {
   FoldFigures f;

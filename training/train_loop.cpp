@@ -2,9 +2,11 @@
 // of a network as the library itself computes its outputs.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include "datasets/row_checks.h"
@@ -240,6 +242,15 @@ bool AllFinite(const Perceptron& net) {
     }
   }
   return true;
+}
+
+Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed) {
+  std::mt19937_64 generator(seed);
+  // 53 random bits over 2^53: uniform in [0, 1), never 1, and the same on every platform (the
+  // standard distributions are not).
+  const ScopedRandomSource source(
+      [&generator] { return static_cast<double>(generator() >> 11) * 0x1.0p-53; });
+  return Perceptron(sizes);
 }
 
 }  // namespace mplnet

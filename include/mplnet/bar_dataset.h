@@ -12,6 +12,8 @@
 // byte for byte, and rows stay in time order, which keeps a validation slice taken from the end of
 // the table out of the past.
 //
+// The log's format and how it is read back: docs/bar-log.md.
+//
 // Part of the datasets library (mplnet::datasets), never of the DLL.
 #ifndef MPLNET_BAR_DATASET_H_
 #define MPLNET_BAR_DATASET_H_

@@ -8,10 +8,14 @@
 // "Neuron" nor "Synapse": the host's reader passes over it, and the host's save, which keeps
 // every section it does not write, keeps it.
 //
+// The recipe header's format: docs/data-table.md; the recipe's part in a backtest:
+// docs/backtest.md.
+//
 // Part of the datasets library (mplnet::datasets), never of the DLL.
 #ifndef MPLNET_BAR_RECIPE_H_
 #define MPLNET_BAR_RECIPE_H_
 
+#include <istream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,9 +46,13 @@ bool SameRecipe(const BarDatasetOptions& a, const BarDatasetOptions& b);
 
 // The comment line a table's header states its recipe in, line end included.
 std::string RecipeHeaderLine(const BarDatasetOptions& recipe);
-// The recipe stated in the comment lines a table starts with; nullopt when they state none.
-// Raises BarDataError when the file cannot be opened, or states a recipe it cannot read.
+// The recipe stated in the comment lines a table starts with; nullopt when they state none. The
+// lines are read as ReadDataTable reads them (a byte-order mark passed over, none longer than
+// kTableLineMaxBytes). Raises BarDataError when the file cannot be opened or read, holds a line
+// beyond the limit, or states a recipe it cannot read.
 std::optional<BarDatasetOptions> ReadTableRecipe(const std::string& path);
+// ReadTableRecipe of the text `in` gives; `name` stands for the file in messages.
+std::optional<BarDatasetOptions> ReadTableRecipe(std::istream& in, std::string_view name);
 
 // The recipe kept in the network file `path`; nullopt when it keeps none. Raises BarDataError
 // naming the file, the section, the key and the reason for a recipe section that does not read.

@@ -1,5 +1,5 @@
 // Data tables: rows of inputs and targets in memory and in files, as the trainer takes them and
-// `mplnet eval` measures a network on them.
+// `mplnet eval` measures a network on them. The format: docs/data-table.md.
 //
 // Part of the datasets library (mplnet::datasets), never of the DLL. The trainer (mplnet/train.h)
 // builds on it: a table refused here is refused there, with the same error type.

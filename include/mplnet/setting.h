@@ -8,11 +8,12 @@
 #ifndef MPLNET_SETTING_H_
 #define MPLNET_SETTING_H_
 
-#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+#include "mplnet/shortest_text.h"
 
 namespace mplnet {
 
@@ -36,17 +37,16 @@ struct WholeRange {
   constexpr bool Contains(std::uint64_t v) const { return v >= low && v <= high; }
 };
 
-// The shortest text that reads back to `v` ("0.99", "1e+300").
-inline std::string RangeNumberText(double v) {
-  char text[32];
-  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
-  return std::string(text, r.ptr);
-}
-
-// "a number from 0 to 0.99", or "a finite number above 0".
+// "a number from 0 to 0.99", or "a finite number above 0", each number the shortest text that
+// reads back to it.
 inline std::string RangeText(const RealRange& range) {
-  if (range.above_low) return "a finite number above " + RangeNumberText(range.low);
-  return "a number from " + RangeNumberText(range.low) + " to " + RangeNumberText(range.high);
+  std::string text = range.above_low ? "a finite number above " : "a number from ";
+  AppendShortest(text, range.low);
+  if (!range.above_low) {
+    text += " to ";
+    AppendShortest(text, range.high);
+  }
+  return text;
 }
 
 // "a whole number from 1 to 100000".

@@ -329,6 +329,10 @@ class ScopedRandomSource {
   ScopedRandomSource& operator=(const ScopedRandomSource&) = delete;
 };
 
+// A network of `sizes` (input layer first) whose weights and thresholds are drawn from a generator
+// seeded with `seed`: the network `mplnet new` makes with --seed.
+Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed);
+
 // A network's errors on rows, as the library computes its outputs.
 struct Errors {
   std::size_t rows = 0;

@@ -83,10 +83,6 @@ struct WalkForward {
   Backtest joined;
 };
 
-// A network of `sizes` (input layer first) whose weights and thresholds are drawn from a generator
-// seeded with `seed`: the network `mplnet new` makes with --seed.
-Perceptron SeededNetwork(const std::vector<int>& sizes, std::uint64_t seed);
-
 // The return over a fold's own lines (the bar that carries the previous fold's position into it
 // included) and its buy and hold over its rows.
 struct FoldFigures {

@@ -1,5 +1,6 @@
-// The offline readers on files whose size the user does not decide: a line beyond the limit is
-// refused when the limit is reached, so a file without line ends (/dev/zero) is never read whole.
+// The offline readers on files whose size the user does not decide (a table's header read for its
+// recipe included): a line beyond the limit is refused when the limit is reached, so a file without
+// line ends (/dev/zero) is never read whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "mplnet/bar_dataset.h"
+#include "mplnet/bar_recipe.h"
 #include "mplnet/data_table.h"
 #include "mplnet/engine.h"
 
@@ -61,17 +63,24 @@ TEST(ReadersTest, ALineBeyondTheLimitIsRefusedOnceTheLimitIsRead) {
     std::size_t limit;
     const char* message;
   } cases[] = {{"table", kTableLineMaxBytes, "line 2 is longer than 4 MiB"},
+               {"table recipe", kTableLineMaxBytes, "line 2 is longer than 4 MiB"},
                {"bar log", kBarLogLineMaxBytes, "line 2: longer than 4096 bytes"},
                {"bar log skipping bad lines", kBarLogLineMaxBytes, "line 2: longer than 4096"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reader);
     const std::string reader = c.reader;
-    EndlessText text(reader == "table" ? "0.5 1 0\n" : "\n", '0', kServed);
+    // The recipe's reader reads the table's header: comment lines, the second one endless.
+    EndlessText text(reader == "table"          ? "0.5 1 0\n"
+                     : reader == "table recipe" ? "# a header\n# "
+                                                : "\n",
+                     '0', kServed);
     std::istream in(&text);
     std::string error;
     try {
       if (reader == "table") {
         ReadDataTable(in, "endless", net);
+      } else if (reader == "table recipe") {
+        ReadTableRecipe(in, "endless");
       } else {
         ReadBarLog(in, "endless", reader != "bar log");
       }

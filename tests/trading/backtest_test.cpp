@@ -1,13 +1,10 @@
-// Recipes, backtests and walk forwards: the recipe's round trips through tables and network files
-// (the host's save included), the account's formulas on hand-made lines, refusals of bad input,
+// Backtests and walk forwards: the account's formulas on hand-made lines, refusals of bad input,
 // and the proof that no output, position, pnl or equity value looks past its bar.
 #include "mplnet/backtest.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -16,7 +13,6 @@
 
 #include "examples/bar_series.h"
 #include "mplnet/bar_recipe.h"
-#include "mplnet/mplnet.h"
 #include "mplnet/walkforward.h"
 #include "persistence/network_file.h"
 #include "persistence/profile_file.h"
@@ -24,13 +20,6 @@
 
 namespace mplnet {
 namespace {
-
-using testing::TempDir;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<Bar> Ar1Bars(int count, std::uint64_t seed = 1) {
   examples::SeriesOptions options;
@@ -81,92 +70,6 @@ std::vector<Bar> ChangedAfter(const std::vector<Bar>& bars, std::size_t cut, std
     changed[i].vol += static_cast<double>(random() % 50);
   }
   return changed;
-}
-
-TEST(RecipeTest, TextRoundTripsAndOnlyItsOwnTextReads) {
-  for (const int window : {1, 10, 250}) {
-    for (const BarFeatures features : {BarFeatures::kReturns, BarFeatures::kReturnsRangeVolume}) {
-      for (const BarTarget target : {BarTarget::kDirection, BarTarget::kReturn}) {
-        const BarDatasetOptions recipe{window, features, window % 7 + 1, target};
-        const std::optional<BarDatasetOptions> back = ParseRecipeText(RecipeText(recipe));
-        ASSERT_TRUE(back) << RecipeText(recipe);
-        EXPECT_TRUE(SameRecipe(*back, recipe)) << RecipeText(recipe);
-      }
-    }
-  }
-  EXPECT_EQ(RecipeText({}), "window 10, features returns, horizon 1, target direction");
-  for (const char* bad :
-       {"", "window 10", "window 0, features returns, horizon 1, target direction",
-        "window 10, features prices, horizon 1, target direction",
-        "window 10, features returns, horizon -1, target direction",
-        "window 10, features returns, horizon 1, target up",
-        "window 10, features returns, horizon 1, target direction, x 1",
-        "horizon 1, window 10, features returns, target direction"}) {
-    EXPECT_FALSE(ParseRecipeText(bad)) << bad;
-  }
-}
-
-TEST(RecipeTest, TravelsInTableHeadersAndNetworkFilesAndTheHostsSaveKeepsIt) {
-  const TempDir dir;
-  const BarDatasetOptions recipe{4, BarFeatures::kReturnsRangeVolume, 2, BarTarget::kReturn};
-  const std::vector<BarRow> rows = MakeBarRows(Ar1Bars(300), recipe);
-  std::ofstream(dir.file("table.txt"), std::ios::binary) << FormatBarTable(rows, recipe);
-  std::ofstream(dir.file("plain.txt"), std::ios::binary) << "# no recipe here\n1 2 0.5\n";
-  ASSERT_TRUE(ReadTableRecipe(dir.file("table.txt")));
-  EXPECT_TRUE(SameRecipe(*ReadTableRecipe(dir.file("table.txt")), recipe));
-  EXPECT_FALSE(ReadTableRecipe(dir.file("plain.txt")));
-
-  // 12 inputs: window 4 times three features.
-  Perceptron net = SeededNetwork({12, 3, 1}, 5);
-  const std::string path = dir.file("net.ini");
-  ASSERT_TRUE(WriteNetworkFileWithRecipe(net, recipe, path));
-  ASSERT_TRUE(ReadNetworkRecipe(path));
-  EXPECT_TRUE(SameRecipe(*ReadNetworkRecipe(path), recipe));
-  EXPECT_NO_THROW(CheckRecipeFits(recipe, net));
-  // The reader passes over the section: the network reads as it does without it.
-  const std::string bare = dir.file("bare.ini");
-  ASSERT_TRUE(WriteNetworkFileWithRecipe(net, std::nullopt, bare));
-  EXPECT_FALSE(ReadNetworkRecipe(bare));
-  const std::unique_ptr<Perceptron> with = LoadNetwork(ProfileDocument(path), path);
-  const std::unique_ptr<Perceptron> without = LoadNetwork(ProfileDocument(bare), bare);
-  EXPECT_EQ(RunRows(*with, rows), RunRows(*without, rows));
-
-  // The host loads the file and saves it back, as a terminal does: the recipe stays.
-  ASSERT_STREQ(MPLLoad(path.c_str()), " MPL network load ");
-  ASSERT_STREQ(MPLSave(path.c_str()), " MPL network save");
-  ASSERT_TRUE(ReadNetworkRecipe(path));
-  EXPECT_TRUE(SameRecipe(*ReadNetworkRecipe(path), recipe));
-  EXPECT_NE(ReadAll(path).find("[Recipe]\r\nwindow=4\r\n"), std::string::npos);
-
-  // A recipe that does not fit the network, and recipe sections that do not read.
-  try {
-    CheckRecipeFits(BarDatasetOptions{}, net);
-    ADD_FAILURE() << "a 10-input recipe fitted a 12-input network";
-  } catch (const BarDataError& e) {
-    EXPECT_NE(std::string(e.what()).find("rows of 10 inputs"), std::string::npos) << e.what();
-    EXPECT_NE(std::string(e.what()).find("input layer has 12"), std::string::npos) << e.what();
-  }
-  const std::string content = ReadAll(bare);
-  struct Case {
-    const char* section;
-    const char* error;
-  };
-  for (const Case& c :
-       {Case{"[recipe]\nwindow=10\nfeatures=returns\nhorizon=1\n", "key \"target\""},
-        Case{"[Recipe]\nwindow=ten\nfeatures=returns\nhorizon=1\ntarget=return\n",
-             "key \"window\": \"ten\" is not a whole number"},
-        Case{"[Recipe]\nwindow=3\nfeatures=close\nhorizon=1\ntarget=return\n",
-             "key \"features\""}}) {
-    const std::string bad = dir.file("bad.ini");
-    std::ofstream(bad, std::ios::binary) << content << c.section;
-    try {
-      ReadNetworkRecipe(bad);
-      ADD_FAILURE() << c.section;
-    } catch (const BarDataError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("section [Recipe]"), std::string::npos) << e.what();
-    }
-  }
 }
 
 TEST(BacktestTest, PositionsFollowTheMiddleAndThreshold) {
