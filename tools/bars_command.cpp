@@ -11,6 +11,7 @@
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"
@@ -79,22 +80,8 @@ int RunBars(const BarsArguments& args) {
 
 Command AddBarsCommand(CLI::App& app) {
   auto args = std::make_shared<BarsArguments>();
-  CLI::App* bars = app.add_subcommand("bars", "Turn a bar log into a table to train on");
-  bars->footer(
-      "Reads a bar log (the lines MPLSetData appends: \"Bar: i Time: t Open: o Low: l High: h "
-      "Close: c Vol: v\", \".\" or \",\" as the decimal point). Bars are keyed by their time: the "
-      "line written last for a time wins, and bars are sorted by time. A line that does not parse "
-      "stops the command, naming it, unless --skip-bad. What the log held goes to standard "
-      "error.\n\n"
-      "Writes one row per bar t: the inputs, then the target, separated by blanks, then \"#\" and "
-      "the bar's time. Inputs use bars up to t only: the last N close-to-close log returns "
-      "(--window), and with --features returns,range,volume also each bar's (high - low) / close "
-      "and ln((volume + 1) / (previous volume + 1)). The target looks H bars ahead (--horizon): "
-      "direction gives 0.9 when the close then is higher, 0.1 when lower (rows with no change are "
-      "left out); return gives 0.5 + 0.5 tanh(r / s), r the H-bar log return ahead and s the "
-      "standard deviation of the H-bar returns up to t (rows start once 100 of them exist). "
-      "Nothing is measured over the whole log, and rows stay in time order, so the last rows make "
-      "an honest validation slice.");
+  CLI::App* bars =
+      AddSubcommand(app, "bars", "Turn a bar log into a table to train on", help::kBars);
   bars->add_option("LOG", args->log_path, "bar log")->required();
   AddOutputOption(bars, args->table_path, "TABLE", "the table to write");
   AddForceFlag(bars, args->force, "TABLE");

@@ -6,6 +6,9 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
 
 namespace mplnet::tool {
 
@@ -14,6 +17,20 @@ struct Command {
   CLI::App* app = nullptr;
   std::function<int()> run;
 };
+
+// The value of a {name} place in a help text: a limit or default the library decides, so that the
+// text cannot drift from it.
+struct HelpValue {
+  std::string_view name;
+  std::string value;
+};
+
+// Adds the subcommand `name`: `summary` is its line in the tool's list of commands, `help` (its
+// text from tools/help/, "tools/help/texts.h") is printed after its options, each {name} in it
+// filled from `values`. Raises std::logic_error when a place has no value or a value has no place:
+// a slip of the tool's own, which then fails at every start.
+CLI::App* AddSubcommand(CLI::App& app, const std::string& name, const std::string& summary,
+                        std::string_view help, std::initializer_list<HelpValue> values = {});
 
 // mplnet run: a network run on lines of inputs through the exports, as a host runs it.
 Command AddRunCommand(CLI::App& app);

@@ -6,6 +6,7 @@
 #include "mplnet/onnx.h"
 #include "persistence/file_io.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/output_file.h"
 
@@ -40,17 +41,8 @@ int RunExport(const ExportArguments& args) {
 
 Command AddExportCommand(CLI::App& app) {
   auto args = std::make_shared<ExportArguments>();
-  CLI::App* exporting = app.add_subcommand("export", "Write a network file as an ONNX model");
-  exporting->footer(
-      "Writes NET as an ONNX model (operator set " + std::to_string(kOnnxOpset) +
-      ", double tensors) that ONNX's checker accepts: each layer one Gemm over the layers its "
-      "links "
-      "read (missing links as weights of 0), the alphas as a Mul, then Sigmoid (SIGM, EXP, Null) "
-      "or "
-      "Tanh (TH). `mplnet import` of the model gives the same outputs to the bit. A network ONNX "
-      "cannot express that way (a link to the previous pass, an input neuron outside layer 0, a "
-      "layer mixing TH with sigmoids, links out of their sources' order) is refused, naming the "
-      "element, and nothing is written. An existing OUT is replaced only with --force.");
+  CLI::App* exporting = AddSubcommand(app, "export", "Write a network file as an ONNX model",
+                                      help::kExport, {{"onnx_opset", std::to_string(kOnnxOpset)}});
   exporting->add_option("NET", args->net_path, "network file")->required();
   AddOutputOption(exporting, args->out_path, "OUT", "the ONNX model to write");
   AddForceFlag(exporting, args->force, "OUT");

@@ -16,6 +16,7 @@
 #include "mplnet/train.h"
 #include "mplnet/walkforward.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/option_values.h"
 #include "tools/output_file.h"
 
@@ -94,15 +95,7 @@ int New(const std::vector<std::string>& size_texts, const std::string& out_path,
 
 Command AddNewCommand(CLI::App& app) {
   auto args = std::make_shared<NewArguments>();
-  CLI::App* make = app.add_subcommand("new", "Make a network with random weights");
-  make->footer(
-      "Builds a network from layer sizes (input layer first, output layer last; hidden and output "
-      "neurons are sigmoids of steepness 2) with random weights and thresholds, and saves it into "
-      "a new network file. An existing FILE is never overwritten unless --force is given.\n\n"
-      "Without --seed the draws come from the library's default source, 50 ms each (a 10 20 5 "
-      "network takes about 17 s); a progress bar shows when standard error is a terminal. With "
-      "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
-      "same file.");
+  CLI::App* make = AddSubcommand(app, "new", "Make a network with random weights", help::kNew);
   make->add_option("SIZES", args->sizes,
                    "layer sizes, each from 1 to " + std::to_string(kMostPositions))
       ->type_name("UINT")

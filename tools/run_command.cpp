@@ -16,6 +16,7 @@
 #include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
 
@@ -89,17 +90,8 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
 
 Command AddRunCommand(CLI::App& app) {
   auto args = std::make_shared<RunArguments>();
-  CLI::App* run = app.add_subcommand("run", "Run a network on lines of inputs, as a host does");
-  run->footer(
-      "Loads NET through the same path as the load export and runs it on every line of INPUTS "
-      "(standard input when absent or \"-\"). A line holds numbers separated by commas, "
-      "semicolons or blanks, with \".\" as decimal separator (a comma between two digits is one "
-      "too where semicolons or blanks separate the numbers, and a line using commas both ways is "
-      "refused); \"#\" starts a comment; blank lines "
-      "are skipped. Values beyond the input layer's size are ignored; a line with too few stops "
-      "the run.\n\nPrints one line per input line: the outputs separated by \",\", each as the "
-      "shortest text that reads back to the same double. All lines run in order through one "
-      "network, so what a pass leaves for the next carries over as in a host.");
+  CLI::App* run =
+      AddSubcommand(app, "run", "Run a network on lines of inputs, as a host does", help::kRun);
   run->add_option("NET", args->net_path, "network file")->required();
   run->add_option("INPUTS", args->inputs_path, "inputs file, or \"-\" for standard input");
   return {run, [args] { return Run(args->net_path, args->inputs_path); }};

@@ -29,6 +29,7 @@
 #include "mplnet/train.h"
 #include "persistence/shown_text.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
 #include "tools/option_values.h"
@@ -389,31 +390,9 @@ int RunTrain(const TrainArguments& args) {
 
 Command AddTrainCommand(CLI::App& app) {
   auto args = std::make_shared<TrainArguments>();
-  CLI::App* train = app.add_subcommand("train", "Train a network's weights on a data table");
-  train->footer(
-      "Trains the weights and thresholds of NET (for example from mplnet new) on the rows of DATA "
-      "and saves the result as OUT; each neuron's steepness and types stay. DATA holds one row per "
-      "line: a value for each input element, then a target for each element of the last layer, "
-      "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
-      "point, and so is a comma between two digits in a line whose numbers are separated by "
-      "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
-      "By default the latest share --validate of the rows (in file order, never shuffled) "
-      "decides the number of epochs: a run on the earlier rows stops once the latest rows' "
-      "error has not improved for --patience epochs, and the epoch where it was lowest is the "
-      "count. Then the network is trained again from NET on every row for that many epochs, "
-      "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
-      "deciding run's best network instead). With --validation FILE every row of DATA trains "
-      "and FILE decides when to stop. The deciding run is made on standardised and on raw "
-      "inputs, with and without a weight decay of " +
-      Brief(EveryRowRules{}.try_weight_decay) +
-      ", and the lowest error of the latest rows picks (--standardize or --no-standardize "
-      "fixes the inputs, --weight-decay the decay). Inputs are standardised on the rows that train "
-      "OUT and the scaling folded "
-      "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
-      "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
-      "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
-      "again and run as a host runs it: mplnet eval gives "
-      "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
+  CLI::App* train =
+      AddSubcommand(app, "train", "Train a network's weights on a data table", help::kTrain,
+                    {{"weight_decay", Brief(EveryRowRules{}.try_weight_decay)}});
   train->add_option("NET", args->net_path, "the starting network file")->required();
   train->add_option("DATA", args->data_path, "the data table")->required();
   AddOutputOption(train, args->out_path, "OUT", "the network file to write");
@@ -452,16 +431,8 @@ Command AddTrainCommand(CLI::App& app) {
 
 Command AddEvalCommand(CLI::App& app) {
   auto args = std::make_shared<EvalArguments>();
-  CLI::App* eval = app.add_subcommand("eval", "Measure a network's error on a data table");
-  eval->footer(
-      "Runs NET, loaded and run exactly as a host runs it, on every row of DATA (a data table "
-      "as mplnet train reads it) and prints the number of rows, the mean over rows and outputs "
-      "of the squared difference between output and target (as the shortest text that reads "
-      "back to the same double) and, when every target is 0/1-like (below or above 0.5; for TH "
-      "outputs, below or above 0), the accuracy: the share of rows whose every output lies on "
-      "the same side as its target. With --outputs, one line per row follows, in the order of "
-      "DATA: the row's outputs as mplnet run prints them, each the shortest text that reads "
-      "back to the same double.");
+  CLI::App* eval =
+      AddSubcommand(app, "eval", "Measure a network's error on a data table", help::kEval);
   eval->add_option("NET", args->net_path, "network file")->required();
   eval->add_option("DATA", args->data_path, "the data table")->required();
   eval->add_flag("--outputs", args->outputs, "also print each row's outputs");
