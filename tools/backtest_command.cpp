@@ -24,7 +24,7 @@ struct BacktestArguments {
   std::optional<std::uint32_t> to;
 };
 
-int RunBacktestCommand(const BacktestArguments& args) {
+void RunBacktestCommand(const BacktestArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckTradingOutputs(args.trading);
   const BarDatasetOptions recipe =
@@ -37,7 +37,6 @@ int RunBacktestCommand(const BacktestArguments& args) {
   const Backtest backtest = RunBacktest(*net, log.bars, recipe, options);
   WriteTradingOutputs(args.trading, backtest.lines, "backtest of " + args.net_path);
   PrintReport(FormatFigures(backtest.figures));
-  return 0;
 }
 
 }  // namespace
@@ -46,7 +45,7 @@ Command AddBacktestCommand(CLI::App& app) {
   auto args = std::make_shared<BacktestArguments>();
   CLI::App* cmd = AddSubcommand(app, "backtest", "What trading on a network over a bar log earns",
                                 help::kBacktest);
-  cmd->add_option("NET", args->net_path, "network file")->required();
+  AddNetworkArgument(cmd, args->net_path);
   cmd->add_option("LOG", args->log_path, "bar log")->required();
   AddTradingOptions(cmd, args->trading);
   cmd->add_option("--from", args->from, "the first row's time at least TIME (inclusive)")
@@ -54,7 +53,7 @@ Command AddBacktestCommand(CLI::App& app) {
   cmd->add_option("--to", args->to, "the last row's time at most TIME (inclusive)")
       ->type_name("TIME");
   AddRecipeOptions(cmd, args->recipe, true);
-  return {cmd, [args] { return RunBacktestCommand(*args); }};
+  return {cmd, [args] { RunBacktestCommand(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -21,12 +21,11 @@ namespace {
 
 struct BarsArguments {
   std::string log_path;
-  std::string table_path;
+  OutputFile table;
   BarDatasetOptions options;  // window and horizon; the names below give the rest
   std::string features{BarFeaturesName(BarDatasetOptions{}.features)};
   std::string target{TargetName(BarDatasetOptions{}.target)};
   bool skip_bad = false;
-  bool force = false;
 };
 
 void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars) {
@@ -44,15 +43,15 @@ void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars)
   }
 }
 
-int RunBars(const BarsArguments& args) {
+void RunBars(const BarsArguments& args) {
   BarDatasetOptions options = args.options;
   options.features = ReadBarFeatures(args.features);
   options.target = *TargetNamed(args.target);
 
-  CheckOutputPath(args.table_path, args.force);
+  CheckOutputPath(args.table);
   std::error_code ec;
-  if (std::filesystem::equivalent(args.log_path, args.table_path, ec)) {
-    throw ToolError("the table \"" + args.table_path + "\" would replace the bar log");
+  if (std::filesystem::equivalent(args.log_path, args.table.path, ec)) {
+    throw ToolError("the table \"" + args.table.path + "\" would replace the bar log");
   }
   const BarLog log = ReadBarLogFile(args.log_path, args.skip_bad);
   Report(args, log.summary, log.bars.size());
@@ -66,14 +65,13 @@ int RunBars(const BarsArguments& args) {
                          : ""));
   }
   const std::string table = FormatBarTable(rows, options);
-  if (!ReplaceFileAtomically(args.table_path,
+  if (!ReplaceFileAtomically(args.table.path,
                              [&table](const ContentSink& sink) { return sink(table); })) {
-    throw ToolError("cannot write \"" + args.table_path + "\"");
+    throw ToolError("cannot write \"" + args.table.path + "\"");
   }
-  std::cerr << "table \"" << args.table_path << "\": " << Counted(rows.size(), "row", "rows")
+  std::cerr << "table \"" << args.table.path << "\": " << Counted(rows.size(), "row", "rows")
             << " of " << Counted(BarInputCount(options), "input", "inputs") << " and a "
             << args.target << " target\n";
-  return 0;
 }
 
 }  // namespace
@@ -83,8 +81,7 @@ Command AddBarsCommand(CLI::App& app) {
   CLI::App* bars =
       AddSubcommand(app, "bars", "Turn a bar log into a table to train on", help::kBars);
   bars->add_option("LOG", args->log_path, "bar log")->required();
-  AddOutputOption(bars, args->table_path, "TABLE", "the table to write");
-  AddForceFlag(bars, args->force, "TABLE");
+  AddOutputFile(bars, args->table, "TABLE", "the table to write");
   AddSetting(bars, kWindowSetting, args->options);
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
@@ -97,7 +94,7 @@ Command AddBarsCommand(CLI::App& app) {
       ->check(CLI::IsMember({std::string(TargetName(BarTarget::kDirection)),
                              std::string(TargetName(BarTarget::kReturn))}));
   bars->add_flag("--skip-bad", args->skip_bad, "pass over lines that do not parse, and count them");
-  return {bars, [args] { return RunBars(*args); }};
+  return {bars, [args] { RunBars(*args); }};
 }
 
 }  // namespace mplnet::tool

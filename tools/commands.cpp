@@ -1,7 +1,10 @@
 #include "tools/commands.h"
 
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
+
+#include "tools/network_report.h"
 
 namespace mplnet::tool {
 
@@ -33,6 +36,20 @@ CLI::App* AddSubcommand(CLI::App& app, const std::string& name, const std::strin
   CLI::App* command = app.add_subcommand(name, summary);
   command->footer(filled);
   return command;
+}
+
+void AddNetworkArgument(CLI::App* app, std::string& path, const std::string& what) {
+  app->add_option("NET", path, what)->required();
+}
+
+Command AddShowNetworkCommand(
+    CLI::App& app, const std::string& name, const std::string& summary, std::string_view help,
+    std::function<void(const std::string& path, const Perceptron& net)> show) {
+  auto net_path = std::make_shared<std::string>();
+  CLI::App* command = AddSubcommand(app, name, summary, help);
+  AddNetworkArgument(command, *net_path);
+  return {command,
+          [net_path, show = std::move(show)] { show(*net_path, *LoadNetworkFile(*net_path)); }};
 }
 
 }  // namespace mplnet::tool

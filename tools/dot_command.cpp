@@ -85,19 +85,12 @@ void WriteDot(const Perceptron& net, std::ostream& out) {
   out << "}\n";
 }
 
-int Dot(const std::string& net_path) {
-  const std::unique_ptr<Perceptron> net = LoadNetworkFile(net_path);
-  WriteDot(*net, std::cout);
-  return 0;
-}
-
 }  // namespace
 
 Command AddDotCommand(CLI::App& app) {
-  auto net_path = std::make_shared<std::string>();
-  CLI::App* dot = AddSubcommand(app, "dot", "Write a network as a Graphviz graph", help::kDot);
-  dot->add_option("NET", *net_path, "network file")->required();
-  return {dot, [net_path] { return Dot(*net_path); }};
+  return AddShowNetworkCommand(
+      app, "dot", "Write a network as a Graphviz graph", help::kDot,
+      [](const std::string& /*path*/, const Perceptron& net) { WriteDot(net, std::cout); });
 }
 
 }  // namespace mplnet::tool

@@ -15,12 +15,11 @@ namespace {
 
 struct ExportArguments {
   std::string net_path;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
 };
 
-int RunExport(const ExportArguments& args) {
-  CheckOutputPath(args.out_path, args.force);
+void RunExport(const ExportArguments& args) {
+  CheckOutputPath(args.out);
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   std::string bytes;
   try {
@@ -29,12 +28,11 @@ int RunExport(const ExportArguments& args) {
     throw ToolError("network file \"" + args.net_path + "\": " + e.what());
   }
   const bool written =
-      ReplaceFileAtomically(args.out_path, [&](const ContentSink& sink) { return sink(bytes); });
+      ReplaceFileAtomically(args.out.path, [&](const ContentSink& sink) { return sink(bytes); });
   if (!written) {
-    throw ToolError("cannot write \"" + args.out_path +
+    throw ToolError("cannot write \"" + args.out.path +
                     "\" (a read-only file, or the disk refused it)");
   }
-  return 0;
 }
 
 }  // namespace
@@ -43,10 +41,9 @@ Command AddExportCommand(CLI::App& app) {
   auto args = std::make_shared<ExportArguments>();
   CLI::App* exporting = AddSubcommand(app, "export", "Write a network file as an ONNX model",
                                       help::kExport, {{"onnx_opset", std::to_string(kOnnxOpset)}});
-  exporting->add_option("NET", args->net_path, "network file")->required();
-  AddOutputOption(exporting, args->out_path, "OUT", "the ONNX model to write");
-  AddForceFlag(exporting, args->force, "OUT");
-  return {exporting, [args] { return RunExport(*args); }};
+  AddNetworkArgument(exporting, args->net_path);
+  AddOutputFile(exporting, args->out, "OUT", "the ONNX model to write");
+  return {exporting, [args] { RunExport(*args); }};
 }
 
 }  // namespace mplnet::tool

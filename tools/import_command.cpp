@@ -14,17 +14,15 @@ namespace {
 
 struct ImportArguments {
   std::string fann_path;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
 };
 
-int RunImport(const ImportArguments& args) {
-  CheckOutputPath(args.out_path, args.force);
+void RunImport(const ImportArguments& args) {
+  CheckOutputPath(args.out);
   // The format is told by the content: an ONNX model is binary, a FANN file text.
   SaveNetworkReplacing(LooksLikeOnnxFile(args.fann_path) ? ImportOnnxFile(args.fann_path)
                                                          : ImportFannFile(args.fann_path),
-                       args.out_path);
-  return 0;
+                       args.out.path);
 }
 
 }  // namespace
@@ -37,9 +35,8 @@ Command AddImportCommand(CLI::App& app) {
        {"onnx_model_mib", std::to_string(kMostOnnxModelBytes >> 20)}});
   import->add_option("FILE", args->fann_path, "FANN network file (.net) or ONNX model (.onnx)")
       ->required();
-  AddOutputOption(import, args->out_path, "OUT", "the network file to write");
-  AddForceFlag(import, args->force, "OUT");
-  return {import, [args] { return RunImport(*args); }};
+  AddOutputFile(import, args->out, "OUT", "the network file to write");
+  return {import, [args] { RunImport(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -25,8 +25,7 @@ namespace {
 
 struct NewArguments {
   std::vector<std::string> sizes;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
   std::optional<std::uint64_t> seed;
 };
 
@@ -58,14 +57,13 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_;
 };
 
-int New(const std::vector<std::string>& size_texts, const std::string& out_path, bool force,
-        const std::optional<std::uint64_t>& seed) {
-  const std::vector<int> sizes = ReadLayerSizes(size_texts);
-  CheckOutputPath(out_path, force);
+void New(const NewArguments& args) {
+  const std::vector<int> sizes = ReadLayerSizes(args.sizes);
+  CheckOutputPath(args.out);
 
   std::unique_ptr<Perceptron> net;
-  if (seed) {
-    net = std::make_unique<Perceptron>(SeededNetwork(sizes, *seed));
+  if (args.seed) {
+    net = std::make_unique<Perceptron>(SeededNetwork(sizes, *args.seed));
   } else {
     const std::uint64_t total = DrawCount(sizes);
     std::unique_ptr<ProgressBar> bar;
@@ -87,8 +85,7 @@ int New(const std::vector<std::string>& size_texts, const std::string& out_path,
     const ScopedRandomSource source(counting);
     net = std::make_unique<Perceptron>(sizes);
   }
-  SaveNetworkReplacing(*net, out_path);
-  return 0;
+  SaveNetworkReplacing(*net, args.out.path);
 }
 
 }  // namespace
@@ -100,12 +97,11 @@ Command AddNewCommand(CLI::App& app) {
                    "layer sizes, each from 1 to " + std::to_string(kMostPositions))
       ->type_name("UINT")
       ->required();
-  AddOutputOption(make, args->out_path, "FILE", "the network file to write");
-  AddForceFlag(make, args->force, "FILE");
+  AddOutputFile(make, args->out, "FILE", "the network file to write");
   make->add_option("--seed", args->seed, "draw from a fast generator seeded with N")
       ->type_name("N")
       ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}));
-  return {make, [args] { return New(args->sizes, args->out_path, args->force, args->seed); }};
+  return {make, [args] { New(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -19,6 +19,7 @@
 #include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
+#include "tools/output_file.h"
 
 namespace mplnet::tool {
 namespace {
@@ -38,7 +39,7 @@ void LoadThroughExport(const std::string& net_path) {
   throw ToolError(std::string("network file \"") + net_path + "\": " + answer);
 }
 
-int Run(const std::string& net_path, const std::string& inputs_path) {
+void Run(const std::string& net_path, const std::string& inputs_path) {
   LoadThroughExport(net_path);
   const int outputs = MPLGetOutArraySize();
   if (outputs <= 0) throw ToolError("network file \"" + net_path + "\" holds no network");
@@ -81,9 +82,7 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
     std::cout << JoinShortest(out) << '\n';
   }
   if (in.bad()) throw ToolError("cannot read inputs from \"" + inputs_path + "\"");
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the outputs");
-  return 0;
+  FinishStandardOutput("outputs");
 }
 
 }  // namespace
@@ -92,9 +91,9 @@ Command AddRunCommand(CLI::App& app) {
   auto args = std::make_shared<RunArguments>();
   CLI::App* run =
       AddSubcommand(app, "run", "Run a network on lines of inputs, as a host does", help::kRun);
-  run->add_option("NET", args->net_path, "network file")->required();
+  AddNetworkArgument(run, args->net_path);
   run->add_option("INPUTS", args->inputs_path, "inputs file, or \"-\" for standard input");
-  return {run, [args] { return Run(args->net_path, args->inputs_path); }};
+  return {run, [args] { Run(args->net_path, args->inputs_path); }};
 }
 
 }  // namespace mplnet::tool

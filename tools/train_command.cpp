@@ -150,12 +150,12 @@ class Progress {
 
 // Refuses an output file that would replace something it should not; replacing the starting
 // network gets a message of its own, since that is rarely meant.
-void CheckOutput(const std::string& out, const std::string& net, bool force) {
+void CheckOutput(const OutputFile& out, const std::string& net) {
   std::error_code ec;
-  if (!force && std::filesystem::equivalent(out, net, ec)) {
-    throw ToolError("\"" + out + "\" is the starting network; pass --force to replace it");
+  if (!out.force && std::filesystem::equivalent(out.path, net, ec)) {
+    throw ToolError("\"" + out.path + "\" is the starting network; pass --force to replace it");
   }
-  CheckOutputPath(out, force);
+  CheckOutputPath(out);
 }
 
 void PrintErrors(const std::string& prefix, const Errors& errors) {
@@ -189,8 +189,7 @@ std::string LayerSizes(const Perceptron& net) {
 struct TrainArguments {
   std::string net_path;
   std::string data_path;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
   std::string algorithm{AlgorithmName(TrainSettings{}.algorithm)};
   std::string validation_path;
   // Given or not: only when it is not do the defaults try the raw inputs as well.
@@ -235,12 +234,12 @@ std::optional<BarDatasetOptions> TrainedRecipe(const TrainArguments& args, const
   return recipe;
 }
 
-int RunEval(const EvalArguments& args) {
+void RunEval(const EvalArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   const DataTable rows = ReadDataTable(args.data_path, *net);
   if (!args.outputs) {
     PrintErrors("", Evaluate(*net, rows));
-    return 0;
+    return;
   }
   // The outputs wait until the figures are printed: a table that does not fit the network
   // stops the command before any line is written.
@@ -251,9 +250,7 @@ int RunEval(const EvalArguments& args) {
   });
   PrintErrors("", errors);
   std::cout << lines;
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the outputs");
-  return 0;
+  FinishStandardOutput("outputs");
 }
 
 // "20%" for 0.2; shares that are no whole percentage keep their digits ("12.5%").
@@ -261,9 +258,9 @@ std::string Percent(double share) {
   return ShortestText(std::round(share * 1e6) / 1e4) + "%";
 }
 
-int RunTrain(const TrainArguments& args) {
+void RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
-  CheckOutput(args.out_path, args.net_path, args.force);
+  CheckOutput(args.out, args.net_path);
   const DataTable rows = ReadDataTable(args.data_path, *net);
   DataTable validation;
   if (!args.validation_path.empty()) validation = ReadDataTable(args.validation_path, *net);
@@ -320,7 +317,7 @@ int RunTrain(const TrainArguments& args) {
       throw ToolError("training diverged: the weights are no longer finite numbers" + hint +
                       "; nothing written");
     }
-    SaveNetworkReplacing(trained, args.out_path, recipe);
+    SaveNetworkReplacing(trained, args.out.path, recipe);
   }
 
   // What the run did, then the figures of the file as saved, as a host computes them.
@@ -377,13 +374,11 @@ int RunTrain(const TrainArguments& args) {
       trained_on = rows.Slice(0, rows.rows() - outcome.held_rows);
     }
   }
-  std::cout << "saved: " << args.out_path << '\n';
-  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
+  std::cout << "saved: " << args.out.path << '\n';
+  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out.path);
   PrintErrors("train ", Evaluate(*saved, trained_on));
   if (validation.rows() > 0) PrintErrors("validation ", Evaluate(*saved, validation));
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the report");
-  return 0;
+  FinishStandardOutput("report");
 }
 
 }  // namespace
@@ -393,10 +388,9 @@ Command AddTrainCommand(CLI::App& app) {
   CLI::App* train =
       AddSubcommand(app, "train", "Train a network's weights on a data table", help::kTrain,
                     {{"weight_decay", Brief(EveryRowRules{}.try_weight_decay)}});
-  train->add_option("NET", args->net_path, "the starting network file")->required();
+  AddNetworkArgument(train, args->net_path, "the starting network file");
   train->add_option("DATA", args->data_path, "the data table")->required();
-  AddOutputOption(train, args->out_path, "OUT", "the network file to write");
-  AddForceFlag(train, args->force, "OUT", "even when it is NET");
+  AddOutputFile(train, args->out, "OUT", "the network file to write", "even when it is NET");
   std::vector<std::string> algorithms;
   for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
     algorithms.emplace_back(AlgorithmName(a));
@@ -426,17 +420,17 @@ Command AddTrainCommand(CLI::App& app) {
   AddSetting(train, kMomentumSetting, args->settings);
   // Given, it fixes the decay: the deciding runs then try no other.
   args->weight_decay_option = AddSetting(train, kWeightDecaySetting, args->settings);
-  return {train, [args] { return RunTrain(*args); }};
+  return {train, [args] { RunTrain(*args); }};
 }
 
 Command AddEvalCommand(CLI::App& app) {
   auto args = std::make_shared<EvalArguments>();
   CLI::App* eval =
       AddSubcommand(app, "eval", "Measure a network's error on a data table", help::kEval);
-  eval->add_option("NET", args->net_path, "network file")->required();
+  AddNetworkArgument(eval, args->net_path);
   eval->add_option("DATA", args->data_path, "the data table")->required();
   eval->add_flag("--outputs", args->outputs, "also print each row's outputs");
-  return {eval, [args] { return RunEval(*args); }};
+  return {eval, [args] { RunEval(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -51,7 +51,7 @@ void CheckDir(const std::string& dir) {
   }
 }
 
-int RunWalkForwardCommand(WalkForwardArguments& args) {
+void RunWalkForwardCommand(WalkForwardArguments& args) {
   CheckTradingOutputs(args.trading);
   CheckDir(args.dir);
   WalkForwardSettings& settings = args.settings;
@@ -85,7 +85,6 @@ int RunWalkForwardCommand(WalkForwardArguments& args) {
   std::string report = FormatFigures(walk.joined.figures);
   for (const WalkForwardFold& fold : walk.folds) report += FormatFoldLine(walk, fold);
   PrintReport(report);
-  return 0;
 }
 
 }  // namespace
@@ -104,7 +103,7 @@ Command AddWalkForwardCommand(CLI::App& app) {
   AddSetting(cmd, kMaxEpochsSetting, args->settings.every_row.stop);
   AddTradingOptions(cmd, args->trading);
   AddRecipeOptions(cmd, args->recipe, false);
-  return {cmd, [args] { return RunWalkForwardCommand(*args); }};
+  return {cmd, [args] { RunWalkForwardCommand(*args); }};
 }
 
 }  // namespace mplnet::tool
