@@ -8,6 +8,7 @@
 #include "mplnet/backtest.h"
 #include "mplnet/bar_recipe.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/trading_options.h"
 
@@ -23,7 +24,7 @@ struct BacktestArguments {
   std::optional<std::uint32_t> to;
 };
 
-int RunBacktestCommand(const BacktestArguments& args) {
+void RunBacktestCommand(const BacktestArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   CheckTradingOutputs(args.trading);
   const BarDatasetOptions recipe =
@@ -36,26 +37,15 @@ int RunBacktestCommand(const BacktestArguments& args) {
   const Backtest backtest = RunBacktest(*net, log.bars, recipe, options);
   WriteTradingOutputs(args.trading, backtest.lines, "backtest of " + args.net_path);
   PrintReport(FormatFigures(backtest.figures));
-  return 0;
 }
 
 }  // namespace
 
 Command AddBacktestCommand(CLI::App& app) {
   auto args = std::make_shared<BacktestArguments>();
-  CLI::App* cmd = app.add_subcommand("backtest", "What trading on a network over a bar log earns");
-  cmd->footer(
-      "Makes rows from LOG exactly as mplnet bars does, with the recipe kept in NET (or, for a "
-      "network without one, from --window, --features, --horizon and --target), runs NET on each "
-      "row as a host's MPLRun does, and trades on its output o: at the close of a row's bar the "
-      "position is +1 when o > m + T, -1 when o < m - T (0 with --long-only), else 0, m being "
-      "0.5 for a sigmoid output and 0 for TH. The position is held to the next row and earns "
-      "p * ln(close[k] / close[k-1]) - C * |change of position|.\n\n"
-      "Prints bars, from, to, trades, exposure, return, buy and hold, annual return, volatility, "
-      "sharpe, max drawdown, win rate, profit factor and cost, one \"key: value\" line each, "
-      "numbers as the shortest text that reads back to the same double. Times are the log's "
-      "(seconds since 1970, UTC). docs/backtest.md gives every formula.");
-  cmd->add_option("NET", args->net_path, "network file")->required();
+  CLI::App* cmd = AddSubcommand(app, "backtest", "What trading on a network over a bar log earns",
+                                help::kBacktest);
+  AddNetworkArgument(cmd, args->net_path);
   cmd->add_option("LOG", args->log_path, "bar log")->required();
   AddTradingOptions(cmd, args->trading);
   cmd->add_option("--from", args->from, "the first row's time at least TIME (inclusive)")
@@ -63,7 +53,7 @@ Command AddBacktestCommand(CLI::App& app) {
   cmd->add_option("--to", args->to, "the last row's time at most TIME (inclusive)")
       ->type_name("TIME");
   AddRecipeOptions(cmd, args->recipe, true);
-  return {cmd, [args] { return RunBacktestCommand(*args); }};
+  return {cmd, [args] { RunBacktestCommand(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -11,6 +11,7 @@
 #include "persistence/file_io.h"
 #include "persistence/shown_text.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"
@@ -20,12 +21,11 @@ namespace {
 
 struct BarsArguments {
   std::string log_path;
-  std::string table_path;
+  OutputFile table;
   BarDatasetOptions options;  // window and horizon; the names below give the rest
   std::string features{BarFeaturesName(BarDatasetOptions{}.features)};
   std::string target{TargetName(BarDatasetOptions{}.target)};
   bool skip_bad = false;
-  bool force = false;
 };
 
 void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars) {
@@ -43,15 +43,15 @@ void Report(const BarsArguments& args, const BarLogSummary& s, std::size_t bars)
   }
 }
 
-int RunBars(const BarsArguments& args) {
+void RunBars(const BarsArguments& args) {
   BarDatasetOptions options = args.options;
   options.features = ReadBarFeatures(args.features);
   options.target = *TargetNamed(args.target);
 
-  CheckOutputPath(args.table_path, args.force);
+  CheckOutputPath(args.table);
   std::error_code ec;
-  if (std::filesystem::equivalent(args.log_path, args.table_path, ec)) {
-    throw ToolError("the table \"" + args.table_path + "\" would replace the bar log");
+  if (std::filesystem::equivalent(args.log_path, args.table.path, ec)) {
+    throw ToolError("the table \"" + args.table.path + "\" would replace the bar log");
   }
   const BarLog log = ReadBarLogFile(args.log_path, args.skip_bad);
   Report(args, log.summary, log.bars.size());
@@ -65,39 +65,23 @@ int RunBars(const BarsArguments& args) {
                          : ""));
   }
   const std::string table = FormatBarTable(rows, options);
-  if (!ReplaceFileAtomically(args.table_path,
+  if (!ReplaceFileAtomically(args.table.path,
                              [&table](const ContentSink& sink) { return sink(table); })) {
-    throw ToolError("cannot write \"" + args.table_path + "\"");
+    throw ToolError("cannot write \"" + args.table.path + "\"");
   }
-  std::cerr << "table \"" << args.table_path << "\": " << Counted(rows.size(), "row", "rows")
+  std::cerr << "table \"" << args.table.path << "\": " << Counted(rows.size(), "row", "rows")
             << " of " << Counted(BarInputCount(options), "input", "inputs") << " and a "
             << args.target << " target\n";
-  return 0;
 }
 
 }  // namespace
 
 Command AddBarsCommand(CLI::App& app) {
   auto args = std::make_shared<BarsArguments>();
-  CLI::App* bars = app.add_subcommand("bars", "Turn a bar log into a table to train on");
-  bars->footer(
-      "Reads a bar log (the lines MPLSetData appends: \"Bar: i Time: t Open: o Low: l High: h "
-      "Close: c Vol: v\", \".\" or \",\" as the decimal point). Bars are keyed by their time: the "
-      "line written last for a time wins, and bars are sorted by time. A line that does not parse "
-      "stops the command, naming it, unless --skip-bad. What the log held goes to standard "
-      "error.\n\n"
-      "Writes one row per bar t: the inputs, then the target, separated by blanks, then \"#\" and "
-      "the bar's time. Inputs use bars up to t only: the last N close-to-close log returns "
-      "(--window), and with --features returns,range,volume also each bar's (high - low) / close "
-      "and ln((volume + 1) / (previous volume + 1)). The target looks H bars ahead (--horizon): "
-      "direction gives 0.9 when the close then is higher, 0.1 when lower (rows with no change are "
-      "left out); return gives 0.5 + 0.5 tanh(r / s), r the H-bar log return ahead and s the "
-      "standard deviation of the H-bar returns up to t (rows start once 100 of them exist). "
-      "Nothing is measured over the whole log, and rows stay in time order, so the last rows make "
-      "an honest validation slice.");
+  CLI::App* bars =
+      AddSubcommand(app, "bars", "Turn a bar log into a table to train on", help::kBars);
   bars->add_option("LOG", args->log_path, "bar log")->required();
-  AddOutputOption(bars, args->table_path, "TABLE", "the table to write");
-  AddForceFlag(bars, args->force, "TABLE");
+  AddOutputFile(bars, args->table, "TABLE", "the table to write");
   AddSetting(bars, kWindowSetting, args->options);
   bars->add_option("--features", args->features, "returns, or returns,range,volume")
       ->capture_default_str()
@@ -110,7 +94,7 @@ Command AddBarsCommand(CLI::App& app) {
       ->check(CLI::IsMember({std::string(TargetName(BarTarget::kDirection)),
                              std::string(TargetName(BarTarget::kReturn))}));
   bars->add_flag("--skip-bad", args->skip_bad, "pass over lines that do not parse, and count them");
-  return {bars, [args] { return RunBars(*args); }};
+  return {bars, [args] { RunBars(*args); }};
 }
 
 }  // namespace mplnet::tool

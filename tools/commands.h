@@ -6,14 +6,45 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace mplnet {
+class Perceptron;
+}
 
 namespace mplnet::tool {
 
-// A registered subcommand: `run` returns the exit code, or raises ToolError.
+// A registered subcommand: `run` does its work once the command line is parsed; a failure is an
+// Error (the tool's ToolError or a library's) that names what went wrong.
 struct Command {
   CLI::App* app = nullptr;
-  std::function<int()> run;
+  std::function<void()> run;
 };
+
+// The value of a {name} place in a help text: a limit or default the library decides, so that the
+// text cannot drift from it.
+struct HelpValue {
+  std::string_view name;
+  std::string value;
+};
+
+// Adds the subcommand `name`: `summary` is its line in the tool's list of commands, `help` (its
+// text from tools/help/, "tools/help/texts.h") is printed after its options, each {name} in it
+// filled from `values`. Raises std::logic_error when a place has no value or a value has no place:
+// a slip of the tool's own, which then fails at every start.
+CLI::App* AddSubcommand(CLI::App& app, const std::string& name, const std::string& summary,
+                        std::string_view help, std::initializer_list<HelpValue> values = {});
+
+// Adds the required argument NET: the network file a command reads, described by `what`.
+void AddNetworkArgument(CLI::App* app, std::string& path, const std::string& what = "network file");
+
+// Adds a command that loads the network file NET and hands it, with its path, to `show`, which
+// prints it on standard output: mplnet info and mplnet dot.
+Command AddShowNetworkCommand(
+    CLI::App& app, const std::string& name, const std::string& summary, std::string_view help,
+    std::function<void(const std::string& path, const Perceptron& net)> show);
 
 // mplnet run: a network run on lines of inputs through the exports, as a host runs it.
 Command AddRunCommand(CLI::App& app);

@@ -11,6 +11,7 @@
 
 #include "mplnet/engine.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 
 namespace mplnet::tool {
@@ -84,24 +85,12 @@ void WriteDot(const Perceptron& net, std::ostream& out) {
   out << "}\n";
 }
 
-int Dot(const std::string& net_path) {
-  const std::unique_ptr<Perceptron> net = LoadNetworkFile(net_path);
-  WriteDot(*net, std::cout);
-  return 0;
-}
-
 }  // namespace
 
 Command AddDotCommand(CLI::App& app) {
-  auto net_path = std::make_shared<std::string>();
-  CLI::App* dot = app.add_subcommand("dot", "Write a network as a Graphviz graph");
-  dot->footer(
-      "Writes NET as a Graphviz graph on standard output: one node per element, layers as ranks, "
-      "one edge per link of the elements beyond the input layer, coloured by the weight's sign "
-      "(blue positive, red negative) and as wide as its size. For example:\n"
-      "  mplnet dot net.ini | dot -Tsvg > net.svg");
-  dot->add_option("NET", *net_path, "network file")->required();
-  return {dot, [net_path] { return Dot(*net_path); }};
+  return AddShowNetworkCommand(
+      app, "dot", "Write a network as a Graphviz graph", help::kDot,
+      [](const std::string& /*path*/, const Perceptron& net) { WriteDot(net, std::cout); });
 }
 
 }  // namespace mplnet::tool

@@ -6,6 +6,7 @@
 #include "mplnet/onnx.h"
 #include "persistence/file_io.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/output_file.h"
 
@@ -14,12 +15,11 @@ namespace {
 
 struct ExportArguments {
   std::string net_path;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
 };
 
-int RunExport(const ExportArguments& args) {
-  CheckOutputPath(args.out_path, args.force);
+void RunExport(const ExportArguments& args) {
+  CheckOutputPath(args.out);
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   std::string bytes;
   try {
@@ -28,33 +28,22 @@ int RunExport(const ExportArguments& args) {
     throw ToolError("network file \"" + args.net_path + "\": " + e.what());
   }
   const bool written =
-      ReplaceFileAtomically(args.out_path, [&](const ContentSink& sink) { return sink(bytes); });
+      ReplaceFileAtomically(args.out.path, [&](const ContentSink& sink) { return sink(bytes); });
   if (!written) {
-    throw ToolError("cannot write \"" + args.out_path +
+    throw ToolError("cannot write \"" + args.out.path +
                     "\" (a read-only file, or the disk refused it)");
   }
-  return 0;
 }
 
 }  // namespace
 
 Command AddExportCommand(CLI::App& app) {
   auto args = std::make_shared<ExportArguments>();
-  CLI::App* exporting = app.add_subcommand("export", "Write a network file as an ONNX model");
-  exporting->footer(
-      "Writes NET as an ONNX model (operator set " + std::to_string(kOnnxOpset) +
-      ", double tensors) that ONNX's checker accepts: each layer one Gemm over the layers its "
-      "links "
-      "read (missing links as weights of 0), the alphas as a Mul, then Sigmoid (SIGM, EXP, Null) "
-      "or "
-      "Tanh (TH). `mplnet import` of the model gives the same outputs to the bit. A network ONNX "
-      "cannot express that way (a link to the previous pass, an input neuron outside layer 0, a "
-      "layer mixing TH with sigmoids, links out of their sources' order) is refused, naming the "
-      "element, and nothing is written. An existing OUT is replaced only with --force.");
-  exporting->add_option("NET", args->net_path, "network file")->required();
-  AddOutputOption(exporting, args->out_path, "OUT", "the ONNX model to write");
-  AddForceFlag(exporting, args->force, "OUT");
-  return {exporting, [args] { return RunExport(*args); }};
+  CLI::App* exporting = AddSubcommand(app, "export", "Write a network file as an ONNX model",
+                                      help::kExport, {{"onnx_opset", std::to_string(kOnnxOpset)}});
+  AddNetworkArgument(exporting, args->net_path);
+  AddOutputFile(exporting, args->out, "OUT", "the ONNX model to write");
+  return {exporting, [args] { RunExport(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "tools/commands.h"
 #include "tools/network_report.h"
@@ -19,6 +20,16 @@
 namespace mplnet::tool {
 namespace {
 
+// "run, new and info": the commands' names, as a sentence lists them.
+std::string CommandNames(const std::vector<Command>& commands) {
+  std::string names;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    if (i > 0) names += i + 1 < commands.size() ? ", " : " and ";
+    names += commands[i].app->get_name();
+  }
+  return names;
+}
+
 int Main(int argc, char** argv) {
   CLI::App app{
       "mplnet: make, inspect, train and run feed-forward networks kept in network files.\n"
@@ -26,17 +37,11 @@ int Main(int argc, char** argv) {
   app.set_version_flag("--version", MPLNET_VERSION);
   app.require_subcommand(1);
 
-  const Command run = AddRunCommand(app);
-  const Command make = AddNewCommand(app);
-  const Command info = AddInfoCommand(app);
-  const Command dot = AddDotCommand(app);
-  const Command bars = AddBarsCommand(app);
-  const Command import = AddImportCommand(app);
-  const Command exporting = AddExportCommand(app);
-  const Command train = AddTrainCommand(app);
-  const Command eval = AddEvalCommand(app);
-  const Command backtest = AddBacktestCommand(app);
-  const Command walkforward = AddWalkForwardCommand(app);
+  // In the order the help lists them.
+  const std::vector<Command> commands = {
+      AddRunCommand(app),  AddNewCommand(app),      AddInfoCommand(app),       AddDotCommand(app),
+      AddBarsCommand(app), AddImportCommand(app),   AddExportCommand(app),     AddTrainCommand(app),
+      AddEvalCommand(app), AddBacktestCommand(app), AddWalkForwardCommand(app)};
 
   try {
     app.parse(argc, argv);
@@ -44,16 +49,12 @@ int Main(int argc, char** argv) {
     return app.exit(e);  // --help, --version
   } catch (const CLI::ParseError& e) {
     std::string help = "mplnet --help";
-    for (const CLI::App* sub :
-         {run.app, make.app, info.app, dot.app, bars.app, import.app, exporting.app, train.app,
-          eval.app, backtest.app, walkforward.app}) {
-      if (sub->parsed()) help = "mplnet " + sub->get_name() + " --help";
+    for (const Command& command : commands) {
+      if (command.app->parsed()) help = "mplnet " + command.app->get_name() + " --help";
     }
     if (argc > 1 && argv[1][0] != '-' && help == "mplnet --help") {
-      std::cerr << "mplnet: unknown command \"" << argv[1]
-                << "\": the commands are run, new, info, dot, bars, import, export, train, eval, "
-                   "backtest and walkforward"
-                << " (see mplnet --help)\n";
+      std::cerr << "mplnet: unknown command \"" << argv[1] << "\": the commands are "
+                << CommandNames(commands) << " (see mplnet --help)\n";
     } else {
       std::cerr << "mplnet: " << e.what() << " (see " << help << ")\n";
     }
@@ -61,17 +62,11 @@ int Main(int argc, char** argv) {
   }
 
   try {
-    if (run.app->parsed()) return run.run();
-    if (make.app->parsed()) return make.run();
-    if (info.app->parsed()) return info.run();
-    if (dot.app->parsed()) return dot.run();
-    if (bars.app->parsed()) return bars.run();
-    if (import.app->parsed()) return import.run();
-    if (exporting.app->parsed()) return exporting.run();
-    if (train.app->parsed()) return train.run();
-    if (eval.app->parsed()) return eval.run();
-    if (backtest.app->parsed()) return backtest.run();
-    if (walkforward.app->parsed()) return walkforward.run();
+    for (const Command& command : commands) {
+      if (!command.app->parsed()) continue;
+      command.run();
+      return 0;
+    }
   } catch (const Error& e) {
     // The one place a failure becomes the tool's message: the tool's own and every library's
     // errors name the place and the reason, and are printed as they are.
@@ -90,7 +85,7 @@ int Main(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     return mplnet::tool::Main(argc, argv);
-  } catch (...) {  // the parser's own set-up failed (out of memory, say)
+  } catch (...) {  // setting up the commands failed (out of memory, or a help text's slip)
     std::fputs("mplnet: unexpected error\n", stderr);
     return 1;
   }

@@ -15,6 +15,7 @@
 #include "mplnet/engine.h"
 #include "mplnet/train.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/option_values.h"
 #include "tools/output_file.h"
 
@@ -23,8 +24,7 @@ namespace {
 
 struct NewArguments {
   std::vector<std::string> sizes;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
   std::optional<std::uint64_t> seed;
 };
 
@@ -56,14 +56,13 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_;
 };
 
-int New(const std::vector<std::string>& size_texts, const std::string& out_path, bool force,
-        const std::optional<std::uint64_t>& seed) {
-  const std::vector<int> sizes = ReadLayerSizes(size_texts);
-  CheckOutputPath(out_path, force);
+void New(const NewArguments& args) {
+  const std::vector<int> sizes = ReadLayerSizes(args.sizes);
+  CheckOutputPath(args.out);
 
   std::unique_ptr<Perceptron> net;
-  if (seed) {
-    net = std::make_unique<Perceptron>(SeededNetwork(sizes, *seed));
+  if (args.seed) {
+    net = std::make_unique<Perceptron>(SeededNetwork(sizes, *args.seed));
   } else {
     const std::uint64_t total = DrawCount(sizes);
     std::unique_ptr<ProgressBar> bar;
@@ -85,33 +84,23 @@ int New(const std::vector<std::string>& size_texts, const std::string& out_path,
     const ScopedRandomSource source(counting);
     net = std::make_unique<Perceptron>(sizes);
   }
-  SaveNetworkReplacing(*net, out_path);
-  return 0;
+  SaveNetworkReplacing(*net, args.out.path);
 }
 
 }  // namespace
 
 Command AddNewCommand(CLI::App& app) {
   auto args = std::make_shared<NewArguments>();
-  CLI::App* make = app.add_subcommand("new", "Make a network with random weights");
-  make->footer(
-      "Builds a network from layer sizes (input layer first, output layer last; hidden and output "
-      "neurons are sigmoids of steepness 2) with random weights and thresholds, and saves it into "
-      "a new network file. An existing FILE is never overwritten unless --force is given.\n\n"
-      "Without --seed the draws come from the library's default source, 50 ms each (a 10 20 5 "
-      "network takes about 17 s); a progress bar shows when standard error is a terminal. With "
-      "--seed the draws come at once from a generator seeded with N, and the same seed gives the "
-      "same file.");
+  CLI::App* make = AddSubcommand(app, "new", "Make a network with random weights", help::kNew);
   make->add_option("SIZES", args->sizes,
                    "layer sizes, each from 1 to " + std::to_string(kMostPositions))
       ->type_name("UINT")
       ->required();
-  AddOutputOption(make, args->out_path, "FILE", "the network file to write");
-  AddForceFlag(make, args->force, "FILE");
+  AddOutputFile(make, args->out, "FILE", "the network file to write");
   make->add_option("--seed", args->seed, "draw from a fast generator seeded with N")
       ->type_name("N")
       ->transform(WholeIn({0, std::numeric_limits<std::uint64_t>::max()}));
-  return {make, [args] { return New(args->sizes, args->out_path, args->force, args->seed); }};
+  return {make, [args] { New(*args); }};
 }
 
 }  // namespace mplnet::tool

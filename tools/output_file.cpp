@@ -1,6 +1,7 @@
 #include "tools/output_file.h"
 
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 
 #include "mplnet/bar_recipe.h"
@@ -13,8 +14,10 @@ void AddOutputOption(CLI::App* app, std::string& path, const std::string& name,
   app->add_option("-o,--output", path, what)->required()->type_name(name);
 }
 
-void AddForceFlag(CLI::App* app, bool& force, const std::string& name, const std::string& also) {
-  app->add_flag("--force", force,
+void AddOutputFile(CLI::App* app, OutputFile& file, const std::string& name,
+                   const std::string& what, const std::string& also) {
+  AddOutputOption(app, file.path, name, what);
+  app->add_flag("--force", file.force,
                 "replace " + name + " if it exists" + (also.empty() ? "" : ", " + also));
 }
 
@@ -29,6 +32,11 @@ void CheckOutputPath(const std::string& path, bool force) {
   if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
     throw ToolError("cannot write \"" + path + "\": its folder does not exist");
   }
+}
+
+void FinishStandardOutput(const std::string& what) {
+  std::cout.flush();
+  if (!std::cout) throw ToolError("cannot write the " + what);
 }
 
 void SaveNetworkReplacing(const Perceptron& net, const std::string& path,

@@ -16,14 +16,27 @@ namespace mplnet::tool {
 void AddOutputOption(CLI::App* app, std::string& path, const std::string& name,
                      const std::string& what);
 
-// Adds --force: replace the file called `name` in the help if it exists, and `also` ("even when
-// it is NET").
-void AddForceFlag(CLI::App* app, bool& force, const std::string& name,
-                  const std::string& also = "");
+// A file a command writes, and whether it may replace one that is there.
+struct OutputFile {
+  std::string path;
+  bool force = false;
+};
+
+// Adds -o,--output as AddOutputOption does, and --force: replace the file called `name` in the
+// help if it exists, and `also` ("even when it is NET").
+void AddOutputFile(CLI::App* app, OutputFile& file, const std::string& name,
+                   const std::string& what, const std::string& also = "");
 
 // Raises ToolError when `path` is a folder, exists without `force`, or lies in a folder that does
 // not exist.
 void CheckOutputPath(const std::string& path, bool force);
+inline void CheckOutputPath(const OutputFile& file) {
+  CheckOutputPath(file.path, file.force);
+}
+
+// Flushes standard output; raises ToolError ("cannot write the <what>") when what was written there
+// did not all reach it (a full disk, a closed pipe).
+void FinishStandardOutput(const std::string& what);
 
 // Writes `net` alone as the whole content of `path`, as the library writes every network file: one
 // atomic replacement, so the file holds exactly this network (a save into an existing file would

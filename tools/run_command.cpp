@@ -16,8 +16,10 @@
 #include "persistence/shown_text.h"
 #include "persistence/status_texts.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
+#include "tools/output_file.h"
 
 namespace mplnet::tool {
 namespace {
@@ -37,7 +39,7 @@ void LoadThroughExport(const std::string& net_path) {
   throw ToolError(std::string("network file \"") + net_path + "\": " + answer);
 }
 
-int Run(const std::string& net_path, const std::string& inputs_path) {
+void Run(const std::string& net_path, const std::string& inputs_path) {
   LoadThroughExport(net_path);
   const int outputs = MPLGetOutArraySize();
   if (outputs <= 0) throw ToolError("network file \"" + net_path + "\" holds no network");
@@ -80,29 +82,18 @@ int Run(const std::string& net_path, const std::string& inputs_path) {
     std::cout << JoinShortest(out) << '\n';
   }
   if (in.bad()) throw ToolError("cannot read inputs from \"" + inputs_path + "\"");
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the outputs");
-  return 0;
+  FinishStandardOutput("outputs");
 }
 
 }  // namespace
 
 Command AddRunCommand(CLI::App& app) {
   auto args = std::make_shared<RunArguments>();
-  CLI::App* run = app.add_subcommand("run", "Run a network on lines of inputs, as a host does");
-  run->footer(
-      "Loads NET through the same path as the load export and runs it on every line of INPUTS "
-      "(standard input when absent or \"-\"). A line holds numbers separated by commas, "
-      "semicolons or blanks, with \".\" as decimal separator (a comma between two digits is one "
-      "too where semicolons or blanks separate the numbers, and a line using commas both ways is "
-      "refused); \"#\" starts a comment; blank lines "
-      "are skipped. Values beyond the input layer's size are ignored; a line with too few stops "
-      "the run.\n\nPrints one line per input line: the outputs separated by \",\", each as the "
-      "shortest text that reads back to the same double. All lines run in order through one "
-      "network, so what a pass leaves for the next carries over as in a host.");
-  run->add_option("NET", args->net_path, "network file")->required();
+  CLI::App* run =
+      AddSubcommand(app, "run", "Run a network on lines of inputs, as a host does", help::kRun);
+  AddNetworkArgument(run, args->net_path);
   run->add_option("INPUTS", args->inputs_path, "inputs file, or \"-\" for standard input");
-  return {run, [args] { return Run(args->net_path, args->inputs_path); }};
+  return {run, [args] { Run(args->net_path, args->inputs_path); }};
 }
 
 }  // namespace mplnet::tool

@@ -132,8 +132,7 @@ void WriteTradingOutputs(const TradingArguments& args, const std::vector<Account
 
 void PrintReport(const std::string& text) {
   std::cout << text;
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the report");
+  FinishStandardOutput("report");
 }
 
 }  // namespace mplnet::tool

@@ -29,6 +29,7 @@
 #include "mplnet/train.h"
 #include "persistence/shown_text.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/number_lines.h"
 #include "tools/option_values.h"
@@ -149,12 +150,12 @@ class Progress {
 
 // Refuses an output file that would replace something it should not; replacing the starting
 // network gets a message of its own, since that is rarely meant.
-void CheckOutput(const std::string& out, const std::string& net, bool force) {
+void CheckOutput(const OutputFile& out, const std::string& net) {
   std::error_code ec;
-  if (!force && std::filesystem::equivalent(out, net, ec)) {
-    throw ToolError("\"" + out + "\" is the starting network; pass --force to replace it");
+  if (!out.force && std::filesystem::equivalent(out.path, net, ec)) {
+    throw ToolError("\"" + out.path + "\" is the starting network; pass --force to replace it");
   }
-  CheckOutputPath(out, force);
+  CheckOutputPath(out);
 }
 
 void PrintErrors(const std::string& prefix, const Errors& errors) {
@@ -188,8 +189,7 @@ std::string LayerSizes(const Perceptron& net) {
 struct TrainArguments {
   std::string net_path;
   std::string data_path;
-  std::string out_path;
-  bool force = false;
+  OutputFile out;
   std::string algorithm{AlgorithmName(TrainSettings{}.algorithm)};
   std::string validation_path;
   // Given or not: only when it is not do the defaults try the raw inputs as well.
@@ -234,12 +234,12 @@ std::optional<BarDatasetOptions> TrainedRecipe(const TrainArguments& args, const
   return recipe;
 }
 
-int RunEval(const EvalArguments& args) {
+void RunEval(const EvalArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
   const DataTable rows = ReadDataTable(args.data_path, *net);
   if (!args.outputs) {
     PrintErrors("", Evaluate(*net, rows));
-    return 0;
+    return;
   }
   // The outputs wait until the figures are printed: a table that does not fit the network
   // stops the command before any line is written.
@@ -250,9 +250,7 @@ int RunEval(const EvalArguments& args) {
   });
   PrintErrors("", errors);
   std::cout << lines;
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the outputs");
-  return 0;
+  FinishStandardOutput("outputs");
 }
 
 // "20%" for 0.2; shares that are no whole percentage keep their digits ("12.5%").
@@ -260,9 +258,9 @@ std::string Percent(double share) {
   return ShortestText(std::round(share * 1e6) / 1e4) + "%";
 }
 
-int RunTrain(const TrainArguments& args) {
+void RunTrain(const TrainArguments& args) {
   const std::unique_ptr<Perceptron> net = LoadNetworkFile(args.net_path);
-  CheckOutput(args.out_path, args.net_path, args.force);
+  CheckOutput(args.out, args.net_path);
   const DataTable rows = ReadDataTable(args.data_path, *net);
   DataTable validation;
   if (!args.validation_path.empty()) validation = ReadDataTable(args.validation_path, *net);
@@ -319,7 +317,7 @@ int RunTrain(const TrainArguments& args) {
       throw ToolError("training diverged: the weights are no longer finite numbers" + hint +
                       "; nothing written");
     }
-    SaveNetworkReplacing(trained, args.out_path, recipe);
+    SaveNetworkReplacing(trained, args.out.path, recipe);
   }
 
   // What the run did, then the figures of the file as saved, as a host computes them.
@@ -376,48 +374,23 @@ int RunTrain(const TrainArguments& args) {
       trained_on = rows.Slice(0, rows.rows() - outcome.held_rows);
     }
   }
-  std::cout << "saved: " << args.out_path << '\n';
-  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out_path);
+  std::cout << "saved: " << args.out.path << '\n';
+  const std::unique_ptr<Perceptron> saved = LoadNetworkFile(args.out.path);
   PrintErrors("train ", Evaluate(*saved, trained_on));
   if (validation.rows() > 0) PrintErrors("validation ", Evaluate(*saved, validation));
-  std::cout.flush();
-  if (!std::cout) throw ToolError("cannot write the report");
-  return 0;
+  FinishStandardOutput("report");
 }
 
 }  // namespace
 
 Command AddTrainCommand(CLI::App& app) {
   auto args = std::make_shared<TrainArguments>();
-  CLI::App* train = app.add_subcommand("train", "Train a network's weights on a data table");
-  train->footer(
-      "Trains the weights and thresholds of NET (for example from mplnet new) on the rows of DATA "
-      "and saves the result as OUT; each neuron's steepness and types stay. DATA holds one row per "
-      "line: a value for each input element, then a target for each element of the last layer, "
-      "separated by commas, semicolons or blanks; \"#\" starts a comment. \".\" is the decimal "
-      "point, and so is a comma between two digits in a line whose numbers are separated by "
-      "semicolons or blanks (\"0,5; 1\"). Targets lie in [0, 1], or [-1, 1] for TH outputs.\n\n"
-      "By default the latest share --validate of the rows (in file order, never shuffled) "
-      "decides the number of epochs: a run on the earlier rows stops once the latest rows' "
-      "error has not improved for --patience epochs, and the epoch where it was lowest is the "
-      "count. Then the network is trained again from NET on every row for that many epochs, "
-      "and OUT gets that network, which has learnt from every row (--no-refit keeps the "
-      "deciding run's best network instead). With --validation FILE every row of DATA trains "
-      "and FILE decides when to stop. The deciding run is made on standardised and on raw "
-      "inputs, with and without a weight decay of " +
-      Brief(EveryRowRules{}.try_weight_decay) +
-      ", and the lowest error of the latest rows picks (--standardize or --no-standardize "
-      "fixes the inputs, --weight-decay the decay). Inputs are standardised on the rows that train "
-      "OUT and the scaling folded "
-      "into OUT, which takes raw inputs; the starting weights are taken to act on standardised "
-      "inputs. Ctrl-C stops after the current epoch and still saves (stopped in a deciding "
-      "run, OUT gets that run's best network). The errors printed at the end are OUT's, loaded "
-      "again and run as a host runs it: mplnet eval gives "
-      "the same. The same NET, DATA, options and seed give the same OUT with any --threads.");
-  train->add_option("NET", args->net_path, "the starting network file")->required();
+  CLI::App* train =
+      AddSubcommand(app, "train", "Train a network's weights on a data table", help::kTrain,
+                    {{"weight_decay", Brief(EveryRowRules{}.try_weight_decay)}});
+  AddNetworkArgument(train, args->net_path, "the starting network file");
   train->add_option("DATA", args->data_path, "the data table")->required();
-  AddOutputOption(train, args->out_path, "OUT", "the network file to write");
-  AddForceFlag(train, args->force, "OUT", "even when it is NET");
+  AddOutputFile(train, args->out, "OUT", "the network file to write", "even when it is NET");
   std::vector<std::string> algorithms;
   for (const Algorithm a : {Algorithm::kRprop, Algorithm::kAdam, Algorithm::kBackprop}) {
     algorithms.emplace_back(AlgorithmName(a));
@@ -447,25 +420,17 @@ Command AddTrainCommand(CLI::App& app) {
   AddSetting(train, kMomentumSetting, args->settings);
   // Given, it fixes the decay: the deciding runs then try no other.
   args->weight_decay_option = AddSetting(train, kWeightDecaySetting, args->settings);
-  return {train, [args] { return RunTrain(*args); }};
+  return {train, [args] { RunTrain(*args); }};
 }
 
 Command AddEvalCommand(CLI::App& app) {
   auto args = std::make_shared<EvalArguments>();
-  CLI::App* eval = app.add_subcommand("eval", "Measure a network's error on a data table");
-  eval->footer(
-      "Runs NET, loaded and run exactly as a host runs it, on every row of DATA (a data table "
-      "as mplnet train reads it) and prints the number of rows, the mean over rows and outputs "
-      "of the squared difference between output and target (as the shortest text that reads "
-      "back to the same double) and, when every target is 0/1-like (below or above 0.5; for TH "
-      "outputs, below or above 0), the accuracy: the share of rows whose every output lies on "
-      "the same side as its target. With --outputs, one line per row follows, in the order of "
-      "DATA: the row's outputs as mplnet run prints them, each the shortest text that reads "
-      "back to the same double.");
-  eval->add_option("NET", args->net_path, "network file")->required();
+  CLI::App* eval =
+      AddSubcommand(app, "eval", "Measure a network's error on a data table", help::kEval);
+  AddNetworkArgument(eval, args->net_path);
   eval->add_option("DATA", args->data_path, "the data table")->required();
   eval->add_flag("--outputs", args->outputs, "also print each row's outputs");
-  return {eval, [args] { return RunEval(*args); }};
+  return {eval, [args] { RunEval(*args); }};
 }
 
 }  // namespace mplnet::tool

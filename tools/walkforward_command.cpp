@@ -12,6 +12,7 @@
 #include "mplnet/walkforward.h"
 #include "persistence/file_io.h"
 #include "tools/commands.h"
+#include "tools/help/texts.h"  // made from tools/help/*.txt at build time
 #include "tools/network_report.h"
 #include "tools/option_values.h"
 #include "tools/output_file.h"
@@ -50,7 +51,7 @@ void CheckDir(const std::string& dir) {
   }
 }
 
-int RunWalkForwardCommand(WalkForwardArguments& args) {
+void RunWalkForwardCommand(WalkForwardArguments& args) {
   CheckTradingOutputs(args.trading);
   CheckDir(args.dir);
   WalkForwardSettings& settings = args.settings;
@@ -84,26 +85,15 @@ int RunWalkForwardCommand(WalkForwardArguments& args) {
   std::string report = FormatFigures(walk.joined.figures);
   for (const WalkForwardFold& fold : walk.folds) report += FormatFoldLine(walk, fold);
   PrintReport(report);
-  return 0;
 }
 
 }  // namespace
 
 Command AddWalkForwardCommand(CLI::App& app) {
   auto args = std::make_shared<WalkForwardArguments>();
-  CLI::App* cmd = app.add_subcommand(
-      "walkforward", "Retrain a network window by window and trade each on the bars after it");
-  cmd->footer(
-      "Cuts LOG's bars into folds. Each fold makes rows from its --train-bars training bars "
-      "(as mplnet bars does, with --window, --features, --horizon and --target), trains a network "
-      "of one hidden layer from a start drawn from --seed, as mplnet train does by default (the "
-      "latest fifth of the rows decides the number of epochs, then the network learns from every "
-      "row), saves it with its "
-      "recipe in DIR (fold-01.ini, ...), and trades on the rows of the --test-bars bars that "
-      "follow, as mplnet backtest does; the next fold starts one test window later. Nothing of a "
-      "fold's test bars reaches its training: its training rows' targets end inside the training "
-      "window. The folds' test rows make one account (the position carries from one fold into "
-      "the next): the report is mplnet backtest's, then one line per fold.");
+  CLI::App* cmd = AddSubcommand(
+      app, "walkforward", "Retrain a network window by window and trade each on the bars after it",
+      help::kWalkforward);
   cmd->add_option("LOG", args->log_path, "bar log")->required();
   AddOutputOption(cmd, args->dir, "DIR", "the folder for the folds' network files");
   AddSetting(cmd, kTrainBarsSetting, args->settings);
@@ -113,7 +103,7 @@ Command AddWalkForwardCommand(CLI::App& app) {
   AddSetting(cmd, kMaxEpochsSetting, args->settings.every_row.stop);
   AddTradingOptions(cmd, args->trading);
   AddRecipeOptions(cmd, args->recipe, false);
-  return {cmd, [args] { return RunWalkForwardCommand(*args); }};
+  return {cmd, [args] { RunWalkForwardCommand(*args); }};
 }
 
 }  // namespace mplnet::tool

@@ -32,6 +32,7 @@
 #include "mplnet/bar_dataset.h"
 #include "mplnet/engine.h"
 #include "mplnet/fann_import.h"
+#include "mplnet/onnx.h"
 #include "mplnet/setting.h"
 #include "mplnet/train.h"
 #include "mplnet/walkforward.h"
@@ -974,12 +975,16 @@ TEST(ToolArgumentsTest, BadArgumentsExitOneWithOneMessage) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  // An unknown command is told apart from a bad argument, with the commands there are.
+  EXPECT_EQ(RunTool(dir, {"frob"}).err,
+            "mplnet: unknown command \"frob\": the commands are run, new, info, dot, bars, import, "
+            "export, train, eval, backtest and walkforward (see mplnet --help)\n");
 }
 
 TEST(ToolArgumentsTest, HelpOnEverySubcommand) {
   TempDir dir;
-  for (const char* sub :
-       {"run", "new", "info", "dot", "train", "eval", "export", "backtest", "walkforward"}) {
+  for (const char* sub : {"run", "new", "info", "dot", "bars", "import", "export", "train", "eval",
+                          "backtest", "walkforward"}) {
     SCOPED_TRACE(sub);
     const Outcome r = RunTool(dir, {sub, "--help"});
     EXPECT_EQ(r.exit_code, 0);
@@ -1054,6 +1059,23 @@ TEST(ToolArgumentsTest, HelpShowsTheLibrarysNamesRangesAndDefaults) {
             std::string::npos);
   EXPECT_NE(train.find("backprop (default " + ShortestText(kBackpropLearningRate) + ")"),
             std::string::npos);
+  // The numbers in the commands' long help (tools/help/) are filled in from the library.
+  const struct {
+    const char* command;
+    std::string before;
+    double value;
+  } filled[] = {
+      {"export", "(operator set ", kOnnxOpset},
+      {"import", "larger than ", static_cast<double>(kFannFileMaxBytes >> 20)},
+      {"import", "at most ", static_cast<double>(kMostOnnxModelBytes >> 20)},
+      {"train", "a weight decay of ", EveryRowRules{}.try_weight_decay},
+  };
+  for (const auto& f : filled) {
+    const std::string help = RunTool(dir, {f.command, "--help"}).out;
+    const std::size_t at = help.find(f.before);
+    ASSERT_NE(at, std::string::npos) << f.before;
+    EXPECT_EQ(std::stod(help.substr(at + f.before.size())), f.value) << f.before;
+  }
 }
 
 // Every numeric option of every command refuses NaN, infinities and values beyond the range of
