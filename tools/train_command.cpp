@@ -337,8 +337,9 @@ void RunTrain(const TrainArguments& args) {
               << " against";
     const char* separator = " ";
     for (const EveryRowOutcome::Tried& t : outcome.tried) {
-      if (t.standardized == outcome.standardized && t.weight_decay == outcome.weight_decay)
+      if (t.standardized == outcome.standardized && t.weight_decay == outcome.weight_decay) {
         continue;
+      }
       std::cout << separator << Brief(t.best_validation_mse) << " ("
                 << named(t.standardized, t.weight_decay) << ")";
       separator = ", ";
